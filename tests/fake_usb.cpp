@@ -1,0 +1,209 @@
+#include "fake_usb.h"
+
+#include <memory>
+
+struct usb_dev_handle {
+    fake_usb::FakeDevice *device;
+    bool closed;
+};
+
+namespace fake_usb {
+
+namespace {
+
+struct World {
+    std::deque<struct usb_bus> buses;
+    std::deque<FakeDevice> devices;
+    std::deque<usb_dev_handle> handles;
+    std::vector<Call> calls;
+    int find_busses_result = 1;
+    int find_devices_result = 1;
+    int bad_closes = 0;
+};
+
+World &world() {
+    static World instance;
+    return instance;
+}
+
+void record(const Call &call) { world().calls.push_back(call); }
+
+FakeDevice *device_of(const struct usb_device *record) {
+    for (FakeDevice &device : world().devices) {
+        if (&device.record == record) {
+            return &device;
+        }
+    }
+    return nullptr;
+}
+
+bool is_read(int request_type) { return (request_type & USB_ENDPOINT_IN) != 0; }
+
+// Plays a transfer against the device: the next scripted reply if any,
+// else the camera's register file.
+Reply answer(FakeDevice &device, int request_type, int value) {
+    if (!device.script.empty()) {
+        Reply reply = device.script.front();
+        device.script.pop_front();
+        return reply;
+    }
+    if (is_read(request_type)) {
+        return Reply{1, device.register_value};
+    }
+    device.register_value = static_cast<unsigned char>(value);
+    return Reply{0, std::nullopt};
+}
+
+}  // namespace
+
+void reset() { world() = World{}; }
+
+struct usb_bus *add_bus() {
+    World &w = world();
+    w.buses.emplace_back();
+    struct usb_bus *bus = &w.buses.back();
+    if (w.buses.size() > 1) {
+        struct usb_bus *previous = &w.buses[w.buses.size() - 2];
+        previous->next = bus;
+        bus->prev = previous;
+    }
+    return bus;
+}
+
+FakeDevice &add_device(struct usb_bus *bus, std::uint16_t vendor, std::uint16_t product) {
+    World &w = world();
+    w.devices.emplace_back();
+    FakeDevice &device = w.devices.back();
+    device.record.bus = bus;
+    device.record.descriptor.idVendor = vendor;
+    device.record.descriptor.idProduct = product;
+    struct usb_device **link = &bus->devices;
+    struct usb_device *previous = nullptr;
+    while (*link != nullptr) {
+        previous = *link;
+        link = &(*link)->next;
+    }
+    *link = &device.record;
+    device.record.prev = previous;
+    return device;
+}
+
+FakeDevice &add_camera(struct usb_bus *bus, unsigned char register_value) {
+    FakeDevice &camera = add_device(bus, 0x05A9, 0x2800);
+    camera.register_value = register_value;
+    return camera;
+}
+
+void set_scan_results(int find_busses_result, int find_devices_result) {
+    world().find_busses_result = find_busses_result;
+    world().find_devices_result = find_devices_result;
+}
+
+const std::vector<Call> &calls() { return world().calls; }
+
+std::vector<std::string> call_names() {
+    std::vector<std::string> names;
+    for (const Call &call : world().calls) {
+        names.push_back(call.function);
+    }
+    return names;
+}
+
+std::vector<Call> calls_named(const std::string &function) {
+    std::vector<Call> matching;
+    for (const Call &call : world().calls) {
+        if (call.function == function) {
+            matching.push_back(call);
+        }
+    }
+    return matching;
+}
+
+int open_handles() {
+    int open = 0;
+    for (const usb_dev_handle &handle : world().handles) {
+        open += handle.closed ? 0 : 1;
+    }
+    return open;
+}
+
+int bad_closes() { return world().bad_closes; }
+
+}  // namespace fake_usb
+
+using fake_usb::Call;
+
+void usb_set_debug(int level) {
+    Call call{"usb_set_debug"};
+    call.debug_level = level;
+    fake_usb::record(call);
+}
+
+void usb_init(void) { fake_usb::record(Call{"usb_init"}); }
+
+int usb_find_busses(void) {
+    fake_usb::record(Call{"usb_find_busses"});
+    return fake_usb::world().find_busses_result;
+}
+
+int usb_find_devices(void) {
+    fake_usb::record(Call{"usb_find_devices"});
+    return fake_usb::world().find_devices_result;
+}
+
+struct usb_bus *usb_get_busses(void) {
+    fake_usb::record(Call{"usb_get_busses"});
+    auto &buses = fake_usb::world().buses;
+    return buses.empty() ? nullptr : &buses.front();
+}
+
+usb_dev_handle *usb_open(struct usb_device *dev) {
+    Call call{"usb_open"};
+    call.device = dev;
+    fake_usb::FakeDevice *device = fake_usb::device_of(dev);
+    if (device == nullptr || device->open_fails) {
+        fake_usb::record(call);
+        return nullptr;
+    }
+    auto &handles = fake_usb::world().handles;
+    handles.push_back(usb_dev_handle{device, false});
+    call.handle = &handles.back();
+    fake_usb::record(call);
+    return &handles.back();
+}
+
+int usb_control_msg(usb_dev_handle *dev, int requesttype, int request, int value, int index,
+                    char *bytes, int size, int timeout) {
+    Call call{"usb_control_msg"};
+    call.handle = dev;
+    call.device = dev != nullptr ? &dev->device->record : nullptr;
+    call.request_type = requesttype;
+    call.request = request;
+    call.value = value;
+    call.index = index;
+    call.null_buffer = bytes == nullptr;
+    call.size = size;
+    call.timeout = timeout;
+    fake_usb::record(call);
+    if (dev == nullptr || dev->closed) {
+        return -19;  // -ENODEV, as a real library reports a dead handle
+    }
+    fake_usb::Reply reply = fake_usb::answer(*dev->device, requesttype, value);
+    if (reply.byte && reply.result > 0 && bytes != nullptr && size > 0) {
+        bytes[0] = static_cast<char>(*reply.byte);
+    }
+    return reply.result;
+}
+
+int usb_close(usb_dev_handle *dev) {
+    Call call{"usb_close"};
+    call.handle = dev;
+    call.device = dev != nullptr ? &dev->device->record : nullptr;
+    fake_usb::record(call);
+    if (dev == nullptr || dev->closed) {
+        ++fake_usb::world().bad_closes;
+        return -1;
+    }
+    dev->closed = true;
+    return 0;
+}
