@@ -1,0 +1,135 @@
+#include "testbed_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+extern char **environ;
+
+#ifndef USB_EMULATOR_PRELOAD
+#define USB_EMULATOR_PRELOAD "libumockdev-preload.so.0"
+#endif
+
+namespace usb_emulator {
+
+namespace {
+
+// The preload must come first; a preload the caller already has (say a
+// sanitizer's) follows it.
+std::vector<std::string> child_environment(const std::string &umockdev_dir) {
+    std::vector<std::string> environment;
+    std::string preload = std::string("LD_PRELOAD=") + preload_library();
+    for (char **variable = environ; *variable != nullptr; ++variable) {
+        std::string entry = *variable;
+        if (entry.rfind("LD_PRELOAD=", 0) == 0) {
+            preload += ":" + entry.substr(std::strlen("LD_PRELOAD="));
+        } else if (entry.rfind("UMOCKDEV_DIR=", 0) != 0 &&
+                   entry.rfind("USB_DEVFS_PATH=", 0) != 0) {
+            // USB_DEVFS_PATH would point libusb 0.1 past the testbed.
+            environment.push_back(entry);
+        }
+    }
+    environment.push_back(preload);
+    environment.push_back("UMOCKDEV_DIR=" + umockdev_dir);
+    return environment;
+}
+
+std::vector<char *> pointers_to(std::vector<std::string> &strings) {
+    std::vector<char *> pointers;
+    for (std::string &text : strings) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+int shell_status(int wait_status) {
+    if (WIFEXITED(wait_status)) {
+        return WEXITSTATUS(wait_status);
+    }
+    return WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : -1;
+}
+
+}  // namespace
+
+const char *preload_library() { return USB_EMULATOR_PRELOAD; }
+
+ProcessResult run_in_testbed(const std::string &umockdev_dir, const std::vector<std::string> &argv,
+                             const ProcessOptions &options) {
+    if (argv.empty()) {
+        throw std::invalid_argument("run_in_testbed: no command");
+    }
+    std::vector<std::string> arguments = argv;
+    std::vector<std::string> environment = child_environment(umockdev_dir);
+    std::vector<char *> argument_pointers = pointers_to(arguments);
+    std::vector<char *> environment_pointers = pointers_to(environment);
+
+    int capture[2] = {-1, -1};
+    if (options.stdout_fd < 0 && ::pipe2(capture, O_CLOEXEC) != 0) {
+        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+    }
+    int child_stdout = options.stdout_fd < 0 ? capture[1] : options.stdout_fd;
+
+    // This process has umockdev's worker thread: between fork and exec only
+    // async-signal-safe calls.
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    }
+    if (pid == 0) {
+        if (::dup2(child_stdout, STDOUT_FILENO) < 0) {
+            ::_exit(127);
+        }
+        ::execve(argument_pointers[0], argument_pointers.data(), environment_pointers.data());
+        ::_exit(127);
+    }
+    if (capture[1] >= 0) {
+        ::close(capture[1]);
+    }
+
+    ProcessResult result;
+    auto deadline = std::chrono::steady_clock::now() + options.time_limit;
+    int wait_status = 0;
+    bool exited = false;
+    bool output_open = capture[0] >= 0;
+    while (!exited || output_open) {
+        if (!exited && std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            result.killed_for_time = true;
+        }
+        if (!exited && ::waitpid(pid, &wait_status, WNOHANG) == pid) {
+            exited = true;
+        }
+        if (exited && std::chrono::steady_clock::now() > deadline) {
+            output_open = false;  // a descendant still holds the pipe
+        }
+        if (output_open) {
+            pollfd readable{capture[0], POLLIN, 0};
+            if (::poll(&readable, 1, 10) > 0) {
+                char chunk[4096];
+                ssize_t got = ::read(capture[0], chunk, sizeof chunk);
+                if (got > 0) {
+                    result.output.append(chunk, static_cast<std::size_t>(got));
+                } else if (got == 0 || errno != EINTR) {
+                    output_open = false;
+                }
+            }
+        } else if (!exited) {
+            ::usleep(1000);
+        }
+    }
+    if (capture[0] >= 0) {
+        ::close(capture[0]);
+    }
+    result.exit_status = shell_status(wait_status);
+    return result;
+}
+
+}  // namespace usb_emulator
