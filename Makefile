@@ -4,12 +4,12 @@ CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 CTEST_FLAGS ?= --output-on-failure
 
-# Warnings are errors in CI.
+# Warnings are errors in CI, and the end-to-end tests must run there.
 ifeq ($(CI),true)
-CMAKE_FLAGS += -DCAMERA_PROBE_WERROR=ON
+CMAKE_FLAGS += -DCAMERA_PROBE_WERROR=ON -DCAMERA_PROBE_REQUIRE_E2E=ON
 endif
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run demo test clean
 
 all: build
 
@@ -25,6 +25,10 @@ build: configure
 # Probes this machine's USB buses.
 run: build
 	$(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
+
+# The probe against an emulated camera: no hardware needed.
+demo: build
+	$(BUILD_DIR)/emulated-camera -- $(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
 
 test: build
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)

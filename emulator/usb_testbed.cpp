@@ -410,9 +410,15 @@ void UsbTestbed::submit_urb(EmulatedDevice &device, UMockdevIoctlClient *client)
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return;
     }
+    // The data stage goes into the buffer now, as the kernel would write it
+    // before the URB can be reaped; status and length follow at reap time.
     std::size_t room = static_cast<std::size_t>(urb.buffer_length) - kSetupPacketSize;
     if (reply.data.size() > room) {
         reply.data.resize(room);
+    }
+    if (transfer.setup.is_device_to_host() && !reply.data.empty()) {
+        umockdev_ioctl_data_update(buffer.get(), kSetupPacketSize, reply.data.data(),
+                                   static_cast<gint>(reply.data.size()));
     }
     bool completed = reply.error != ETIMEDOUT;
     {
@@ -438,16 +444,6 @@ void UsbTestbed::reap_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
         return;
     }
     UMockdevIoctlData *urb_data = reaped.data.get();
-    usbdevfs_urb urb{};
-    std::memcpy(&urb, urb_data->data, sizeof urb);
-    if (!reaped.reply.data.empty()) {
-        IoctlDataPtr buffer(umockdev_ioctl_data_resolve(
-            urb_data, offsetof(usbdevfs_urb, buffer), urb.buffer_length, nullptr));
-        if (buffer != nullptr) {
-            umockdev_ioctl_data_update(buffer.get(), kSetupPacketSize, reaped.reply.data.data(),
-                                       static_cast<gint>(reaped.reply.data.size()));
-        }
-    }
     update_field<int>(urb_data, offsetof(usbdevfs_urb, status), -reaped.reply.error);
     update_field<int>(urb_data, offsetof(usbdevfs_urb, actual_length),
                       static_cast<int>(reaped.reply.data.size()));
@@ -488,3 +484,4 @@ void UsbTestbed::discard_urb(EmulatedDevice &device, UMockdevIoctlClient *client
 }
 
 }  // namespace usb_emulator
+

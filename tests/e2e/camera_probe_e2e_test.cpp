@@ -1,0 +1,280 @@
+// camera-probe, as built, on the real libusb 0.1 inside a umockdev testbed.
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace e2e {
+namespace {
+
+std::vector<std::string> transfer_texts(const UsbTestbed &testbed, const DeviceRef &device) {
+    std::vector<std::string> texts;
+    for (const ControlTransfer &transfer : testbed.transfers(device)) {
+        texts.push_back(transfer_text(transfer));
+    }
+    return texts;
+}
+
+CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = CameraFault::none,
+                           bool first_read_only = false) {
+    CameraConfig config;
+    config.register_value = register_value;
+    config.fault = fault;
+    config.fault_first_read_only = first_read_only;
+    return config;
+}
+
+TEST(CameraProbeEndToEnd, OneCameraAmongDecoysGivesTheTypicalOutput) {
+    UsbTestbed testbed;
+    int bus = testbed.add_bus();
+    testbed.add_device(bus, 0x05A9, 0x2801);  // vendor only
+    DeviceRef camera = testbed.add_camera(bus);
+    testbed.add_device(bus, 0x04A9, 0x2800);  // product only
+
+    ProgramRun run = run_camera_probe(testbed);
+
+    EXPECT_EQ(run.process.exit_status, 0);
+    EXPECT_EQ(run.process.output, healthy_camera("00"));
+    EXPECT_EQ(transfer_texts(testbed, camera), kExchangeTransfers);
+    EXPECT_EQ(unexpected_transfers(testbed, {camera}), std::vector<std::string>{});
+    EXPECT_EQ(testbed.camera_register(camera, 0x13), 0x15);
+}
+
+TEST(CameraProbeEndToEnd, ProbeByteCarriesFromOneCameraIntoTheNextOnesFailedRead) {
+    UsbTestbed testbed;
+    int first_bus = testbed.add_bus();
+    int second_bus = testbed.add_bus();
+    CameraConfig stalls_first_read = camera_config(0x00, CameraFault::stalled_read, true);
+    testbed.add_device(first_bus, 0x046D, 0xC31C);
+    DeviceRef camera_a = testbed.add_camera(first_bus, stalls_first_read);
+    testbed.add_device(first_bus, 0x05A9, 0x0001);
+    testbed.add_device(second_bus, 0x1234, 0x2800);
+    DeviceRef camera_b = testbed.add_camera(second_bus, stalls_first_read);
+    testbed.add_device(second_bus, 0x0BDA, 0x8153);
+
+    ProgramRun run = run_camera_probe(testbed);
+
+    // Whichever camera the library walks first shows the preset space; the
+    // other shows the byte the first one's read-back left behind.
+    EXPECT_EQ(run.process.exit_status, 0);
+    EXPECT_EQ(run.process.output, kAnnouncement + result_line(-32, "20") + result_line(1, "15") +
+                                      kAnnouncement + result_line(-32, "15") +
+                                      result_line(1, "15"));
+    EXPECT_EQ(run.transfer_order.size(), 2u);
+    EXPECT_EQ(transfer_texts(testbed, camera_a), kExchangeTransfers);
+    EXPECT_EQ(transfer_texts(testbed, camera_b), kExchangeTransfers);
+    EXPECT_EQ(unexpected_transfers(testbed, {camera_a, camera_b}), std::vector<std::string>{});
+}
+
+// A camera with a fault beside a healthy one: what the faulty camera's two
+// result lines show (an empty byte means the probe byte left from before),
+// and the healthy camera is still probed.
+struct FaultCase {
+    const char *name;
+    CameraConfig config;
+    int first_result;
+    const char *first_byte;
+    int second_result;
+    const char *second_byte;
+};
+
+void PrintTo(const FaultCase &fault, std::ostream *out) { *out << fault.name; }
+
+class CameraFaults : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
+    const FaultCase &fault = GetParam();
+    UsbTestbed testbed;
+    int first_bus = testbed.add_bus();
+    int second_bus = testbed.add_bus();
+    testbed.add_device(first_bus, 0x05A9, 0x1234);
+    DeviceRef faulty = testbed.add_camera(first_bus, fault.config);
+    DeviceRef healthy = testbed.add_camera(second_bus, camera_config(0x07));
+
+    ProgramRun run = run_camera_probe(testbed);
+
+    ASSERT_EQ(run.transfer_order.size(), 2u);
+    bool faulty_first = run.transfer_order[0] == faulty;
+    std::string stale = faulty_first ? "20" : "15";
+    auto byte = [&](const char *expected) { return *expected ? std::string(expected) : stale; };
+    std::string faulty_text = kAnnouncement + result_line(fault.first_result, byte(fault.first_byte)) +
+                              result_line(fault.second_result, byte(fault.second_byte));
+    std::string healthy_text = healthy_camera("07");
+    EXPECT_EQ(run.process.output,
+              faulty_first ? faulty_text + healthy_text : healthy_text + faulty_text);
+    EXPECT_EQ(run.process.exit_status, 0);
+    EXPECT_EQ(transfer_texts(testbed, faulty), kExchangeTransfers);
+    EXPECT_EQ(transfer_texts(testbed, healthy), kExchangeTransfers);
+    EXPECT_EQ(unexpected_transfers(testbed, {faulty, healthy}), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFault, CameraFaults,
+    ::testing::Values(
+        FaultCase{"StalledReads", camera_config(0x00, CameraFault::stalled_read), -32, "", -32, ""},
+        FaultCase{"StalledFirstRead", camera_config(0x00, CameraFault::stalled_read, true), -32, "",
+                  1, "15"},
+        FaultCase{"ZeroLengthReads", camera_config(0x00, CameraFault::zero_length_read), 0, "", 0,
+                  ""},
+        FaultCase{"ZeroLengthFirstRead",
+                  camera_config(0x00, CameraFault::zero_length_read, true), 0, "", 1, "15"},
+        FaultCase{"TimedOut", camera_config(0x00, CameraFault::timeout), -110, "", -110, ""},
+        FaultCase{"TimedOutFirstRead", camera_config(0x00, CameraFault::timeout, true), -110, "",
+                  1, "15"},
+        FaultCase{"Unplugged", camera_config(0x00, CameraFault::unplugged), -19, "", -19, ""},
+        FaultCase{"UnpluggedAtFirstRead", camera_config(0x00, CameraFault::unplugged, true), -19,
+                  "", 1, "15"},
+        FaultCase{"RejectedWrite", camera_config(0x42, CameraFault::rejected_write), 1, "42", 1,
+                  "42"},
+        FaultCase{"HighRegisterByte", camera_config(0x9A), 1, "9a", 1, "15"},
+        FaultCase{"HighByteAndRejectedWrite", camera_config(0xC3, CameraFault::rejected_write), 1,
+                  "c3", 1, "c3"}),
+    [](const ::testing::TestParamInfo<FaultCase> &param) { return param.param.name; });
+
+TEST(CameraProbeEndToEnd, FailedScansPrintTheirMessageWithStatus255) {
+    UsbTestbed no_usb_filesystem;
+    no_usb_filesystem.hide_usb_filesystem();
+    ProgramRun no_buses = run_camera_probe(no_usb_filesystem);
+    EXPECT_EQ(no_buses.process.output, "No hi ha busos USB");
+    EXPECT_EQ(no_buses.process.exit_status, 255);
+
+    UsbTestbed broken_bus;
+    DeviceRef camera = broken_bus.add_camera(broken_bus.add_bus());
+    broken_bus.break_bus_directory(2);
+    ProgramRun no_devices = run_camera_probe(broken_bus);
+    EXPECT_EQ(no_devices.process.output, "No hi ha dispositius connectats als busos");
+    EXPECT_EQ(no_devices.process.exit_status, 255);
+    EXPECT_TRUE(broken_bus.transfers(camera).empty());
+}
+
+TEST(CameraProbeEndToEnd, ArgumentsChangeNothing) {
+    const std::vector<std::vector<std::string>> argument_lists = {
+        {}, {"--help"}, {"-x", "--cameras", "3"}, {""}, {"/dev/bus/usb/001/002"}};
+    for (const std::vector<std::string> &arguments : argument_lists) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        UsbTestbed testbed;
+        DeviceRef camera = testbed.add_camera(testbed.add_bus(), camera_config(0x31));
+        ProgramRun run = run_camera_probe(testbed, arguments);
+        EXPECT_EQ(run.process.output, healthy_camera("31"));
+        EXPECT_EQ(run.process.exit_status, 0);
+        EXPECT_EQ(transfer_texts(testbed, camera), kExchangeTransfers);
+    }
+}
+
+// What the reader of standard output has received each time a transfer
+// reaches the camera, on a terminal and on a pipe.
+struct OutputTiming {
+    std::vector<std::string> seen_at_transfer;
+    std::string seen_at_exit;
+    int exit_status = -1;
+};
+
+std::string drain(int fd) {
+    std::string text;
+    char chunk[256];
+    ssize_t got = 0;
+    while ((got = ::read(fd, chunk, sizeof chunk)) > 0) {
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    return text;
+}
+
+OutputTiming watch_output(int reader, int writer) {
+    ::fcntl(reader, F_SETFL, ::fcntl(reader, F_GETFL) | O_NONBLOCK);
+    ::fcntl(reader, F_SETFD, FD_CLOEXEC);
+    UsbTestbed testbed;
+    testbed.add_camera(testbed.add_bus());
+    OutputTiming timing;
+    std::string seen;
+    testbed.set_transfer_observer([&](const DeviceRef &, const ControlTransfer &) {
+        seen += drain(reader);
+        timing.seen_at_transfer.push_back(seen);
+    });
+    usb_emulator::ProcessOptions options;
+    options.stdout_fd = writer;
+    timing.exit_status =
+        usb_emulator::run_in_testbed(testbed.root_dir(), {CAMERA_PROBE_BINARY}, options).exit_status;
+    testbed.set_transfer_observer(nullptr);
+    ::close(writer);
+    timing.seen_at_exit = seen + drain(reader);
+    ::close(reader);
+    return timing;
+}
+
+TEST(CameraProbeEndToEnd, OnATerminalEachMessageIsShownBeforeTheNextTransfer) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios raw{};
+    ASSERT_EQ(::tcgetattr(slave, &raw), 0);
+    ::cfmakeraw(&raw);  // no line-feed translation: the bytes arrive as written
+    ASSERT_EQ(::tcsetattr(slave, TCSANOW, &raw), 0);
+
+    OutputTiming timing = watch_output(master, slave);
+
+    std::string first_line = kAnnouncement + result_line(1, "00");
+    EXPECT_EQ(timing.seen_at_transfer,
+              (std::vector<std::string>{kAnnouncement, first_line, first_line}));
+    EXPECT_EQ(timing.seen_at_exit, healthy_camera("00"));
+    EXPECT_EQ(timing.exit_status, 0);
+}
+
+TEST(CameraProbeEndToEnd, OnAPipeOutputIsBufferedUntilExit) {
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+
+    OutputTiming timing = watch_output(pipe_ends[0], pipe_ends[1]);
+
+    EXPECT_EQ(timing.seen_at_transfer, (std::vector<std::string>{"", "", ""}));
+    EXPECT_EQ(timing.seen_at_exit, healthy_camera("00"));
+    EXPECT_EQ(timing.exit_status, 0);
+}
+
+TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
+    constexpr int kBuses = 4;
+    constexpr int kDevicesPerBus = 120;
+    // Cameras at the start, middle and end of buses; none on bus 2.
+    const std::vector<std::pair<int, int>> camera_slots = {
+        {1, 0}, {1, 119}, {3, 13}, {3, 64}, {3, 65}, {4, 77}, {4, 119}};
+    const std::uint16_t decoy_ids[][2] = {
+        {0x05A9, 0x2801}, {0x05A8, 0x2800}, {0x2800, 0x05A9}, {0x046D, 0xC31C}};
+
+    UsbTestbed testbed;
+    std::vector<DeviceRef> cameras;
+    for (int bus = 1; bus <= kBuses; ++bus) {
+        ASSERT_EQ(testbed.add_bus(), bus);
+        for (int slot = 0; slot < kDevicesPerBus; ++slot) {
+            bool camera_here = std::find(camera_slots.begin(), camera_slots.end(),
+                                         std::make_pair(bus, slot)) != camera_slots.end();
+            if (camera_here) {
+                cameras.push_back(testbed.add_camera(bus));
+            } else {
+                const std::uint16_t *ids = decoy_ids[slot % 4];
+                testbed.add_device(bus, ids[0], ids[1]);
+            }
+        }
+    }
+
+    ProgramRun run = run_camera_probe(testbed);
+
+    std::string expected;
+    for (std::size_t i = 0; i < cameras.size(); ++i) {
+        expected += healthy_camera("00");
+    }
+    EXPECT_EQ(run.process.output, expected);
+    EXPECT_EQ(run.process.exit_status, 0);
+    for (const DeviceRef &camera : cameras) {
+        EXPECT_EQ(transfer_texts(testbed, camera), kExchangeTransfers) << camera.devnode;
+    }
+    EXPECT_EQ(unexpected_transfers(testbed, cameras), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,63 @@
+#include "e2e_support.h"
+
+#include <algorithm>
+#include <mutex>
+
+#ifndef CAMERA_PROBE_BINARY
+#error "CAMERA_PROBE_BINARY must name the built camera-probe"
+#endif
+
+namespace e2e {
+
+const std::string kAnnouncement = "-----> Camara TROBADA!! idVendor 05A9 - idProduct 2800";
+
+const std::vector<std::string> kExchangeTransfers = {
+    "bmRequestType=0xc0 bRequest=3 wValue=0x0000 wIndex=0x0013 wLength=1 timeout=5000",
+    "bmRequestType=0x40 bRequest=2 wValue=0x0015 wIndex=0x0013 wLength=0 timeout=5000",
+    "bmRequestType=0xc0 bRequest=3 wValue=0x0000 wIndex=0x0013 wLength=1 timeout=5000",
+};
+
+std::string result_line(int result, const std::string &byte_hex) {
+    return "\nusb_control_msg() returned " + std::to_string(result) + " -> 0x" + byte_hex;
+}
+
+std::string healthy_camera(const std::string &first_byte_hex) {
+    return kAnnouncement + result_line(1, first_byte_hex) + result_line(1, "15");
+}
+
+ProgramRun run_program(UsbTestbed &testbed, const std::vector<std::string> &argv) {
+    ProgramRun run;
+    std::mutex order_mutex;
+    testbed.set_transfer_observer([&](const DeviceRef &device, const ControlTransfer &) {
+        std::lock_guard<std::mutex> lock(order_mutex);
+        if (std::find(run.transfer_order.begin(), run.transfer_order.end(), device) ==
+            run.transfer_order.end()) {
+            run.transfer_order.push_back(device);
+        }
+    });
+    run.process = usb_emulator::run_in_testbed(testbed.root_dir(), argv);
+    testbed.set_transfer_observer(nullptr);
+    return run;
+}
+
+ProgramRun run_camera_probe(UsbTestbed &testbed, const std::vector<std::string> &arguments) {
+    std::vector<std::string> argv = {CAMERA_PROBE_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return run_program(testbed, argv);
+}
+
+std::vector<std::string> unexpected_transfers(const UsbTestbed &testbed,
+                                              const std::vector<DeviceRef> &expected) {
+    std::vector<std::string> unexpected;
+    for (const DeviceRef &device : testbed.devices()) {
+        bool allowed = std::find(expected.begin(), expected.end(), device) != expected.end();
+        if (!allowed && !testbed.transfers(device).empty()) {
+            unexpected.push_back(device.devnode);
+        }
+    }
+    return unexpected;
+}
+
+std::string transfer_text(const ControlTransfer &transfer) { return usb_emulator::describe(transfer); }
+
+}  // namespace e2e

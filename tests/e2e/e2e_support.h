@@ -1,0 +1,45 @@
+// Running programs inside an emulated USB testbed and reading what they
+// printed and what each device saw.
+#ifndef CAMERA_PROBE_TESTS_E2E_SUPPORT_H
+#define CAMERA_PROBE_TESTS_E2E_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+#include "testbed_process.h"
+#include "usb_testbed.h"
+
+namespace e2e {
+
+using usb_emulator::CameraConfig;
+using usb_emulator::CameraFault;
+using usb_emulator::ControlTransfer;
+using usb_emulator::DeviceRef;
+using usb_emulator::UsbTestbed;
+
+extern const std::string kAnnouncement;
+std::string result_line(int result, const std::string &byte_hex);
+// Announcement and both result lines of a camera whose reads succeed.
+std::string healthy_camera(const std::string &first_byte_hex);
+
+struct ProgramRun {
+    usb_emulator::ProcessResult process;
+    // Devices in the order their first control transfer reached them.
+    std::vector<DeviceRef> transfer_order;
+};
+
+ProgramRun run_program(UsbTestbed &testbed, const std::vector<std::string> &argv);
+ProgramRun run_camera_probe(UsbTestbed &testbed, const std::vector<std::string> &arguments = {});
+
+// Devices that saw any control transfer, other than `expected`.
+std::vector<std::string> unexpected_transfers(const UsbTestbed &testbed,
+                                              const std::vector<DeviceRef> &expected);
+
+// A transfer as camera-probe issues it: the setup packet and, where the
+// request carries one, the timeout.
+std::string transfer_text(const ControlTransfer &transfer);
+extern const std::vector<std::string> kExchangeTransfers;
+
+}  // namespace e2e
+
+#endif

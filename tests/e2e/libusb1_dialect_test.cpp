@@ -1,0 +1,85 @@
+// The emulator's URB dialect, proven with a libusb-1.0 client running the
+// camera exchange: the path libusb-compat-0.1 takes on other distributions.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+#ifndef LIBUSB1_EXCHANGE_BINARY
+#error "LIBUSB1_EXCHANGE_BINARY must name the built libusb-1.0 client"
+#endif
+
+namespace e2e {
+namespace {
+
+// libusb-1.0 error codes, as the client prints them.
+constexpr int kErrorNoDevice = -4;
+constexpr int kErrorTimeout = -7;
+constexpr int kErrorPipe = -9;
+
+std::vector<std::string> setups_without_timeout() {
+    std::vector<std::string> setups;
+    for (const std::string &text : kExchangeTransfers) {
+        setups.push_back(text.substr(0, text.find(" timeout=")));
+    }
+    return setups;
+}
+
+std::vector<std::string> transfer_texts(const UsbTestbed &testbed, const DeviceRef &device) {
+    std::vector<std::string> texts;
+    for (const ControlTransfer &transfer : testbed.transfers(device)) {
+        texts.push_back(transfer_text(transfer));
+    }
+    return texts;
+}
+
+struct DialectCase {
+    const char *name;
+    CameraFault fault;
+    bool first_read_only;
+    std::string expected;
+};
+
+void PrintTo(const DialectCase &dialect, std::ostream *out) { *out << dialect.name; }
+
+class Libusb1Dialect : public ::testing::TestWithParam<DialectCase> {};
+
+TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
+    const DialectCase &dialect = GetParam();
+    UsbTestbed testbed;
+    int bus = testbed.add_bus();
+    testbed.add_device(bus, 0x05A9, 0x1234);
+    CameraConfig config;
+    config.register_value = 0x5C;
+    config.fault = dialect.fault;
+    config.fault_first_read_only = dialect.first_read_only;
+    DeviceRef camera = testbed.add_camera(bus, config);
+
+    // A short timeout so a camera that never answers costs little.
+    ProgramRun run = run_program(testbed, {LIBUSB1_EXCHANGE_BINARY, "300"});
+
+    EXPECT_EQ(run.process.output, dialect.expected);
+    EXPECT_EQ(run.process.exit_status, 0);
+    EXPECT_EQ(transfer_texts(testbed, camera), setups_without_timeout());
+    EXPECT_EQ(unexpected_transfers(testbed, {camera}), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UrbOutcomes, Libusb1Dialect,
+    ::testing::Values(
+        DialectCase{"Healthy", CameraFault::none, false, healthy_camera("5c")},
+        DialectCase{"StalledFirstRead", CameraFault::stalled_read, true,
+                    kAnnouncement + result_line(kErrorPipe, "20") + result_line(1, "15")},
+        DialectCase{"ZeroLengthReads", CameraFault::zero_length_read, false,
+                    kAnnouncement + result_line(0, "20") + result_line(0, "20")},
+        DialectCase{"TimedOutFirstRead", CameraFault::timeout, true,
+                    kAnnouncement + result_line(kErrorTimeout, "20") + result_line(1, "15")},
+        DialectCase{"Unplugged", CameraFault::unplugged, false,
+                    kAnnouncement + result_line(kErrorNoDevice, "20") +
+                        result_line(kErrorNoDevice, "20")}),
+    [](const ::testing::TestParamInfo<DialectCase> &param) { return param.param.name; });
+
+}  // namespace
+}  // namespace e2e
