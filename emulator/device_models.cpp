@@ -5,7 +5,9 @@
 
 namespace usb_emulator {
 
-TransferReply StallingDevice::control(const SetupPacket &) { return TransferReply{EPIPE, {}}; }
+TransferReply StallingDevice::control(const SetupPacket &) {
+    return TransferReply{EPIPE, {}};
+}
 
 std::uint8_t CameraModel::register_at(std::uint16_t index) const {
     auto written = written_registers_.find(index);
@@ -37,17 +39,17 @@ TransferReply CameraModel::control(const SetupPacket &setup) {
 TransferReply CameraModel::read(const SetupPacket &setup) {
     if (fault_applies_to_read()) {
         switch (config_.fault) {
-        case CameraFault::unplugged:
-            return TransferReply{ENODEV, {}};
-        case CameraFault::timeout:
-            return TransferReply{ETIMEDOUT, {}};
-        case CameraFault::stalled_read:
-            return TransferReply{EPIPE, {}};
-        case CameraFault::zero_length_read:
-            return TransferReply{0, {}};
-        case CameraFault::none:
-        case CameraFault::rejected_write:
-            break;
+            case CameraFault::unplugged:
+                return TransferReply{ENODEV, {}};
+            case CameraFault::timeout:
+                return TransferReply{ETIMEDOUT, {}};
+            case CameraFault::stalled_read:
+                return TransferReply{EPIPE, {}};
+            case CameraFault::zero_length_read:
+                return TransferReply{0, {}};
+            case CameraFault::none:
+            case CameraFault::rejected_write:
+                break;
         }
     }
     if (setup.wLength == 0) {
@@ -81,18 +83,18 @@ std::string describe(const ControlTransfer &transfer) {
 
 const char *fault_name(CameraFault fault) {
     switch (fault) {
-    case CameraFault::none:
-        return "none";
-    case CameraFault::stalled_read:
-        return "stalled-read";
-    case CameraFault::zero_length_read:
-        return "zero-length-read";
-    case CameraFault::timeout:
-        return "timeout";
-    case CameraFault::unplugged:
-        return "unplugged";
-    case CameraFault::rejected_write:
-        return "rejected-write";
+        case CameraFault::none:
+            return "none";
+        case CameraFault::stalled_read:
+            return "stalled-read";
+        case CameraFault::zero_length_read:
+            return "zero-length-read";
+        case CameraFault::timeout:
+            return "timeout";
+        case CameraFault::unplugged:
+            return "unplugged";
+        case CameraFault::rejected_write:
+            return "rejected-write";
     }
     return "?";
 }

@@ -30,8 +30,7 @@ std::vector<std::string> child_environment(const std::string &umockdev_dir) {
         std::string entry = *variable;
         if (entry.rfind("LD_PRELOAD=", 0) == 0) {
             preload += ":" + entry.substr(std::strlen("LD_PRELOAD="));
-        } else if (entry.rfind("UMOCKDEV_DIR=", 0) != 0 &&
-                   entry.rfind("USB_DEVFS_PATH=", 0) != 0) {
+        } else if (entry.rfind("UMOCKDEV_DIR=", 0) != 0 && entry.rfind("USB_DEVFS_PATH=", 0) != 0) {
             // USB_DEVFS_PATH would point libusb 0.1 past the testbed.
             environment.push_back(entry);
         }
@@ -59,7 +58,9 @@ int shell_status(int wait_status) {
 
 }  // namespace
 
-const char *preload_library() { return USB_EMULATOR_PRELOAD; }
+const char *preload_library() {
+    return USB_EMULATOR_PRELOAD;
+}
 
 ProcessResult run_in_testbed(const std::string &umockdev_dir, const std::vector<std::string> &argv,
                              const ProcessOptions &options) {

@@ -5,6 +5,7 @@
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <deque>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace usb_emulator {
 
@@ -96,8 +96,8 @@ std::string device_record(const DeviceRef &device, std::uint8_t device_class) {
     record += "E: DEVNAME=" + device.devnode + "\n";
     record += "A: busnum=" + std::to_string(device.bus) + "\\n\n";
     record += "A: devnum=" + std::to_string(device.devnum) + "\\n\n";
-    record += printf_string("A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", device.vendor,
-                            device.product);
+    record +=
+        printf_string("A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", device.vendor, device.product);
     record += "A: speed=480\\n\nA: bConfigurationValue=1\\n\n";
     record += "H: descriptors=" + raw + "\n";
     return record;
@@ -301,48 +301,48 @@ bool UsbTestbed::dispatch(UMockdevIoctlClient *client) {
     }
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     switch (umockdev_ioctl_client_get_request(client)) {
-    case USBDEVFS_CONTROL:
-        control_ioctl(*device, client);
-        return true;
-    case USBDEVFS_SUBMITURB:
-        submit_urb(*device, client);
-        return true;
-    case USBDEVFS_REAPURB:
-    case USBDEVFS_REAPURBNDELAY:
-        reap_urb(*device, client);
-        return true;
-    case USBDEVFS_DISCARDURB:
-        discard_urb(*device, client);
-        return true;
-    case USBDEVFS_GET_CAPABILITIES: {
-        IoctlDataPtr caps(umockdev_ioctl_data_resolve(arg, 0, sizeof(std::uint32_t), nullptr));
-        if (caps == nullptr) {
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
+        case USBDEVFS_CONTROL:
+            control_ioctl(*device, client);
+            return true;
+        case USBDEVFS_SUBMITURB:
+            submit_urb(*device, client);
+            return true;
+        case USBDEVFS_REAPURB:
+        case USBDEVFS_REAPURBNDELAY:
+            reap_urb(*device, client);
+            return true;
+        case USBDEVFS_DISCARDURB:
+            discard_urb(*device, client);
+            return true;
+        case USBDEVFS_GET_CAPABILITIES: {
+            IoctlDataPtr caps(umockdev_ioctl_data_resolve(arg, 0, sizeof(std::uint32_t), nullptr));
+            if (caps == nullptr) {
+                umockdev_ioctl_client_complete(client, -1, EFAULT);
+                return true;
+            }
+            update_field<std::uint32_t>(caps.get(), 0,
+                                        USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                                            USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                            USBDEVFS_CAP_REAP_AFTER_DISCONNECT);
+            umockdev_ioctl_client_complete(client, 0, 0);
             return true;
         }
-        update_field<std::uint32_t>(caps.get(), 0,
-                                    USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
-                                        USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                        USBDEVFS_CAP_REAP_AFTER_DISCONNECT);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return true;
-    }
-    case USBDEVFS_CONNECTINFO: {
-        IoctlDataPtr info(
-            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_connectinfo), nullptr));
-        if (info == nullptr) {
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
+        case USBDEVFS_CONNECTINFO: {
+            IoctlDataPtr info(
+                umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_connectinfo), nullptr));
+            if (info == nullptr) {
+                umockdev_ioctl_client_complete(client, -1, EFAULT);
+                return true;
+            }
+            update_field<unsigned>(info.get(), offsetof(usbdevfs_connectinfo, devnum),
+                                   static_cast<unsigned>(device->ref.devnum));
+            umockdev_ioctl_client_complete(client, 0, 0);
             return true;
         }
-        update_field<unsigned>(info.get(), offsetof(usbdevfs_connectinfo, devnum),
-                               static_cast<unsigned>(device->ref.devnum));
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return true;
-    }
-    default:
-        // Hub port queries, interface claims and the like: not emulated.
-        umockdev_ioctl_client_complete(client, -1, ENOTTY);
-        return true;
+        default:
+            // Hub port queries, interface claims and the like: not emulated.
+            umockdev_ioctl_client_complete(client, -1, ENOTTY);
+            return true;
     }
 }
 
@@ -398,8 +398,8 @@ void UsbTestbed::submit_urb(EmulatedDevice &device, UMockdevIoctlClient *client)
         umockdev_ioctl_client_complete(client, -1, EINVAL);
         return;
     }
-    IoctlDataPtr buffer(umockdev_ioctl_data_resolve(
-        urb_data.get(), offsetof(usbdevfs_urb, buffer), urb.buffer_length, nullptr));
+    IoctlDataPtr buffer(umockdev_ioctl_data_resolve(urb_data.get(), offsetof(usbdevfs_urb, buffer),
+                                                    urb.buffer_length, nullptr));
     if (buffer == nullptr) {
         umockdev_ioctl_client_complete(client, -1, EFAULT);
         return;
@@ -484,4 +484,3 @@ void UsbTestbed::discard_urb(EmulatedDevice &device, UMockdevIoctlClient *client
 }
 
 }  // namespace usb_emulator
-

@@ -66,8 +66,7 @@ class UsbTestbed {
                   std::unique_ptr<DeviceModel> model);
     EmulatedDevice *find(const std::string &devnode) const;
 
-    static int handle_ioctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *client,
-                            void *self);
+    static int handle_ioctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *client, void *self);
     bool dispatch(UMockdevIoctlClient *client);
     void control_ioctl(EmulatedDevice &device, UMockdevIoctlClient *client);
     void submit_urb(EmulatedDevice &device, UMockdevIoctlClient *client);

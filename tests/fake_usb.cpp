@@ -26,7 +26,9 @@ World &world() {
     return instance;
 }
 
-void record(const Call &call) { world().calls.push_back(call); }
+void record(const Call &call) {
+    world().calls.push_back(call);
+}
 
 FakeDevice *device_of(const struct usb_device *record) {
     for (FakeDevice &device : world().devices) {
@@ -37,7 +39,9 @@ FakeDevice *device_of(const struct usb_device *record) {
     return nullptr;
 }
 
-bool is_read(int request_type) { return (request_type & USB_ENDPOINT_IN) != 0; }
+bool is_read(int request_type) {
+    return (request_type & USB_ENDPOINT_IN) != 0;
+}
 
 // Plays a transfer against the device: the next scripted reply if any,
 // else the camera's register file.
@@ -56,7 +60,9 @@ Reply answer(FakeDevice &device, int request_type, int value) {
 
 }  // namespace
 
-void reset() { world() = World{}; }
+void reset() {
+    world() = World{};
+}
 
 struct usb_bus *add_bus() {
     World &w = world();
@@ -99,7 +105,9 @@ void set_scan_results(int find_busses_result, int find_devices_result) {
     world().find_devices_result = find_devices_result;
 }
 
-const std::vector<Call> &calls() { return world().calls; }
+const std::vector<Call> &calls() {
+    return world().calls;
+}
 
 std::vector<std::string> call_names() {
     std::vector<std::string> names;
@@ -127,7 +135,9 @@ int open_handles() {
     return open;
 }
 
-int bad_closes() { return world().bad_closes; }
+int bad_closes() {
+    return world().bad_closes;
+}
 
 }  // namespace fake_usb
 
@@ -139,7 +149,9 @@ void usb_set_debug(int level) {
     fake_usb::record(call);
 }
 
-void usb_init(void) { fake_usb::record(Call{"usb_init"}); }
+void usb_init(void) {
+    fake_usb::record(Call{"usb_init"});
+}
 
 int usb_find_busses(void) {
     fake_usb::record(Call{"usb_find_busses"});

@@ -123,8 +123,8 @@ TEST_F(ProbeTest, EveryCameraOnEveryBusIsProbedInListOrder) {
     for (const fake_usb::Call &call : fake_usb::calls_named("usb_open")) {
         opened.push_back(call.device);
     }
-    EXPECT_EQ(opened, (std::vector<const struct usb_device *>{
-                          &camera_a.record, &camera_b.record, &camera_c.record}));
+    EXPECT_EQ(opened, (std::vector<const struct usb_device *>{&camera_a.record, &camera_b.record,
+                                                              &camera_c.record}));
 }
 
 // --- register exchange -----------------------------------------------------

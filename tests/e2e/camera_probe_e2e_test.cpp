@@ -85,7 +85,9 @@ struct FaultCase {
     const char *second_byte;
 };
 
-void PrintTo(const FaultCase &fault, std::ostream *out) { *out << fault.name; }
+void PrintTo(const FaultCase &fault, std::ostream *out) {
+    *out << fault.name;
+}
 
 class CameraFaults : public ::testing::TestWithParam<FaultCase> {};
 
@@ -104,7 +106,8 @@ TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
     bool faulty_first = run.transfer_order[0] == faulty;
     std::string stale = faulty_first ? "20" : "15";
     auto byte = [&](const char *expected) { return *expected ? std::string(expected) : stale; };
-    std::string faulty_text = kAnnouncement + result_line(fault.first_result, byte(fault.first_byte)) +
+    std::string faulty_text = kAnnouncement +
+                              result_line(fault.first_result, byte(fault.first_byte)) +
                               result_line(fault.second_result, byte(fault.second_byte));
     std::string healthy_text = healthy_camera("07");
     EXPECT_EQ(run.process.output,
@@ -123,11 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
                   1, "15"},
         FaultCase{"ZeroLengthReads", camera_config(0x00, CameraFault::zero_length_read), 0, "", 0,
                   ""},
-        FaultCase{"ZeroLengthFirstRead",
-                  camera_config(0x00, CameraFault::zero_length_read, true), 0, "", 1, "15"},
+        FaultCase{"ZeroLengthFirstRead", camera_config(0x00, CameraFault::zero_length_read, true),
+                  0, "", 1, "15"},
         FaultCase{"TimedOut", camera_config(0x00, CameraFault::timeout), -110, "", -110, ""},
-        FaultCase{"TimedOutFirstRead", camera_config(0x00, CameraFault::timeout, true), -110, "",
-                  1, "15"},
+        FaultCase{"TimedOutFirstRead", camera_config(0x00, CameraFault::timeout, true), -110, "", 1,
+                  "15"},
         FaultCase{"Unplugged", camera_config(0x00, CameraFault::unplugged), -19, "", -19, ""},
         FaultCase{"UnpluggedAtFirstRead", camera_config(0x00, CameraFault::unplugged, true), -19,
                   "", 1, "15"},
@@ -200,7 +203,8 @@ OutputTiming watch_output(int reader, int writer) {
     usb_emulator::ProcessOptions options;
     options.stdout_fd = writer;
     timing.exit_status =
-        usb_emulator::run_in_testbed(testbed.root_dir(), {CAMERA_PROBE_BINARY}, options).exit_status;
+        usb_emulator::run_in_testbed(testbed.root_dir(), {CAMERA_PROBE_BINARY}, options)
+            .exit_status;
     testbed.set_transfer_observer(nullptr);
     ::close(writer);
     timing.seen_at_exit = seen + drain(reader);
@@ -241,8 +245,8 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
     constexpr int kBuses = 4;
     constexpr int kDevicesPerBus = 120;
     // Cameras at the start, middle and end of buses; none on bus 2.
-    const std::vector<std::pair<int, int>> camera_slots = {
-        {1, 0}, {1, 119}, {3, 13}, {3, 64}, {3, 65}, {4, 77}, {4, 119}};
+    const std::vector<std::pair<int, int>> camera_slots = {{1, 0},  {1, 119}, {3, 13}, {3, 64},
+                                                           {3, 65}, {4, 77},  {4, 119}};
     const std::uint16_t decoy_ids[][2] = {
         {0x05A9, 0x2801}, {0x05A8, 0x2800}, {0x2800, 0x05A9}, {0x046D, 0xC31C}};
 

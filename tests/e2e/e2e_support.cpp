@@ -58,6 +58,8 @@ std::vector<std::string> unexpected_transfers(const UsbTestbed &testbed,
     return unexpected;
 }
 
-std::string transfer_text(const ControlTransfer &transfer) { return usb_emulator::describe(transfer); }
+std::string transfer_text(const ControlTransfer &transfer) {
+    return usb_emulator::describe(transfer);
+}
 
 }  // namespace e2e

@@ -42,7 +42,9 @@ struct DialectCase {
     std::string expected;
 };
 
-void PrintTo(const DialectCase &dialect, std::ostream *out) { *out << dialect.name; }
+void PrintTo(const DialectCase &dialect, std::ostream *out) {
+    *out << dialect.name;
+}
 
 class Libusb1Dialect : public ::testing::TestWithParam<DialectCase> {};
 
@@ -76,9 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
                     kAnnouncement + result_line(0, "20") + result_line(0, "20")},
         DialectCase{"TimedOutFirstRead", CameraFault::timeout, true,
                     kAnnouncement + result_line(kErrorTimeout, "20") + result_line(1, "15")},
-        DialectCase{"Unplugged", CameraFault::unplugged, false,
-                    kAnnouncement + result_line(kErrorNoDevice, "20") +
-                        result_line(kErrorNoDevice, "20")}),
+        DialectCase{
+            "Unplugged", CameraFault::unplugged, false,
+            kAnnouncement + result_line(kErrorNoDevice, "20") + result_line(kErrorNoDevice, "20")}),
     [](const ::testing::TestParamInfo<DialectCase> &param) { return param.param.name; });
 
 }  // namespace

@@ -32,7 +32,8 @@ void exchange(libusb_device *device, unsigned timeout_ms, unsigned char &byte) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    unsigned timeout_ms = argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : 5000;
+    unsigned timeout_ms =
+        argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : 5000;
     libusb_context *context = nullptr;
     if (libusb_init(&context) != 0) {
         std::printf("libusb_init() failed");
@@ -50,8 +51,8 @@ int main(int argc, char **argv) {
         libusb_device_descriptor descriptor{};
         if (libusb_get_device_descriptor(devices[i], &descriptor) == 0 &&
             descriptor.idVendor == 0x05A9 && descriptor.idProduct == 0x2800) {
-            std::printf("-----> Camara TROBADA!! idVendor %04X - idProduct %04X", descriptor.idVendor,
-                        descriptor.idProduct);
+            std::printf("-----> Camara TROBADA!! idVendor %04X - idProduct %04X",
+                        descriptor.idVendor, descriptor.idProduct);
             exchange(devices[i], timeout_ms, byte);
         }
     }
