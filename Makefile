@@ -1,5 +1,6 @@
 # Front door over CMake. Every target installs what is missing first.
 BUILD_DIR ?= build
+SANITIZE_BUILD_DIR ?= build-sanitize
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 CTEST_FLAGS ?= --output-on-failure
@@ -9,7 +10,12 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DCAMERA_PROBE_WERROR=ON -DCAMERA_PROBE_REQUIRE_E2E=ON
 endif
 
-.PHONY: all deps configure build run demo test clean
+VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
+	--errors-for-leak-kinds=definite --show-leak-kinds=definite \
+	--suppressions=$(CURDIR)/tests/valgrind.supp
+
+.PHONY: all deps configure build run demo test sanitize-test memcheck lint install package \
+	package-check bench clean
 
 all: build
 
@@ -33,5 +39,36 @@ demo: build
 test: build
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
 
+# Every test again, with the tool, the emulator and the tests built with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize-test: deps
+	cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PROBE_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(SANITIZE_BUILD_DIR) -j2
+	cd $(SANITIZE_BUILD_DIR) && ctest $(CTEST_FLAGS)
+
+# The end-to-end scenarios again, with camera-probe under valgrind memcheck:
+# any error or definite leak makes its exit status 99 and the test fail.
+memcheck: build
+	scripts/install-deps valgrind
+	cd $(BUILD_DIR) && CAMERA_PROBE_E2E_WRAPPER="$(VALGRIND)" ctest $(CTEST_FLAGS) -L e2e -E Libusb1
+
+# clang-tidy and cppcheck on the tool's sources; clang-format on every source.
+lint: build
+	scripts/install-deps clang-tidy cppcheck clang-format
+	scripts/lint $(BUILD_DIR)
+
+# Honours DESTDIR, e.g. make install PREFIX=/usr DESTDIR=/tmp/stage
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# A Debian package of the program, its man page and its udev rule.
+package: build
+	scripts/install-deps dpkg-dev
+	cd $(BUILD_DIR) && cpack -G DEB
+
+# Installs the package with apt-get, checks it, and removes it (root only).
+package-check: package
+	scripts/check-package $(BUILD_DIR)
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)

@@ -85,29 +85,6 @@ bool parse_options(int argc, char **argv, Options &options) {
     return true;
 }
 
-// execve takes a path: look a bare command name up in PATH.
-std::string find_program(const std::string &name) {
-    if (name.find('/') != std::string::npos) {
-        return name;
-    }
-    const char *path = std::getenv("PATH");
-    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= directories.size()) {
-        std::size_t end = directories.find(':', start);
-        std::string directory = directories.substr(start, end - start);
-        std::string candidate = (directory.empty() ? "." : directory) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
-    }
-    return name;
-}
-
 // Two buses; cameras alternate between them, after devices that share
 // only the vendor or only the product ID with the camera.
 void populate(UsbTestbed &testbed, const Options &options) {
@@ -145,7 +122,6 @@ int main(int argc, char **argv) {
         std::fputs(kUsage, stderr);
         return kUsageError;
     }
-    options.command[0] = find_program(options.command[0]);
     try {
         UsbTestbed testbed;
         populate(testbed, options);

@@ -56,6 +56,29 @@ int shell_status(int wait_status) {
     return WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : -1;
 }
 
+// execve takes a path: a bare command name is looked up in PATH.
+std::string find_program(const std::string &name) {
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    const char *path = std::getenv("PATH");
+    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= directories.size()) {
+        std::size_t end = directories.find(':', start);
+        std::string directory = directories.substr(start, end - start);
+        std::string candidate = (directory.empty() ? "." : directory) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return name;
+}
+
 }  // namespace
 
 const char *preload_library() {
@@ -68,6 +91,7 @@ ProcessResult run_in_testbed(const std::string &umockdev_dir, const std::vector<
         throw std::invalid_argument("run_in_testbed: no command");
     }
     std::vector<std::string> arguments = argv;
+    arguments[0] = find_program(arguments[0]);
     std::vector<std::string> environment = child_environment(umockdev_dir);
     std::vector<char *> argument_pointers = pointers_to(arguments);
     std::vector<char *> environment_pointers = pointers_to(environment);

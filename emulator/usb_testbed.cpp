@@ -43,10 +43,12 @@ void put_le16(std::vector<std::uint8_t> &bytes, std::uint16_t value) {
 }
 
 // Device descriptor followed by one configuration with one interface and
-// no endpoints besides endpoint 0: what usbfs returns when the device node
-// is read, and what sysfs shows as "descriptors".
+// one endpoint (a hub's interrupt IN, or a bulk IN for the others): what
+// usbfs returns when the device node is read, and what sysfs shows as
+// "descriptors".
 std::vector<std::uint8_t> descriptors(std::uint16_t vendor, std::uint16_t product,
                                       std::uint8_t device_class) {
+    bool hub = device_class == 0x09;
     std::vector<std::uint8_t> bytes = {18, 0x01};
     put_le16(bytes, 0x0200);  // bcdUSB
     bytes.insert(bytes.end(), {device_class, 0, 0, 64});
@@ -55,10 +57,13 @@ std::vector<std::uint8_t> descriptors(std::uint16_t vendor, std::uint16_t produc
     put_le16(bytes, 0x0100);  // bcdDevice
     bytes.insert(bytes.end(), {0, 0, 0, 1});
     bytes.insert(bytes.end(), {9, 0x02});
-    put_le16(bytes, 18);  // wTotalLength: configuration and interface
+    put_le16(bytes, 9 + 9 + 7);  // wTotalLength: configuration, interface, endpoint
     bytes.insert(bytes.end(), {1, 1, 0, 0x80, 50});
-    std::uint8_t interface_class = device_class == 0x09 ? 0x09 : 0xFF;
-    bytes.insert(bytes.end(), {9, 0x04, 0, 0, 0, interface_class, 0, 0, 0});
+    std::uint8_t interface_class = hub ? 0x09 : 0xFF;
+    bytes.insert(bytes.end(), {9, 0x04, 0, 0, 1, interface_class, 0, 0, 0});
+    bytes.insert(bytes.end(), {7, 0x05, 0x81, static_cast<std::uint8_t>(hub ? 0x03 : 0x02)});
+    put_le16(bytes, hub ? 4 : 512);  // wMaxPacketSize
+    bytes.push_back(hub ? 12 : 0);   // bInterval
     return bytes;
 }
 

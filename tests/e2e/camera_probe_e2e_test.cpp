@@ -203,7 +203,7 @@ OutputTiming watch_output(int reader, int writer) {
     usb_emulator::ProcessOptions options;
     options.stdout_fd = writer;
     timing.exit_status =
-        usb_emulator::run_in_testbed(testbed.root_dir(), {CAMERA_PROBE_BINARY}, options)
+        usb_emulator::run_in_testbed(testbed.root_dir(), camera_probe_command(), options)
             .exit_status;
     testbed.set_transfer_observer(nullptr);
     ::close(writer);

@@ -1,7 +1,9 @@
 #include "e2e_support.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
+#include <sstream>
 
 #ifndef CAMERA_PROBE_BINARY
 #error "CAMERA_PROBE_BINARY must name the built camera-probe"
@@ -40,10 +42,27 @@ ProgramRun run_program(UsbTestbed &testbed, const std::vector<std::string> &argv
     return run;
 }
 
-ProgramRun run_camera_probe(UsbTestbed &testbed, const std::vector<std::string> &arguments) {
-    std::vector<std::string> argv = {CAMERA_PROBE_BINARY};
+// CAMERA_PROBE_E2E_WRAPPER, when set, runs camera-probe under another
+// program (words split at blanks), as `make memcheck` does with valgrind.
+std::vector<std::string> wrapper_words() {
+    std::vector<std::string> words;
+    const char *wrapper = std::getenv("CAMERA_PROBE_E2E_WRAPPER");
+    std::istringstream stream(wrapper != nullptr ? wrapper : "");
+    for (std::string word; stream >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+std::vector<std::string> camera_probe_command(const std::vector<std::string> &arguments) {
+    std::vector<std::string> argv = wrapper_words();
+    argv.push_back(CAMERA_PROBE_BINARY);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return run_program(testbed, argv);
+    return argv;
+}
+
+ProgramRun run_camera_probe(UsbTestbed &testbed, const std::vector<std::string> &arguments) {
+    return run_program(testbed, camera_probe_command(arguments));
 }
 
 std::vector<std::string> unexpected_transfers(const UsbTestbed &testbed,
