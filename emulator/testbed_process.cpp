@@ -147,7 +147,7 @@ ProcessResult run_in_testbed(const std::string &umockdev_dir, const std::vector<
                 }
             }
         } else if (!exited) {
-            ::usleep(1000);
+            ::usleep(200);
         }
     }
     if (capture[0] >= 0) {

@@ -155,7 +155,7 @@ struct UsbTestbed::EmulatedDevice {
     std::deque<Urb> urbs;
 };
 
-UsbTestbed::UsbTestbed() {
+UsbTestbed::UsbTestbed(bool answer_ioctls) : answer_ioctls_(answer_ioctls) {
     testbed_ = umockdev_testbed_new();
     handler_ = umockdev_ioctl_base_new();
     if (testbed_ == nullptr || handler_ == nullptr) {
@@ -211,8 +211,10 @@ DeviceRef UsbTestbed::add(int bus, std::uint16_t vendor, std::uint16_t product,
     // The ioctl socket must exist before the node does, so that no client
     // opens the node without it.
     GError *error = nullptr;
-    umockdev_testbed_attach_ioctl(testbed_, ref.devnode.c_str(), handler_, &error);
-    throw_on_error(error, "attach ioctl handler to " + ref.devnode);
+    if (answer_ioctls_) {
+        umockdev_testbed_attach_ioctl(testbed_, ref.devnode.c_str(), handler_, &error);
+        throw_on_error(error, "attach ioctl handler to " + ref.devnode);
+    }
     umockdev_testbed_add_from_string(testbed_, device_record(ref, device_class).c_str(), &error);
     throw_on_error(error, "add " + ref.devnode);
 

@@ -36,7 +36,9 @@ class UsbTestbed {
     // before the device answers it.
     using TransferObserver = std::function<void(const DeviceRef &, const ControlTransfer &)>;
 
-    UsbTestbed();
+    // With `answer_ioctls` false the devices are static: sysfs and device
+    // nodes only, with no process behind their ioctls (they fail ENOTTY).
+    explicit UsbTestbed(bool answer_ioctls = true);
     ~UsbTestbed();
     UsbTestbed(const UsbTestbed &) = delete;
     UsbTestbed &operator=(const UsbTestbed &) = delete;
@@ -74,6 +76,7 @@ class UsbTestbed {
     void discard_urb(EmulatedDevice &device, UMockdevIoctlClient *client);
     TransferReply play(EmulatedDevice &device, const ControlTransfer &transfer);
 
+    bool answer_ioctls_;
     UMockdevTestbed *testbed_ = nullptr;
     UMockdevIoctlBase *handler_ = nullptr;
     std::string root_dir_;

@@ -31,15 +31,15 @@ struct PlannedCamera {
 Reply random_reply(std::mt19937 &random, bool is_read) {
     static const int kFailures[] = {-32, -110, -19, -5};
     switch (random() % 4) {
-    case 0:
-        return Reply{kFailures[random() % 4], std::nullopt};
-    case 1:
-        return Reply{0, std::nullopt};
-    default:
-        if (!is_read) {
+        case 0:
+            return Reply{kFailures[random() % 4], std::nullopt};
+        case 1:
             return Reply{0, std::nullopt};
-        }
-        return Reply{1, static_cast<unsigned char>(random() % 256)};
+        default:
+            if (!is_read) {
+                return Reply{0, std::nullopt};
+            }
+            return Reply{1, static_cast<unsigned char>(random() % 256)};
     }
 }
 
@@ -53,27 +53,28 @@ std::vector<PlannedCamera> random_topology(std::mt19937 &random) {
         int devices = static_cast<int>(random() % 9);
         for (int d = 0; d < devices; ++d) {
             switch (random() % 5) {
-            case 0:
-            case 1: {
-                FakeDevice &camera = fake_usb::add_camera(bus);
-                camera.open_fails = random() % 6 == 0;
-                Reply first = random_reply(random, true);
-                Reply write = random_reply(random, false);
-                Reply second = random_reply(random, true);
-                camera.script = {first, write, second};
-                cameras.push_back(PlannedCamera{&camera, !camera.open_fails, first, second});
-                break;
-            }
-            case 2:
-                fake_usb::add_device(bus, 0x05A9, static_cast<std::uint16_t>(random() % 0x2800));
-                break;
-            case 3:
-                fake_usb::add_device(bus, static_cast<std::uint16_t>(0x05AA + random() % 100),
-                                     0x2800);
-                break;
-            default:
-                fake_usb::add_device(bus, 0x046D, 0xC31C);
-                break;
+                case 0:
+                case 1: {
+                    FakeDevice &camera = fake_usb::add_camera(bus);
+                    camera.open_fails = random() % 6 == 0;
+                    Reply first = random_reply(random, true);
+                    Reply write = random_reply(random, false);
+                    Reply second = random_reply(random, true);
+                    camera.script = {first, write, second};
+                    cameras.push_back(PlannedCamera{&camera, !camera.open_fails, first, second});
+                    break;
+                }
+                case 2:
+                    fake_usb::add_device(bus, 0x05A9,
+                                         static_cast<std::uint16_t>(random() % 0x2800));
+                    break;
+                case 3:
+                    fake_usb::add_device(bus, static_cast<std::uint16_t>(0x05AA + random() % 100),
+                                         0x2800);
+                    break;
+                default:
+                    fake_usb::add_device(bus, 0x046D, 0xC31C);
+                    break;
             }
         }
     }
