@@ -14,14 +14,6 @@
 namespace e2e {
 namespace {
 
-std::vector<std::string> transfer_texts(const UsbTestbed &testbed, const DeviceRef &device) {
-    std::vector<std::string> texts;
-    for (const ControlTransfer &transfer : testbed.transfers(device)) {
-        texts.push_back(transfer_text(transfer));
-    }
-    return texts;
-}
-
 CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = CameraFault::none,
                            bool first_read_only = false) {
     CameraConfig config;

@@ -77,8 +77,12 @@ std::vector<std::string> unexpected_transfers(const UsbTestbed &testbed,
     return unexpected;
 }
 
-std::string transfer_text(const ControlTransfer &transfer) {
-    return usb_emulator::describe(transfer);
+std::vector<std::string> transfer_texts(const UsbTestbed &testbed, const DeviceRef &device) {
+    std::vector<std::string> texts;
+    for (const ControlTransfer &transfer : testbed.transfers(device)) {
+        texts.push_back(usb_emulator::describe(transfer));
+    }
+    return texts;
 }
 
 }  // namespace e2e

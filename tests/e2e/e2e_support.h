@@ -37,9 +37,9 @@ ProgramRun run_camera_probe(UsbTestbed &testbed, const std::vector<std::string> 
 std::vector<std::string> unexpected_transfers(const UsbTestbed &testbed,
                                               const std::vector<DeviceRef> &expected);
 
-// A transfer as camera-probe issues it: the setup packet and, where the
-// request carries one, the timeout.
-std::string transfer_text(const ControlTransfer &transfer);
+// The transfers a device saw, each as its setup packet and, where the
+// request carried one, its timeout.
+std::vector<std::string> transfer_texts(const UsbTestbed &testbed, const DeviceRef &device);
 extern const std::vector<std::string> kExchangeTransfers;
 
 }  // namespace e2e

@@ -27,14 +27,6 @@ std::vector<std::string> setups_without_timeout() {
     return setups;
 }
 
-std::vector<std::string> transfer_texts(const UsbTestbed &testbed, const DeviceRef &device) {
-    std::vector<std::string> texts;
-    for (const ControlTransfer &transfer : testbed.transfers(device)) {
-        texts.push_back(transfer_text(transfer));
-    }
-    return texts;
-}
-
 struct DialectCase {
     const char *name;
     CameraFault fault;
