@@ -134,9 +134,10 @@ int main(int argc, char **argv) {
         if (options.log) {
             print_log(testbed);
         }
-        if (result.exit_status == 127) {
-            std::fprintf(stderr, "emulated-camera: could not run %s (exit status 127)\n",
-                         options.command[0].c_str());
+        if (result.exec_error != 0) {
+            std::fprintf(stderr, "emulated-camera: cannot run %s: %s\n", options.command[0].c_str(),
+                         std::strerror(result.exec_error));
+            return result.exec_error == ENOENT ? 127 : 126;
         }
         return result.exit_status;
     } catch (const std::exception &error) {

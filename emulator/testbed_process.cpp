@@ -101,6 +101,11 @@ ProcessResult run_in_testbed(const std::string &umockdev_dir, const std::vector<
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     }
     int child_stdout = options.stdout_fd < 0 ? capture[1] : options.stdout_fd;
+    // Closed by a successful exec; carries execve's errno otherwise.
+    int exec_status[2] = {-1, -1};
+    if (::pipe2(exec_status, O_CLOEXEC) != 0) {
+        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+    }
 
     // This process has umockdev's worker thread: between fork and exec only
     // async-signal-safe calls.
@@ -113,13 +118,21 @@ ProcessResult run_in_testbed(const std::string &umockdev_dir, const std::vector<
             ::_exit(127);
         }
         ::execve(argument_pointers[0], argument_pointers.data(), environment_pointers.data());
+        int exec_errno = errno;
+        ssize_t ignored = ::write(exec_status[1], &exec_errno, sizeof exec_errno);
+        (void)ignored;
         ::_exit(127);
     }
     if (capture[1] >= 0) {
         ::close(capture[1]);
     }
-
+    ::close(exec_status[1]);
     ProcessResult result;
+    if (::read(exec_status[0], &result.exec_error, sizeof result.exec_error) <= 0) {
+        result.exec_error = 0;
+    }
+    ::close(exec_status[0]);
+
     auto deadline = std::chrono::steady_clock::now() + options.time_limit;
     int wait_status = 0;
     bool exited = false;

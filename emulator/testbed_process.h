@@ -21,6 +21,8 @@ struct ProcessResult {
     // The exit status as a shell shows it; 128 + N after signal N.
     int exit_status = -1;
     bool killed_for_time = false;
+    // Why the program could not be started (errno of execve), or 0.
+    int exec_error = 0;
     std::string output;
 };
 
