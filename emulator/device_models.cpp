@@ -20,15 +20,39 @@ bool CameraModel::fault_applies_to_read() {
     return !config_.fault_first_read_only || first_read;
 }
 
+namespace {
+
+// The errno with which a fault fails a transfer, or 0 for faults that do
+// not fail it outright.
+int failure_errno(CameraFault fault) {
+    switch (fault) {
+        case CameraFault::unplugged:
+            return ENODEV;
+        case CameraFault::timeout:
+            return ETIMEDOUT;
+        case CameraFault::stalled_read:
+            return EPIPE;
+        case CameraFault::none:
+        case CameraFault::zero_length_read:
+        case CameraFault::rejected_write:
+            break;
+    }
+    return 0;
+}
+
+// Faults that hit every transfer, not only reads.
+bool fails_whole_device(CameraFault fault) {
+    return fault == CameraFault::unplugged || fault == CameraFault::timeout;
+}
+
+}  // namespace
+
 TransferReply CameraModel::control(const SetupPacket &setup) {
     if (setup.bmRequestType == kReadRequestType && setup.bRequest == kReadRequest) {
         return read(setup);
     }
-    if (config_.fault == CameraFault::unplugged && !config_.fault_first_read_only) {
-        return TransferReply{ENODEV, {}};
-    }
-    if (config_.fault == CameraFault::timeout && !config_.fault_first_read_only) {
-        return TransferReply{ETIMEDOUT, {}};
+    if (fails_whole_device(config_.fault) && !config_.fault_first_read_only) {
+        return TransferReply{failure_errno(config_.fault), {}};
     }
     if (setup.bmRequestType == kWriteRequestType && setup.bRequest == kWriteRequest) {
         return write(setup);
@@ -38,18 +62,11 @@ TransferReply CameraModel::control(const SetupPacket &setup) {
 
 TransferReply CameraModel::read(const SetupPacket &setup) {
     if (fault_applies_to_read()) {
-        switch (config_.fault) {
-            case CameraFault::unplugged:
-                return TransferReply{ENODEV, {}};
-            case CameraFault::timeout:
-                return TransferReply{ETIMEDOUT, {}};
-            case CameraFault::stalled_read:
-                return TransferReply{EPIPE, {}};
-            case CameraFault::zero_length_read:
-                return TransferReply{0, {}};
-            case CameraFault::none:
-            case CameraFault::rejected_write:
-                break;
+        if (config_.fault == CameraFault::zero_length_read) {
+            return TransferReply{0, {}};
+        }
+        if (int error = failure_errno(config_.fault); error != 0) {
+            return TransferReply{error, {}};
         }
     }
     if (setup.wLength == 0) {

@@ -5,13 +5,13 @@
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
-#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <stdexcept>
 
 namespace usb_emulator {
@@ -77,21 +77,21 @@ std::string hex(const std::vector<std::uint8_t> &bytes) {
     return text;
 }
 
-std::string printf_string(const char *format, int a, int b) {
+template <typename... Args>
+std::string printf_string(const char *format, Args... args) {
     char text[64];
-    std::snprintf(text, sizeof text, format, a, b);
+    std::snprintf(text, sizeof text, format, args...);
     return text;
 }
 
 // A description in umockdev's record format: the kernel's view of one USB
 // device, as libusb 0.1 (device node) and libusb 1.0 (sysfs) read it.
 std::string device_record(const DeviceRef &device, std::uint8_t device_class) {
-    std::string sysfs_path = device.devnum == 1
-                                 ? "/devices/usb" + std::to_string(device.bus)
-                                 : printf_string("/devices/usb%d/%d-", device.bus, device.bus) +
-                                       std::to_string(device.devnum - 1);
-    std::string bus = printf_string("%03d", device.bus, 0);
-    std::string devnum = printf_string("%03d", device.devnum, 0);
+    std::string sysfs_path = device.devnum == 1 ? printf_string("/devices/usb%d", device.bus)
+                                                : printf_string("/devices/usb%d/%d-%d", device.bus,
+                                                                device.bus, device.devnum - 1);
+    std::string bus = printf_string("%03d", device.bus);
+    std::string devnum = printf_string("%03d", device.devnum);
     std::string raw = hex(descriptors(device.vendor, device.product, device_class));
     std::string record;
     record += "P: " + sysfs_path + "\n";
@@ -106,17 +106,6 @@ std::string device_record(const DeviceRef &device, std::uint8_t device_class) {
     record += "A: speed=480\\n\nA: bConfigurationValue=1\\n\n";
     record += "H: descriptors=" + raw + "\n";
     return record;
-}
-
-void make_directories(const std::string &path) {
-    std::string partial;
-    for (std::size_t slash = 0; slash != std::string::npos;) {
-        slash = path.find('/', slash + 1);
-        partial = path.substr(0, slash);
-        if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
-            throw std::runtime_error("cannot create " + partial + ": " + std::strerror(errno));
-        }
-    }
 }
 
 SetupPacket parse_setup(const std::uint8_t *bytes) {
@@ -176,25 +165,23 @@ UsbTestbed::~UsbTestbed() {
 int UsbTestbed::add_bus() {
     next_devnum_.push_back(1);
     int bus = static_cast<int>(next_devnum_.size());
-    add(bus, 0x1d6b, 0x0002, 0x09, std::make_unique<StallingDevice>());
+    add(bus, 0x1d6b, 0x0002, 0x09, std::make_unique<StallingDevice>(), nullptr);
     return bus;
 }
 
 DeviceRef UsbTestbed::add_device(int bus, std::uint16_t vendor, std::uint16_t product) {
-    return add(bus, vendor, product, 0x00, std::make_unique<StallingDevice>());
+    return add(bus, vendor, product, 0x00, std::make_unique<StallingDevice>(), nullptr);
 }
 
 DeviceRef UsbTestbed::add_camera(int bus, const CameraConfig &config) {
     auto model = std::make_unique<CameraModel>(config);
     CameraModel *camera = model.get();
-    DeviceRef ref = add(bus, 0x05A9, 0x2800, 0x00, std::move(model));
-    std::lock_guard<std::mutex> lock(mutex_);
-    devices_.at(ref.devnode)->camera = camera;
-    return ref;
+    return add(bus, 0x05A9, 0x2800, 0x00, std::move(model), camera);
 }
 
 DeviceRef UsbTestbed::add(int bus, std::uint16_t vendor, std::uint16_t product,
-                          std::uint8_t device_class, std::unique_ptr<DeviceModel> model) {
+                          std::uint8_t device_class, std::unique_ptr<DeviceModel> model,
+                          CameraModel *camera) {
     if (bus < 1 || bus > static_cast<int>(next_devnum_.size())) {
         throw std::invalid_argument("no bus " + std::to_string(bus));
     }
@@ -221,6 +208,7 @@ DeviceRef UsbTestbed::add(int bus, std::uint16_t vendor, std::uint16_t product,
     auto device = std::make_unique<EmulatedDevice>();
     device->ref = ref;
     device->model = std::move(model);
+    device->camera = camera;
     std::lock_guard<std::mutex> lock(mutex_);
     devices_[ref.devnode] = std::move(device);
     creation_order_.push_back(ref.devnode);
@@ -234,13 +222,13 @@ void UsbTestbed::hide_usb_filesystem() {
     if (!devices_.empty()) {
         throw std::logic_error("hide_usb_filesystem() on a testbed with devices");
     }
-    make_directories(root_dir_ + "/dev/bus/usb");
-    make_directories(root_dir_ + "/proc/bus/usb");
+    std::filesystem::create_directories(root_dir_ + "/dev/bus/usb");
+    std::filesystem::create_directories(root_dir_ + "/proc/bus/usb");
 }
 
 void UsbTestbed::break_bus_directory(int bus) {
-    make_directories(root_dir_ + "/dev/bus/usb");
-    std::string path = root_dir_ + printf_string("/dev/bus/usb/%03d", bus, 0);
+    std::filesystem::create_directories(root_dir_ + "/dev/bus/usb");
+    std::string path = root_dir_ + printf_string("/dev/bus/usb/%03d", bus);
     std::FILE *file = std::fopen(path.c_str(), "wx");
     if (file == nullptr) {
         throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));

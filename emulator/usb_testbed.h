@@ -65,7 +65,7 @@ class UsbTestbed {
     struct EmulatedDevice;
 
     DeviceRef add(int bus, std::uint16_t vendor, std::uint16_t product, std::uint8_t device_class,
-                  std::unique_ptr<DeviceModel> model);
+                  std::unique_ptr<DeviceModel> model, CameraModel *camera);
     EmulatedDevice *find(const std::string &devnode) const;
 
     static int handle_ioctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *client, void *self);
