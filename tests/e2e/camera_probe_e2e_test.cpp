@@ -14,15 +14,6 @@
 namespace e2e {
 namespace {
 
-CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = CameraFault::none,
-                           bool first_read_only = false) {
-    CameraConfig config;
-    config.register_value = register_value;
-    config.fault = fault;
-    config.fault_first_read_only = first_read_only;
-    return config;
-}
-
 TEST(CameraProbeEndToEnd, OneCameraAmongDecoysGivesTheTypicalOutput) {
     UsbTestbed testbed;
     int bus = testbed.add_bus();

@@ -19,6 +19,14 @@ const std::vector<std::string> kExchangeTransfers = {
     "bmRequestType=0xc0 bRequest=3 wValue=0x0000 wIndex=0x0013 wLength=1 timeout=5000",
 };
 
+CameraConfig camera_config(std::uint8_t register_value, CameraFault fault, bool first_read_only) {
+    CameraConfig config;
+    config.register_value = register_value;
+    config.fault = fault;
+    config.fault_first_read_only = first_read_only;
+    return config;
+}
+
 std::string result_line(int result, const std::string &byte_hex) {
     return "\nusb_control_msg() returned " + std::to_string(result) + " -> 0x" + byte_hex;
 }

@@ -17,6 +17,9 @@ using usb_emulator::ControlTransfer;
 using usb_emulator::DeviceRef;
 using usb_emulator::UsbTestbed;
 
+CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = CameraFault::none,
+                           bool first_read_only = false);
+
 extern const std::string kAnnouncement;
 std::string result_line(int result, const std::string &byte_hex);
 // Announcement and both result lines of a camera whose reads succeed.

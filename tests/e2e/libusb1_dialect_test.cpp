@@ -45,11 +45,8 @@ TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
     UsbTestbed testbed;
     int bus = testbed.add_bus();
     testbed.add_device(bus, 0x05A9, 0x1234);
-    CameraConfig config;
-    config.register_value = 0x5C;
-    config.fault = dialect.fault;
-    config.fault_first_read_only = dialect.first_read_only;
-    DeviceRef camera = testbed.add_camera(bus, config);
+    DeviceRef camera =
+        testbed.add_camera(bus, camera_config(0x5C, dialect.fault, dialect.first_read_only));
 
     // A short timeout so a camera that never answers costs little.
     ProgramRun run = run_program(testbed, {LIBUSB1_EXCHANGE_BINARY, "300"});
