@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Front door over CMake. Every target installs what is missing first.
 BUILD_DIR ?= build
 SANITIZE_BUILD_DIR ?= build-sanitize

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The baseline for camera-probe's cost: the same libusb 0.1 calls and the
  * same walk over every device of every bus, and nothing else. */
 #include <usb.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of camera-probe against a bare C walk making the same library calls,
 // on a static testbed of 480 devices without a camera: instructions
 // (callgrind, deterministic), median wall time over interleaved runs, and

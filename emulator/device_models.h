@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What an emulated USB device answers to control transfers on endpoint 0,
 // independent of how the request reached it (ioctl or URB).
 #ifndef USB_EMULATOR_DEVICE_MODELS_H

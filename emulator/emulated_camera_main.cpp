@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // emulated-camera: runs a command with emulated USB cameras attached, so
 // camera-probe can be seen working without the hardware.
 #include <unistd.h>

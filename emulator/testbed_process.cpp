@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "testbed_process.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a program inside a testbed: under umockdev's preload library, with
 // the testbed's root passed in UMOCKDEV_DIR.
 #ifndef USB_EMULATOR_TESTBED_PROCESS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usb_testbed.h"
 
 #include <sys/ioctl.h>

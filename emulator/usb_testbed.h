@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A umockdev testbed populated with USB buses and devices that programs on
 // the real libusb (0.1 or 1.0) see as hardware: sysfs attributes, device
 // nodes with descriptors, and usbfs ioctls answered by device models.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef CAMERA_PROBE_CAMERA_PROBE_H
 #define CAMERA_PROBE_CAMERA_PROBE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "camera_probe.h"
 
 namespace camera_probe {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // In-memory stand-in for the libusb 0.1 functions the tool calls. Tests
 // script buses, devices and transfer outcomes, then read back every call.
 #ifndef CAMERA_PROBE_TESTS_FAKE_USB_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Random bus and device topologies and transfer outcomes against the
 // in-memory libusb, checking what must hold whatever the hardware does.
 #include <gtest/gtest.h>

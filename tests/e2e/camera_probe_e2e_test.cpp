@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // camera-probe, as built, on the real libusb 0.1 inside a umockdev testbed.
 #include <fcntl.h>
 #include <pty.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running programs inside an emulated USB testbed and reading what they
 // printed and what each device saw.
 #ifndef CAMERA_PROBE_TESTS_E2E_SUPPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulator's URB dialect, proven with a libusb-1.0 client running the
 // camera exchange: the path libusb-compat-0.1 takes on other distributions.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The camera exchange written against libusb-1.0, whose Linux backend talks
 // to usbfs with URBs: proves the emulator speaks that dialect too (the one
 // libusb-compat-0.1 runs on). Prints what camera-probe prints.
