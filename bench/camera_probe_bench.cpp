@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "testbed_process.h"
-#include "usb_testbed.h"
+#include "usbfs_testbed.h"
 
 namespace {
 
-using usb_emulator::UsbTestbed;
+using usb_emulator::UsbfsTestbed;
 
 constexpr int kBuses = 4;
 constexpr int kDevicesPerBus = 120;
@@ -54,7 +54,7 @@ std::string read_file(const std::string &path) {
 
 // Runs with standard output discarded; a status other than `expected`
 // means the measurement is of the wrong thing, so the bench stops.
-usb_emulator::ProcessResult run_quietly(const UsbTestbed &testbed,
+usb_emulator::ProcessResult run_quietly(const UsbfsTestbed &testbed,
                                         const std::vector<std::string> &argv, int expected) {
     int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     usb_emulator::ProcessOptions options;
@@ -71,7 +71,7 @@ usb_emulator::ProcessResult run_quietly(const UsbTestbed &testbed,
     return result;
 }
 
-long long callgrind_instructions(const UsbTestbed &testbed, const Program &program) {
+long long callgrind_instructions(const UsbfsTestbed &testbed, const Program &program) {
     std::string log = temporary_file();
     run_quietly(testbed,
                 {"valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
@@ -88,7 +88,7 @@ long long callgrind_instructions(const UsbTestbed &testbed, const Program &progr
     return std::atoll(text.c_str() + at + std::strlen("Collected : "));
 }
 
-long peak_rss_kb(const UsbTestbed &testbed, const Program &program) {
+long peak_rss_kb(const UsbfsTestbed &testbed, const Program &program) {
     std::string out = temporary_file();
     run_quietly(testbed, {"/usr/bin/time", "-f", "%M", "-o", out, program.path}, 0);
     long kb = std::atol(read_file(out).c_str());
@@ -102,13 +102,13 @@ double median(std::vector<double> values) {
     return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-double seconds_of(const UsbTestbed &testbed, const Program &program) {
+double seconds_of(const UsbfsTestbed &testbed, const Program &program) {
     auto start = std::chrono::steady_clock::now();
     run_quietly(testbed, {program.path}, 0);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void populate_without_camera(UsbTestbed &testbed) {
+void populate_without_camera(UsbfsTestbed &testbed) {
     const std::uint16_t ids[][2] = {
         {0x05A9, 0x2801}, {0x05A8, 0x2800}, {0x046D, 0xC31C}, {0x0BDA, 0x8153}};
     for (int b = 0; b < kBuses; ++b) {
@@ -125,7 +125,7 @@ const char *verdict(double ratio, double target) {
 
 // A live testbed: one camera among a few other devices.
 bool one_camera_run(const Program &probe) {
-    UsbTestbed testbed;
+    UsbfsTestbed testbed;
     int bus = testbed.add_bus();
     testbed.add_device(bus, 0x05A9, 0x2801);
     testbed.add_camera(bus);
@@ -152,7 +152,7 @@ int main(int argc, char **argv) {
     Program bare{"bare walk", argv[2]};
     int runs = argc > 3 ? std::max(10, std::atoi(argv[3])) : 15;
 
-    UsbTestbed testbed(false);
+    UsbfsTestbed testbed(false);
     populate_without_camera(testbed);
     std::printf("static testbed: %d buses, %d devices, no camera\n", kBuses,
                 static_cast<int>(testbed.devices().size()));

@@ -16,7 +16,7 @@ namespace e2e {
 namespace {
 
 TEST(CameraProbeEndToEnd, OneCameraAmongDecoysGivesTheTypicalOutput) {
-    UsbTestbed testbed;
+    UsbfsTestbed testbed;
     int bus = testbed.add_bus();
     testbed.add_device(bus, 0x05A9, 0x2801);  // vendor only
     DeviceRef camera = testbed.add_camera(bus);
@@ -32,10 +32,11 @@ TEST(CameraProbeEndToEnd, OneCameraAmongDecoysGivesTheTypicalOutput) {
 }
 
 TEST(CameraProbeEndToEnd, ProbeByteCarriesFromOneCameraIntoTheNextOnesFailedRead) {
-    UsbTestbed testbed;
+    UsbfsTestbed testbed;
     int first_bus = testbed.add_bus();
     int second_bus = testbed.add_bus();
-    CameraConfig stalls_first_read = camera_config(0x00, CameraFault::stalled_read, true);
+    CameraConfig stalls_first_read =
+        camera_config(0x00, {FaultAction::stall, FaultTarget::first_read});
     testbed.add_device(first_bus, 0x046D, 0xC31C);
     DeviceRef camera_a = testbed.add_camera(first_bus, stalls_first_read);
     testbed.add_device(first_bus, 0x05A9, 0x0001);
@@ -77,7 +78,7 @@ class CameraFaults : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
     const FaultCase &fault = GetParam();
-    UsbTestbed testbed;
+    UsbfsTestbed testbed;
     int first_bus = testbed.add_bus();
     int second_bus = testbed.add_bus();
     testbed.add_device(first_bus, 0x05A9, 0x1234);
@@ -102,37 +103,45 @@ TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
     EXPECT_EQ(unexpected_transfers(testbed, {faulty, healthy}), std::vector<std::string>{});
 }
 
+CameraConfig fault(FaultAction action, FaultTarget target) {
+    return camera_config(0x00, {action, target});
+}
+
 INSTANTIATE_TEST_SUITE_P(
     EveryFault, CameraFaults,
     ::testing::Values(
-        FaultCase{"StalledReads", camera_config(0x00, CameraFault::stalled_read), -32, "", -32, ""},
-        FaultCase{"StalledFirstRead", camera_config(0x00, CameraFault::stalled_read, true), -32, "",
-                  1, "15"},
-        FaultCase{"ZeroLengthReads", camera_config(0x00, CameraFault::zero_length_read), 0, "", 0,
+        FaultCase{"StalledReads", fault(FaultAction::stall, FaultTarget::every_read), -32, "", -32,
                   ""},
-        FaultCase{"ZeroLengthFirstRead", camera_config(0x00, CameraFault::zero_length_read, true),
+        FaultCase{"StalledFirstRead", fault(FaultAction::stall, FaultTarget::first_read), -32, "",
+                  1, "15"},
+        FaultCase{"ZeroLengthReads", fault(FaultAction::zero_length, FaultTarget::every_read), 0,
+                  "", 0, ""},
+        FaultCase{"ZeroLengthFirstRead", fault(FaultAction::zero_length, FaultTarget::first_read),
                   0, "", 1, "15"},
-        FaultCase{"TimedOut", camera_config(0x00, CameraFault::timeout), -110, "", -110, ""},
-        FaultCase{"TimedOutFirstRead", camera_config(0x00, CameraFault::timeout, true), -110, "", 1,
-                  "15"},
-        FaultCase{"Unplugged", camera_config(0x00, CameraFault::unplugged), -19, "", -19, ""},
-        FaultCase{"UnpluggedAtFirstRead", camera_config(0x00, CameraFault::unplugged, true), -19,
-                  "", 1, "15"},
-        FaultCase{"RejectedWrite", camera_config(0x42, CameraFault::rejected_write), 1, "42", 1,
-                  "42"},
+        FaultCase{"NoAnswer", fault(FaultAction::no_answer, FaultTarget::every_transfer), -110, "",
+                  -110, ""},
+        FaultCase{"NoAnswerToFirstRead", fault(FaultAction::no_answer, FaultTarget::first_read),
+                  -110, "", 1, "15"},
+        // Once unplugged, a camera stays gone.
+        FaultCase{"UnpluggedAtFirstRead", fault(FaultAction::unplug, FaultTarget::first_read), -19,
+                  "", -19, ""},
+        FaultCase{"UnpluggedAtWrite", fault(FaultAction::unplug, FaultTarget::write), 1, "00", -19,
+                  "00"},
+        FaultCase{"RejectedWrite", camera_config(0x42, {FaultAction::stall, FaultTarget::write}), 1,
+                  "42", 1, "42"},
         FaultCase{"HighRegisterByte", camera_config(0x9A), 1, "9a", 1, "15"},
-        FaultCase{"HighByteAndRejectedWrite", camera_config(0xC3, CameraFault::rejected_write), 1,
-                  "c3", 1, "c3"}),
+        FaultCase{"HighByteAndRejectedWrite",
+                  camera_config(0xC3, {FaultAction::stall, FaultTarget::write}), 1, "c3", 1, "c3"}),
     [](const ::testing::TestParamInfo<FaultCase> &param) { return param.param.name; });
 
 TEST(CameraProbeEndToEnd, FailedScansPrintTheirMessageWithStatus255) {
-    UsbTestbed no_usb_filesystem;
+    UsbfsTestbed no_usb_filesystem;
     no_usb_filesystem.hide_usb_filesystem();
     ProgramRun no_buses = run_camera_probe(no_usb_filesystem);
     EXPECT_EQ(no_buses.process.output, "No hi ha busos USB");
     EXPECT_EQ(no_buses.process.exit_status, 255);
 
-    UsbTestbed broken_bus;
+    UsbfsTestbed broken_bus;
     DeviceRef camera = broken_bus.add_camera(broken_bus.add_bus());
     broken_bus.break_bus_directory(2);
     ProgramRun no_devices = run_camera_probe(broken_bus);
@@ -146,7 +155,7 @@ TEST(CameraProbeEndToEnd, ArgumentsChangeNothing) {
         {}, {"--help"}, {"-x", "--cameras", "3"}, {""}, {"/dev/bus/usb/001/002"}};
     for (const std::vector<std::string> &arguments : argument_lists) {
         SCOPED_TRACE(testing::PrintToString(arguments));
-        UsbTestbed testbed;
+        UsbfsTestbed testbed;
         DeviceRef camera = testbed.add_camera(testbed.add_bus(), camera_config(0x31));
         ProgramRun run = run_camera_probe(testbed, arguments);
         EXPECT_EQ(run.process.output, healthy_camera("31"));
@@ -176,7 +185,7 @@ std::string drain(int fd) {
 OutputTiming watch_output(int reader, int writer) {
     ::fcntl(reader, F_SETFL, ::fcntl(reader, F_GETFL) | O_NONBLOCK);
     ::fcntl(reader, F_SETFD, FD_CLOEXEC);
-    UsbTestbed testbed;
+    UsbfsTestbed testbed;
     testbed.add_camera(testbed.add_bus());
     OutputTiming timing;
     std::string seen;
@@ -234,7 +243,7 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
     const std::uint16_t decoy_ids[][2] = {
         {0x05A9, 0x2801}, {0x05A8, 0x2800}, {0x2800, 0x05A9}, {0x046D, 0xC31C}};
 
-    UsbTestbed testbed;
+    UsbfsTestbed testbed;
     std::vector<DeviceRef> cameras;
     for (int bus = 1; bus <= kBuses; ++bus) {
         ASSERT_EQ(testbed.add_bus(), bus);

@@ -20,11 +20,10 @@ const std::vector<std::string> kExchangeTransfers = {
     "bmRequestType=0xc0 bRequest=3 wValue=0x0000 wIndex=0x0013 wLength=1 timeout=5000",
 };
 
-CameraConfig camera_config(std::uint8_t register_value, CameraFault fault, bool first_read_only) {
+CameraConfig camera_config(std::uint8_t register_value, CameraFault fault) {
     CameraConfig config;
     config.register_value = register_value;
     config.fault = fault;
-    config.fault_first_read_only = first_read_only;
     return config;
 }
 
@@ -36,7 +35,7 @@ std::string healthy_camera(const std::string &first_byte_hex) {
     return kAnnouncement + result_line(1, first_byte_hex) + result_line(1, "15");
 }
 
-ProgramRun run_program(UsbTestbed &testbed, const std::vector<std::string> &argv) {
+ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv) {
     ProgramRun run;
     std::mutex order_mutex;
     testbed.set_transfer_observer([&](const DeviceRef &device, const ControlTransfer &) {
@@ -70,11 +69,11 @@ std::vector<std::string> camera_probe_command(const std::vector<std::string> &ar
     return argv;
 }
 
-ProgramRun run_camera_probe(UsbTestbed &testbed, const std::vector<std::string> &arguments) {
+ProgramRun run_camera_probe(UsbfsTestbed &testbed, const std::vector<std::string> &arguments) {
     return run_program(testbed, camera_probe_command(arguments));
 }
 
-std::vector<std::string> unexpected_transfers(const UsbTestbed &testbed,
+std::vector<std::string> unexpected_transfers(const UsbfsTestbed &testbed,
                                               const std::vector<DeviceRef> &expected) {
     std::vector<std::string> unexpected;
     for (const DeviceRef &device : testbed.devices()) {
@@ -86,7 +85,7 @@ std::vector<std::string> unexpected_transfers(const UsbTestbed &testbed,
     return unexpected;
 }
 
-std::vector<std::string> transfer_texts(const UsbTestbed &testbed, const DeviceRef &device) {
+std::vector<std::string> transfer_texts(const UsbfsTestbed &testbed, const DeviceRef &device) {
     std::vector<std::string> texts;
     for (const ControlTransfer &transfer : testbed.transfers(device)) {
         texts.push_back(usb_emulator::describe(transfer));

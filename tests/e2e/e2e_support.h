@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "testbed_process.h"
-#include "usb_testbed.h"
+#include "usbfs_testbed.h"
 
 namespace e2e {
 
@@ -16,10 +16,11 @@ using usb_emulator::CameraConfig;
 using usb_emulator::CameraFault;
 using usb_emulator::ControlTransfer;
 using usb_emulator::DeviceRef;
-using usb_emulator::UsbTestbed;
+using usb_emulator::FaultAction;
+using usb_emulator::FaultTarget;
+using usb_emulator::UsbfsTestbed;
 
-CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = CameraFault::none,
-                           bool first_read_only = false);
+CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = {});
 
 extern const std::string kAnnouncement;
 std::string result_line(int result, const std::string &byte_hex);
@@ -34,16 +35,16 @@ struct ProgramRun {
 
 // The command line that runs the built camera-probe with `arguments`.
 std::vector<std::string> camera_probe_command(const std::vector<std::string> &arguments = {});
-ProgramRun run_program(UsbTestbed &testbed, const std::vector<std::string> &argv);
-ProgramRun run_camera_probe(UsbTestbed &testbed, const std::vector<std::string> &arguments = {});
+ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv);
+ProgramRun run_camera_probe(UsbfsTestbed &testbed, const std::vector<std::string> &arguments = {});
 
 // Devices that saw any control transfer, other than `expected`.
-std::vector<std::string> unexpected_transfers(const UsbTestbed &testbed,
+std::vector<std::string> unexpected_transfers(const UsbfsTestbed &testbed,
                                               const std::vector<DeviceRef> &expected);
 
 // The transfers a device saw, each as its setup packet and, where the
 // request carried one, its timeout.
-std::vector<std::string> transfer_texts(const UsbTestbed &testbed, const DeviceRef &device);
+std::vector<std::string> transfer_texts(const UsbfsTestbed &testbed, const DeviceRef &device);
 extern const std::vector<std::string> kExchangeTransfers;
 
 }  // namespace e2e

@@ -31,7 +31,6 @@ std::vector<std::string> setups_without_timeout() {
 struct DialectCase {
     const char *name;
     CameraFault fault;
-    bool first_read_only;
     std::string expected;
 };
 
@@ -43,11 +42,10 @@ class Libusb1Dialect : public ::testing::TestWithParam<DialectCase> {};
 
 TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
     const DialectCase &dialect = GetParam();
-    UsbTestbed testbed;
+    UsbfsTestbed testbed;
     int bus = testbed.add_bus();
     testbed.add_device(bus, 0x05A9, 0x1234);
-    DeviceRef camera =
-        testbed.add_camera(bus, camera_config(0x5C, dialect.fault, dialect.first_read_only));
+    DeviceRef camera = testbed.add_camera(bus, camera_config(0x5C, dialect.fault));
 
     // A short timeout so a camera that never answers costs little.
     ProgramRun run = run_program(testbed, {LIBUSB1_EXCHANGE_BINARY, "300"});
@@ -61,15 +59,19 @@ TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
 INSTANTIATE_TEST_SUITE_P(
     UrbOutcomes, Libusb1Dialect,
     ::testing::Values(
-        DialectCase{"Healthy", CameraFault::none, false, healthy_camera("5c")},
-        DialectCase{"StalledFirstRead", CameraFault::stalled_read, true,
+        DialectCase{"Healthy", {}, healthy_camera("5c")},
+        DialectCase{"StalledFirstRead",
+                    {FaultAction::stall, FaultTarget::first_read},
                     kAnnouncement + result_line(kErrorPipe, "20") + result_line(1, "15")},
-        DialectCase{"ZeroLengthReads", CameraFault::zero_length_read, false,
+        DialectCase{"ZeroLengthReads",
+                    {FaultAction::zero_length, FaultTarget::every_read},
                     kAnnouncement + result_line(0, "20") + result_line(0, "20")},
-        DialectCase{"TimedOutFirstRead", CameraFault::timeout, true,
+        DialectCase{"NoAnswerToFirstRead",
+                    {FaultAction::no_answer, FaultTarget::first_read},
                     kAnnouncement + result_line(kErrorTimeout, "20") + result_line(1, "15")},
         DialectCase{
-            "Unplugged", CameraFault::unplugged, false,
+            "UnpluggedAtFirstRead",
+            {FaultAction::unplug, FaultTarget::first_read},
             kAnnouncement + result_line(kErrorNoDevice, "20") + result_line(kErrorNoDevice, "20")}),
     [](const ::testing::TestParamInfo<DialectCase> &param) { return param.param.name; });
 

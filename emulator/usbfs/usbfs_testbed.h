@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
-// A umockdev testbed populated with USB buses and devices that programs on
-// the real libusb (0.1 or 1.0) see as hardware: sysfs attributes, device
-// nodes with descriptors, and usbfs ioctls answered by device models.
-#ifndef USB_EMULATOR_USB_TESTBED_H
-#define USB_EMULATOR_USB_TESTBED_H
+// The usbfs transport: a umockdev testbed populated with USB buses and
+// emulated devices that programs on the real libusb (0.1 or 1.0) see as
+// hardware: sysfs attributes, device nodes with descriptors, and usbfs
+// ioctls answered by the devices, in both of the dialects libusb speaks.
+#ifndef USB_EMULATOR_USBFS_USBFS_TESTBED_H
+#define USB_EMULATOR_USBFS_USBFS_TESTBED_H
 
 #include <cstdint>
 #include <functional>
@@ -13,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "device_models.h"
+#include "camera.h"
+#include "usb_device.h"
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
@@ -31,7 +33,7 @@ struct DeviceRef {
     bool operator==(const DeviceRef &other) const { return devnode == other.devnode; }
 };
 
-class UsbTestbed {
+class UsbfsTestbed {
   public:
     // Called from umockdev's worker thread for every control transfer,
     // before the device answers it.
@@ -39,14 +41,15 @@ class UsbTestbed {
 
     // With `answer_ioctls` false the devices are static: sysfs and device
     // nodes only, with no process behind their ioctls (they fail ENOTTY).
-    explicit UsbTestbed(bool answer_ioctls = true);
-    ~UsbTestbed();
-    UsbTestbed(const UsbTestbed &) = delete;
-    UsbTestbed &operator=(const UsbTestbed &) = delete;
+    explicit UsbfsTestbed(bool answer_ioctls = true);
+    ~UsbfsTestbed();
+    UsbfsTestbed(const UsbfsTestbed &) = delete;
+    UsbfsTestbed &operator=(const UsbfsTestbed &) = delete;
 
     // Adds a bus with its root hub; returns the bus number, from 1.
     int add_bus();
-    // A device that stalls every control transfer.
+    DeviceRef add(int bus, std::shared_ptr<UsbDevice> device);
+    // A device that knows no vendor request.
     DeviceRef add_device(int bus, std::uint16_t vendor, std::uint16_t product);
     DeviceRef add_camera(int bus, const CameraConfig &config = {});
 
@@ -65,17 +68,17 @@ class UsbTestbed {
     struct Urb;
     struct EmulatedDevice;
 
-    DeviceRef add(int bus, std::uint16_t vendor, std::uint16_t product, std::uint8_t device_class,
-                  std::unique_ptr<DeviceModel> model, CameraModel *camera);
     EmulatedDevice *find(const std::string &devnode) const;
+    const EmulatedDevice &at(const DeviceRef &device) const;
 
     static int handle_ioctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *client, void *self);
     bool dispatch(UMockdevIoctlClient *client);
     void control_ioctl(EmulatedDevice &device, UMockdevIoctlClient *client);
+    void bulk_ioctl(EmulatedDevice &device, UMockdevIoctlClient *client);
     void submit_urb(EmulatedDevice &device, UMockdevIoctlClient *client);
     void reap_urb(EmulatedDevice &device, UMockdevIoctlClient *client);
     void discard_urb(EmulatedDevice &device, UMockdevIoctlClient *client);
-    TransferReply play(EmulatedDevice &device, const ControlTransfer &transfer);
+    Answer play(EmulatedDevice &device, const ControlTransfer &transfer);
 
     bool answer_ioctls_;
     UMockdevTestbed *testbed_ = nullptr;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "usb_testbed.h"
+#include "usbfs_testbed.h"
 
 #include <sys/ioctl.h>
 
@@ -14,6 +14,8 @@
 #include <deque>
 #include <filesystem>
 #include <stdexcept>
+
+#include "usbfs_dialect.h"
 
 namespace usb_emulator {
 
@@ -38,36 +40,6 @@ void throw_on_error(GError *error, const std::string &what) {
     }
 }
 
-void put_le16(std::vector<std::uint8_t> &bytes, std::uint16_t value) {
-    bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-// Device descriptor followed by one configuration with one interface and
-// one endpoint (a hub's interrupt IN, or a bulk IN for the others): what
-// usbfs returns when the device node is read, and what sysfs shows as
-// "descriptors".
-std::vector<std::uint8_t> descriptors(std::uint16_t vendor, std::uint16_t product,
-                                      std::uint8_t device_class) {
-    bool hub = device_class == 0x09;
-    std::vector<std::uint8_t> bytes = {18, 0x01};
-    put_le16(bytes, 0x0200);  // bcdUSB
-    bytes.insert(bytes.end(), {device_class, 0, 0, 64});
-    put_le16(bytes, vendor);
-    put_le16(bytes, product);
-    put_le16(bytes, 0x0100);  // bcdDevice
-    bytes.insert(bytes.end(), {0, 0, 0, 1});
-    bytes.insert(bytes.end(), {9, 0x02});
-    put_le16(bytes, 9 + 9 + 7);  // wTotalLength: configuration, interface, endpoint
-    bytes.insert(bytes.end(), {1, 1, 0, 0x80, 50});
-    std::uint8_t interface_class = hub ? 0x09 : 0xFF;
-    bytes.insert(bytes.end(), {9, 0x04, 0, 0, 1, interface_class, 0, 0, 0});
-    bytes.insert(bytes.end(), {7, 0x05, 0x81, static_cast<std::uint8_t>(hub ? 0x03 : 0x02)});
-    put_le16(bytes, hub ? 4 : 512);  // wMaxPacketSize
-    bytes.push_back(hub ? 12 : 0);   // bInterval
-    return bytes;
-}
-
 std::string hex(const std::vector<std::uint8_t> &bytes) {
     std::string text;
     char digits[3];
@@ -87,13 +59,13 @@ std::string printf_string(const char *format, Args... args) {
 
 // A description in umockdev's record format: the kernel's view of one USB
 // device, as libusb 0.1 (device node) and libusb 1.0 (sysfs) read it.
-std::string device_record(const DeviceRef &device, std::uint8_t device_class) {
+std::string device_record(const DeviceRef &device, const UsbDevice &emulated) {
     std::string sysfs_path = device.devnum == 1 ? printf_string("/devices/usb%d", device.bus)
                                                 : printf_string("/devices/usb%d/%d-%d", device.bus,
                                                                 device.bus, device.devnum - 1);
     std::string bus = printf_string("%03d", device.bus);
     std::string devnum = printf_string("%03d", device.devnum);
-    std::string raw = hex(descriptors(device.vendor, device.product, device_class));
+    std::string raw = hex(emulated.descriptors());
     std::string record;
     record += "P: " + sysfs_path + "\n";
     record += "N: " + device.devnode.substr(5) + "=" + raw + "\n";
@@ -109,43 +81,31 @@ std::string device_record(const DeviceRef &device, std::uint8_t device_class) {
     return record;
 }
 
-SetupPacket parse_setup(const std::uint8_t *bytes) {
-    SetupPacket setup;
-    setup.bmRequestType = bytes[0];
-    setup.bRequest = bytes[1];
-    setup.wValue = static_cast<std::uint16_t>(bytes[2] | bytes[3] << 8);
-    setup.wIndex = static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8);
-    setup.wLength = static_cast<std::uint16_t>(bytes[6] | bytes[7] << 8);
-    return setup;
-}
-
 template <typename T>
 void update_field(UMockdevIoctlData *data, std::size_t offset, T value) {
     umockdev_ioctl_data_update(data, offset, reinterpret_cast<guint8 *>(&value),
                                static_cast<gint>(sizeof value));
 }
 
-constexpr std::size_t kSetupPacketSize = 8;
-
 }  // namespace
 
-// A control URB submitted and not yet reaped. The device's answer is kept
-// here and written into the client's URB only when it is reaped.
-struct UsbTestbed::Urb {
+// A URB submitted and not yet reaped. The device's answer is kept here and
+// written into the client's URB only when it is reaped.
+struct UsbfsTestbed::Urb {
     IoctlDataPtr data;
-    TransferReply reply;
-    bool completed = false;  // false while a timed-out transfer waits for its discard
+    int status = 0;  // 0 or a negative errno, as usbfs reports it
+    int actual_length = 0;
+    bool completed = false;  // false while an unanswered transfer waits for its discard
 };
 
-struct UsbTestbed::EmulatedDevice {
+struct UsbfsTestbed::EmulatedDevice {
     DeviceRef ref;
-    std::unique_ptr<DeviceModel> model;
-    CameraModel *camera = nullptr;
-    std::vector<ControlTransfer> transfers;
+    std::shared_ptr<UsbDevice> device;
+    Camera *camera = nullptr;
     std::deque<Urb> urbs;
 };
 
-UsbTestbed::UsbTestbed(bool answer_ioctls) : answer_ioctls_(answer_ioctls) {
+UsbfsTestbed::UsbfsTestbed(bool answer_ioctls) : answer_ioctls_(answer_ioctls) {
     testbed_ = umockdev_testbed_new();
     handler_ = umockdev_ioctl_base_new();
     if (testbed_ == nullptr || handler_ == nullptr) {
@@ -154,35 +114,31 @@ UsbTestbed::UsbTestbed(bool answer_ioctls) : answer_ioctls_(answer_ioctls) {
     gchar *root = umockdev_testbed_get_root_dir(testbed_);
     root_dir_ = root;
     g_free(root);
-    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&UsbTestbed::handle_ioctl), this);
+    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&UsbfsTestbed::handle_ioctl), this);
 }
 
-UsbTestbed::~UsbTestbed() {
+UsbfsTestbed::~UsbfsTestbed() {
     g_signal_handlers_disconnect_by_data(handler_, this);
     g_object_unref(handler_);
     g_object_unref(testbed_);
 }
 
-int UsbTestbed::add_bus() {
+int UsbfsTestbed::add_bus() {
     next_devnum_.push_back(1);
     int bus = static_cast<int>(next_devnum_.size());
-    add(bus, 0x1d6b, 0x0002, 0x09, std::make_unique<StallingDevice>(), nullptr);
+    add(bus, std::make_shared<Decoy>(0x1d6b, 0x0002, UsbDevice::kHubClass));
     return bus;
 }
 
-DeviceRef UsbTestbed::add_device(int bus, std::uint16_t vendor, std::uint16_t product) {
-    return add(bus, vendor, product, 0x00, std::make_unique<StallingDevice>(), nullptr);
+DeviceRef UsbfsTestbed::add_device(int bus, std::uint16_t vendor, std::uint16_t product) {
+    return add(bus, std::make_shared<Decoy>(vendor, product, 0x00));
 }
 
-DeviceRef UsbTestbed::add_camera(int bus, const CameraConfig &config) {
-    auto model = std::make_unique<CameraModel>(config);
-    CameraModel *camera = model.get();
-    return add(bus, 0x05A9, 0x2800, 0x00, std::move(model), camera);
+DeviceRef UsbfsTestbed::add_camera(int bus, const CameraConfig &config) {
+    return add(bus, std::make_shared<Camera>(config));
 }
 
-DeviceRef UsbTestbed::add(int bus, std::uint16_t vendor, std::uint16_t product,
-                          std::uint8_t device_class, std::unique_ptr<DeviceModel> model,
-                          CameraModel *camera) {
+DeviceRef UsbfsTestbed::add(int bus, std::shared_ptr<UsbDevice> device) {
     if (bus < 1 || bus > static_cast<int>(next_devnum_.size())) {
         throw std::invalid_argument("no bus " + std::to_string(bus));
     }
@@ -192,8 +148,8 @@ DeviceRef UsbTestbed::add(int bus, std::uint16_t vendor, std::uint16_t product,
     DeviceRef ref;
     ref.bus = bus;
     ref.devnum = next_devnum_[bus - 1]++;
-    ref.vendor = vendor;
-    ref.product = product;
+    ref.vendor = device->vendor();
+    ref.product = device->product();
     ref.devnode = printf_string("/dev/bus/usb/%03d/%03d", bus, ref.devnum);
 
     // The ioctl socket must exist before the node does, so that no client
@@ -203,20 +159,20 @@ DeviceRef UsbTestbed::add(int bus, std::uint16_t vendor, std::uint16_t product,
         umockdev_testbed_attach_ioctl(testbed_, ref.devnode.c_str(), handler_, &error);
         throw_on_error(error, "attach ioctl handler to " + ref.devnode);
     }
-    umockdev_testbed_add_from_string(testbed_, device_record(ref, device_class).c_str(), &error);
+    umockdev_testbed_add_from_string(testbed_, device_record(ref, *device).c_str(), &error);
     throw_on_error(error, "add " + ref.devnode);
 
-    auto device = std::make_unique<EmulatedDevice>();
-    device->ref = ref;
-    device->model = std::move(model);
-    device->camera = camera;
+    auto emulated = std::make_unique<EmulatedDevice>();
+    emulated->ref = ref;
+    emulated->camera = dynamic_cast<Camera *>(device.get());
+    emulated->device = std::move(device);
     std::lock_guard<std::mutex> lock(mutex_);
-    devices_[ref.devnode] = std::move(device);
+    devices_[ref.devnode] = std::move(emulated);
     creation_order_.push_back(ref.devnode);
     return ref;
 }
 
-void UsbTestbed::hide_usb_filesystem() {
+void UsbfsTestbed::hide_usb_filesystem() {
     // umockdev shows the host's /dev and /proc wherever the testbed has
     // nothing, so hide them with empty directories: libusb 0.1 takes an
     // empty directory for a missing USB filesystem.
@@ -227,7 +183,7 @@ void UsbTestbed::hide_usb_filesystem() {
     std::filesystem::create_directories(root_dir_ + "/proc/bus/usb");
 }
 
-void UsbTestbed::break_bus_directory(int bus) {
+void UsbfsTestbed::break_bus_directory(int bus) {
     std::filesystem::create_directories(root_dir_ + "/dev/bus/usb");
     std::string path = root_dir_ + printf_string("/dev/bus/usb/%03d", bus);
     std::FILE *file = std::fopen(path.c_str(), "wx");
@@ -237,7 +193,7 @@ void UsbTestbed::break_bus_directory(int bus) {
     std::fclose(file);
 }
 
-std::vector<DeviceRef> UsbTestbed::devices() const {
+std::vector<DeviceRef> UsbfsTestbed::devices() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<DeviceRef> refs;
     for (const std::string &devnode : creation_order_) {
@@ -246,51 +202,52 @@ std::vector<DeviceRef> UsbTestbed::devices() const {
     return refs;
 }
 
-std::vector<ControlTransfer> UsbTestbed::transfers(const DeviceRef &device) const {
+const UsbfsTestbed::EmulatedDevice &UsbfsTestbed::at(const DeviceRef &device) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return devices_.at(device.devnode)->transfers;
+    return *devices_.at(device.devnode);
 }
 
-std::uint8_t UsbTestbed::camera_register(const DeviceRef &camera, std::uint16_t index) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const EmulatedDevice &device = *devices_.at(camera.devnode);
+std::vector<ControlTransfer> UsbfsTestbed::transfers(const DeviceRef &device) const {
+    return at(device).device->transfers();
+}
+
+std::uint8_t UsbfsTestbed::camera_register(const DeviceRef &camera, std::uint16_t index) const {
+    const EmulatedDevice &device = at(camera);
     if (device.camera == nullptr) {
         throw std::invalid_argument(camera.devnode + " is not a camera");
     }
     return device.camera->register_at(index);
 }
 
-void UsbTestbed::set_transfer_observer(TransferObserver observer) {
+void UsbfsTestbed::set_transfer_observer(TransferObserver observer) {
     std::lock_guard<std::mutex> lock(mutex_);
     observer_ = std::move(observer);
 }
 
-UsbTestbed::EmulatedDevice *UsbTestbed::find(const std::string &devnode) const {
+UsbfsTestbed::EmulatedDevice *UsbfsTestbed::find(const std::string &devnode) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = devices_.find(devnode);
     return found == devices_.end() ? nullptr : found->second.get();
 }
 
-// Records the transfer, lets the observer look, then asks the device.
-TransferReply UsbTestbed::play(EmulatedDevice &device, const ControlTransfer &transfer) {
+// Lets the observer look, then has the device log and answer the transfer.
+Answer UsbfsTestbed::play(EmulatedDevice &device, const ControlTransfer &transfer) {
     TransferObserver observer;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        device.transfers.push_back(transfer);
         observer = observer_;
     }
     if (observer) {
         observer(device.ref, transfer);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    return device.model->control(transfer.setup);
+    return device.device->control(transfer);
 }
 
-int UsbTestbed::handle_ioctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, void *self) {
-    return static_cast<UsbTestbed *>(self)->dispatch(client) ? TRUE : FALSE;
+int UsbfsTestbed::handle_ioctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, void *self) {
+    return static_cast<UsbfsTestbed *>(self)->dispatch(client) ? TRUE : FALSE;
 }
 
-bool UsbTestbed::dispatch(UMockdevIoctlClient *client) {
+bool UsbfsTestbed::dispatch(UMockdevIoctlClient *client) {
     EmulatedDevice *device = find(umockdev_ioctl_client_get_devnode(client));
     if (device == nullptr) {
         return false;
@@ -299,6 +256,9 @@ bool UsbTestbed::dispatch(UMockdevIoctlClient *client) {
     switch (umockdev_ioctl_client_get_request(client)) {
         case USBDEVFS_CONTROL:
             control_ioctl(*device, client);
+            return true;
+        case USBDEVFS_BULK:
+            bulk_ioctl(*device, client);
             return true;
         case USBDEVFS_SUBMITURB:
             submit_urb(*device, client);
@@ -342,8 +302,10 @@ bool UsbTestbed::dispatch(UMockdevIoctlClient *client) {
     }
 }
 
-// libusb 0.1: one synchronous ioctl per transfer, data pointer inside.
-void UsbTestbed::control_ioctl(EmulatedDevice &device, UMockdevIoctlClient *client) {
+// libusb 0.1: one synchronous ioctl per transfer, data pointer inside. A
+// transfer the device never answers fails at once, not after its timeout:
+// the timeout is logged instead, so tests see it without waiting.
+void UsbfsTestbed::control_ioctl(EmulatedDevice &device, UMockdevIoctlClient *client) {
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     IoctlDataPtr request(
         umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ctrltransfer), nullptr));
@@ -353,17 +315,15 @@ void UsbTestbed::control_ioctl(EmulatedDevice &device, UMockdevIoctlClient *clie
     }
     usbdevfs_ctrltransfer ctrl{};
     std::memcpy(&ctrl, request->data, sizeof ctrl);
-    ControlTransfer transfer{
-        SetupPacket{ctrl.bRequestType, ctrl.bRequest, ctrl.wValue, ctrl.wIndex, ctrl.wLength},
-        ctrl.timeout};
-    TransferReply reply = play(device, transfer);
-    if (reply.error != 0) {
-        umockdev_ioctl_client_complete(client, -1, reply.error);
+    ControlTransfer transfer = control_transfer_from(ctrl);
+    Answer answer = play(device, transfer);
+    if (int error = errno_for(answer.outcome); error != 0) {
+        umockdev_ioctl_client_complete(client, -1, error);
         return;
     }
     std::size_t delivered = 0;
     if (transfer.setup.is_device_to_host() && ctrl.wLength > 0) {
-        delivered = std::min<std::size_t>(reply.data.size(), ctrl.wLength);
+        delivered = std::min<std::size_t>(answer.data.size(), ctrl.wLength);
         IoctlDataPtr buffer(umockdev_ioctl_data_resolve(
             request.get(), offsetof(usbdevfs_ctrltransfer, data), ctrl.wLength, nullptr));
         if (buffer == nullptr) {
@@ -371,16 +331,48 @@ void UsbTestbed::control_ioctl(EmulatedDevice &device, UMockdevIoctlClient *clie
             return;
         }
         if (delivered > 0) {
-            umockdev_ioctl_data_update(buffer.get(), 0, reply.data.data(),
+            umockdev_ioctl_data_update(buffer.get(), 0, answer.data.data(),
                                        static_cast<gint>(delivered));
         }
     }
     umockdev_ioctl_client_complete(client, static_cast<glong>(delivered), 0);
 }
 
-// libusb 1.0: the transfer is a control URB whose buffer starts with the
-// setup packet; it completes later, when the client reaps it.
-void UsbTestbed::submit_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
+// A synchronous transfer on the data endpoint. Nothing is ever streamed,
+// so it times out; an endpoint the descriptors do not list is refused as
+// the kernel refuses it.
+void UsbfsTestbed::bulk_ioctl(EmulatedDevice &device, UMockdevIoctlClient *client) {
+    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+    IoctlDataPtr request(
+        umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_bulktransfer), nullptr));
+    if (request == nullptr) {
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    usbdevfs_bulktransfer bulk{};
+    std::memcpy(&bulk, request->data, sizeof bulk);
+    auto endpoint = static_cast<std::uint8_t>(bulk.ep);
+    if (!device.device->has_endpoint(endpoint)) {
+        umockdev_ioctl_client_complete(client, -1, ENOENT);
+        return;
+    }
+    int error = errno_for(device.device->data_transfer(endpoint).outcome);
+    umockdev_ioctl_client_complete(client, error != 0 ? -1 : 0, error);
+}
+
+namespace {
+
+bool is_data_urb(const usbdevfs_urb &urb) {
+    return urb.type == USBDEVFS_URB_TYPE_BULK || urb.type == USBDEVFS_URB_TYPE_INTERRUPT;
+}
+
+}  // namespace
+
+// libusb 1.0: a control URB's buffer starts with the setup packet; a URB
+// completes later, when the client reaps it. The data stage goes into the
+// buffer now, as the kernel would write it before the URB can be reaped;
+// status and length follow at reap time.
+void UsbfsTestbed::submit_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     IoctlDataPtr urb_data(umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr));
     if (urb_data == nullptr) {
@@ -389,8 +381,13 @@ void UsbTestbed::submit_urb(EmulatedDevice &device, UMockdevIoctlClient *client)
     }
     usbdevfs_urb urb{};
     std::memcpy(&urb, urb_data->data, sizeof urb);
-    if (urb.type != USBDEVFS_URB_TYPE_CONTROL || urb.endpoint != 0 ||
-        urb.buffer_length < static_cast<int>(kSetupPacketSize)) {
+    bool control = urb.type == USBDEVFS_URB_TYPE_CONTROL && urb.endpoint == 0 &&
+                   urb.buffer_length >= static_cast<int>(SetupPacket::kSize);
+    if (is_data_urb(urb) && !device.device->has_endpoint(urb.endpoint)) {
+        umockdev_ioctl_client_complete(client, -1, ENOENT);
+        return;
+    }
+    if (!control && !is_data_urb(urb)) {
         umockdev_ioctl_client_complete(client, -1, EINVAL);
         return;
     }
@@ -400,31 +397,33 @@ void UsbTestbed::submit_urb(EmulatedDevice &device, UMockdevIoctlClient *client)
         umockdev_ioctl_client_complete(client, -1, EFAULT);
         return;
     }
-    ControlTransfer transfer{parse_setup(buffer->data), std::nullopt};
-    TransferReply reply = play(device, transfer);
-    if (reply.error == ENODEV) {
+    Answer answer;
+    if (control) {
+        ControlTransfer transfer{SetupPacket::parse(buffer->data), std::nullopt};
+        answer = play(device, transfer);
+        std::size_t room = static_cast<std::size_t>(urb.buffer_length) - SetupPacket::kSize;
+        answer.data.resize(std::min(answer.data.size(), room));
+        if (transfer.setup.is_device_to_host() && !answer.data.empty()) {
+            umockdev_ioctl_data_update(buffer.get(), SetupPacket::kSize, answer.data.data(),
+                                       static_cast<gint>(answer.data.size()));
+        }
+    } else {
+        answer = device.device->data_transfer(urb.endpoint);
+    }
+    if (answer.outcome == Outcome::gone) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return;
     }
-    // The data stage goes into the buffer now, as the kernel would write it
-    // before the URB can be reaped; status and length follow at reap time.
-    std::size_t room = static_cast<std::size_t>(urb.buffer_length) - kSetupPacketSize;
-    if (reply.data.size() > room) {
-        reply.data.resize(room);
-    }
-    if (transfer.setup.is_device_to_host() && !reply.data.empty()) {
-        umockdev_ioctl_data_update(buffer.get(), kSetupPacketSize, reply.data.data(),
-                                   static_cast<gint>(reply.data.size()));
-    }
-    bool completed = reply.error != ETIMEDOUT;
+    Urb pending{std::move(urb_data), -errno_for(answer.outcome),
+                static_cast<int>(answer.data.size()), answer.outcome != Outcome::no_answer};
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        device.urbs.push_back(Urb{std::move(urb_data), std::move(reply), completed});
+        device.urbs.push_back(std::move(pending));
     }
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
-void UsbTestbed::reap_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
+void UsbfsTestbed::reap_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
     Urb reaped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -440,9 +439,8 @@ void UsbTestbed::reap_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
         return;
     }
     UMockdevIoctlData *urb_data = reaped.data.get();
-    update_field<int>(urb_data, offsetof(usbdevfs_urb, status), -reaped.reply.error);
-    update_field<int>(urb_data, offsetof(usbdevfs_urb, actual_length),
-                      static_cast<int>(reaped.reply.data.size()));
+    update_field<int>(urb_data, offsetof(usbdevfs_urb, status), reaped.status);
+    update_field<int>(urb_data, offsetof(usbdevfs_urb, actual_length), reaped.actual_length);
 
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     IoctlDataPtr urb_pointer(umockdev_ioctl_data_resolve(arg, 0, sizeof(void *), nullptr));
@@ -455,8 +453,8 @@ void UsbTestbed::reap_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
 }
 
 // The library gave up waiting (its own timeout): the URB completes as
-// cancelled and is reaped like any other.
-void UsbTestbed::discard_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
+// unlinked and is reaped like any other.
+void UsbfsTestbed::discard_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     gulong client_address = 0;
     std::memcpy(&client_address, arg->data, sizeof client_address);
@@ -466,7 +464,8 @@ void UsbTestbed::discard_urb(EmulatedDevice &device, UMockdevIoctlClient *client
         for (Urb &urb : device.urbs) {
             if (!urb.completed && urb.data->client_addr == client_address) {
                 urb.completed = true;
-                urb.reply = TransferReply{ENOENT, {}};
+                urb.status = -ENOENT;
+                urb.actual_length = 0;
                 discarded = true;
                 break;
             }

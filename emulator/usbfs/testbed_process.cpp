@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +82,71 @@ std::string find_program(const std::string &name) {
     return name;
 }
 
+// Milliseconds from now until `deadline`, for poll(); 0 once it has passed.
+int milliseconds_until(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+// Sleeps in poll() until the child exits or writes: its pidfd becomes
+// readable when it exits. Kills it once the time limit has passed, and
+// stops reading then too when a descendant still holds the output open.
+void collect(pid_t pid, int output_fd, std::chrono::milliseconds time_limit,
+             ProcessResult &result) {
+    // Through syscall(): glibc 2.36 declares pidfd_open without C linkage.
+    int exit_fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (exit_fd < 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        throw std::runtime_error(std::string("pidfd_open: ") + std::strerror(errno));
+    }
+    auto deadline = std::chrono::steady_clock::now() + time_limit;
+    int wait_status = 0;
+    bool exited = false;
+    bool output_open = output_fd >= 0;
+    while (!exited || output_open) {
+        bool late = milliseconds_until(deadline) == 0;
+        if (late && !exited && !result.killed_for_time) {
+            ::kill(pid, SIGKILL);
+            result.killed_for_time = true;
+        }
+        if (late && exited) {
+            break;
+        }
+        pollfd watched[2];
+        nfds_t count = 0;
+        if (!exited) {
+            watched[count++] = pollfd{exit_fd, POLLIN, 0};
+        }
+        if (output_open) {
+            watched[count++] = pollfd{output_fd, POLLIN, 0};
+        }
+        int timeout = result.killed_for_time ? -1 : milliseconds_until(deadline);
+        if (::poll(watched, count, timeout) < 0 && errno != EINTR) {
+            break;
+        }
+        for (nfds_t i = 0; i < count; ++i) {
+            if (watched[i].revents == 0) {
+                continue;
+            }
+            if (watched[i].fd == exit_fd) {
+                exited = ::waitpid(pid, &wait_status, 0) == pid;
+            } else {
+                char chunk[4096];
+                ssize_t got = ::read(output_fd, chunk, sizeof chunk);
+                if (got > 0) {
+                    result.output.append(chunk, static_cast<std::size_t>(got));
+                } else if (got == 0 || errno != EINTR) {
+                    output_open = false;
+                }
+            }
+        }
+    }
+    ::close(exit_fd);
+    result.exit_status = shell_status(wait_status);
+}
+
 }  // namespace
 
 const char *preload_library() {
@@ -134,40 +201,10 @@ ProcessResult run_in_testbed(const std::string &umockdev_dir, const std::vector<
     }
     ::close(exec_status[0]);
 
-    auto deadline = std::chrono::steady_clock::now() + options.time_limit;
-    int wait_status = 0;
-    bool exited = false;
-    bool output_open = capture[0] >= 0;
-    while (!exited || output_open) {
-        if (!exited && std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            result.killed_for_time = true;
-        }
-        if (!exited && ::waitpid(pid, &wait_status, WNOHANG) == pid) {
-            exited = true;
-        }
-        if (exited && std::chrono::steady_clock::now() > deadline) {
-            output_open = false;  // a descendant still holds the pipe
-        }
-        if (output_open) {
-            pollfd readable{capture[0], POLLIN, 0};
-            if (::poll(&readable, 1, 10) > 0) {
-                char chunk[4096];
-                ssize_t got = ::read(capture[0], chunk, sizeof chunk);
-                if (got > 0) {
-                    result.output.append(chunk, static_cast<std::size_t>(got));
-                } else if (got == 0 || errno != EINTR) {
-                    output_open = false;
-                }
-            }
-        } else if (!exited) {
-            ::usleep(200);
-        }
-    }
+    collect(pid, capture[0], options.time_limit, result);
     if (capture[0] >= 0) {
         ::close(capture[0]);
     }
-    result.exit_status = shell_status(wait_status);
     return result;
 }
 

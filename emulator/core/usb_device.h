@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+// The emulated USB device, independent of how requests reach it: its
+// descriptors, its answers to control transfers on endpoint 0 as
+// transport-neutral outcomes, and the log of every transfer it was sent.
+// Transports (usbfs under umockdev, usbredir on the wire) map the outcomes
+// to what their side of the bus reports.
+#ifndef USB_EMULATOR_CORE_USB_DEVICE_H
+#define USB_EMULATOR_CORE_USB_DEVICE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace usb_emulator {
+
+// The 8-byte setup stage of a control transfer, fields in wire order.
+struct SetupPacket {
+    static constexpr std::size_t kSize = 8;
+
+    std::uint8_t bmRequestType = 0;
+    std::uint8_t bRequest = 0;
+    std::uint16_t wValue = 0;
+    std::uint16_t wIndex = 0;
+    std::uint16_t wLength = 0;
+
+    // Reads the little-endian wire form.
+    static SetupPacket parse(const std::uint8_t *bytes);
+    bool is_device_to_host() const { return (bmRequestType & 0x80) != 0; }
+    // Standard requests (enumeration) as opposed to class or vendor ones.
+    bool is_standard() const { return (bmRequestType & 0x60) == 0; }
+};
+
+// One control transfer as the device received it. The timeout is known
+// only where the transport carries it (the synchronous usbfs ioctl).
+struct ControlTransfer {
+    SetupPacket setup;
+    std::optional<unsigned> timeout_ms;
+};
+
+std::string describe(const ControlTransfer &transfer);
+
+// What became of a transfer, as any bus would see it.
+enum class Outcome {
+    data,       // completed; `data` is the IN data stage (possibly empty)
+    stall,      // the device stalled the request
+    no_answer,  // the device never completes it; the host times out
+    gone,       // the device has been unplugged
+};
+
+struct Answer {
+    Outcome outcome = Outcome::data;
+    std::vector<std::uint8_t> data;
+
+    static Answer with(std::vector<std::uint8_t> bytes) {
+        return {Outcome::data, std::move(bytes)};
+    }
+    static Answer stall() { return {Outcome::stall, {}}; }
+};
+
+// The one data endpoint every emulated device advertises besides endpoint
+// 0: a hub's status-change interrupt IN, or a camera's bulk IN stream.
+struct DataEndpoint {
+    std::uint8_t address = 0x81;
+    std::uint8_t transfer_type = 0x02;  // bmAttributes: 2 bulk, 3 interrupt
+    std::uint16_t max_packet_size = 512;
+    std::uint8_t interval = 0;
+};
+
+// A high-speed device with one configuration, one interface and one data
+// endpoint, no strings. Standard requests are answered here; class and
+// vendor requests go to vendor_request(). Thread-safe: transports answer
+// from their own threads while tests read the log.
+class UsbDevice {
+  public:
+    static constexpr std::uint8_t kHubClass = 0x09;
+    static constexpr std::uint8_t kVendorSpecificClass = 0xFF;
+
+    UsbDevice(std::uint16_t vendor, std::uint16_t product, std::uint8_t device_class);
+    virtual ~UsbDevice() = default;
+    UsbDevice(const UsbDevice &) = delete;
+    UsbDevice &operator=(const UsbDevice &) = delete;
+
+    std::uint16_t vendor() const { return vendor_; }
+    std::uint16_t product() const { return product_; }
+    std::uint8_t device_class() const { return device_class_; }
+    std::uint8_t interface_class() const;
+    const DataEndpoint &data_endpoint() const { return endpoint_; }
+
+    // The 18-byte device descriptor, and the configuration descriptor with
+    // its interface and endpoint: together what usbfs shows as the node's
+    // contents and sysfs as "descriptors".
+    std::vector<std::uint8_t> device_descriptor() const;
+    std::vector<std::uint8_t> configuration_descriptor() const;
+    std::vector<std::uint8_t> descriptors() const;
+
+    // Logs the transfer, then answers it.
+    Answer control(const ControlTransfer &transfer);
+    // A transfer on a data endpoint. Nothing is ever streamed, so an
+    // advertised endpoint leaves it unanswered, as a device NAKs.
+    Answer data_transfer(std::uint8_t endpoint_address);
+    bool has_endpoint(std::uint8_t endpoint_address) const;
+
+    // SET_CONFIGURATION, which some transports deliver out of band.
+    bool set_configuration(std::uint8_t configuration);
+    std::uint8_t configuration() const;
+
+    // Unplugs the device: from now on every transfer finds it gone.
+    void unplug();
+    bool unplugged() const;
+
+    std::vector<ControlTransfer> transfers() const;
+
+  protected:
+    // Called with mutex_ held.
+    virtual Answer vendor_request(const SetupPacket &setup);
+
+    // Guards the device's state against the transport's thread.
+    mutable std::mutex mutex_;
+
+  private:
+    Answer standard_request(const SetupPacket &setup);
+
+    const std::uint16_t vendor_;
+    const std::uint16_t product_;
+    const std::uint8_t device_class_;
+    const DataEndpoint endpoint_;
+
+    std::uint8_t configuration_ = 0;
+    bool unplugged_ = false;
+    std::vector<ControlTransfer> transfers_;
+};
+
+// A device that is not the camera: it knows no vendor request.
+class Decoy : public UsbDevice {
+  public:
+    using UsbDevice::UsbDevice;
+};
+
+}  // namespace usb_emulator
+
+#endif

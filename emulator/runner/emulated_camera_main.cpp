@@ -1,0 +1,232 @@
+// SPDX-License-Identifier: MIT
+// emulated-camera: runs a command with emulated USB cameras attached, so
+// camera-probe can be seen working without the hardware: under umockdev's
+// emulated usbfs, or with --vm inside a QEMU guest whose kernel finds the
+// cameras on its USB bus through usbredir.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "camera.h"
+#include "testbed_process.h"
+#include "usbfs_testbed.h"
+#ifdef USB_EMULATOR_HAVE_VM
+#include "guest_vm.h"
+#endif
+
+namespace {
+
+using usb_emulator::Camera;
+using usb_emulator::CameraConfig;
+using usb_emulator::Decoy;
+using usb_emulator::UsbDevice;
+
+constexpr int kUsageError = 2;
+constexpr long kMaxCameras = 200;
+// QEMU's xHCI offers 15 ports, each emulated device takes one.
+constexpr long kMaxVmCameras = 12;
+
+const char kUsage[] =
+    "usage: emulated-camera [--vm] [--cameras N] [--register 0xNN] [--fault NAME]\n"
+    "                       [--fail-first-read] [--log] -- COMMAND [ARGS...]\n"
+    "Runs COMMAND with N emulated USB cameras (05a9:2800, default 1) and three other\n"
+    "devices that share one ID with them, and exits with COMMAND's status.\n"
+    "  --vm               run COMMAND inside a QEMU guest on Debian's kernel, the\n"
+    "                     devices on its xHCI bus through usbredir (without it: on\n"
+    "                     emulated usbfs under umockdev)\n"
+    "  --cameras N        number of cameras, 0 to 200 (0 to 12 with --vm)\n"
+    "  --register 0xNN    what the cameras' registers hold at first (default 0x00)\n"
+    "  --fault NAME       the first vendor read of each camera: stall, zero-length\n"
+    "                     (no data), no-answer, unplug; or reject-write (the write\n"
+    "                     stalls)\n"
+    "  --fail-first-read  the same as --fault stall\n"
+    "  --log              print the control transfers each device saw to stderr\n";
+
+struct Options {
+    bool vm = false;
+    long cameras = 1;
+    CameraConfig camera;
+    bool log = false;
+    std::vector<std::string> command;
+};
+
+bool parse_number(const char *text, long low, long high, long &value) {
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 0);
+    return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
+}
+
+// Takes the option at argv[index] (and its value); false if it is unusable.
+bool take_option(char **argv, int argc, int &index, Options &options) {
+    std::string option = argv[index];
+    const char *value_text = index + 1 < argc ? argv[index + 1] : nullptr;
+    long value = 0;
+    if (option == "--vm") {
+        options.vm = true;
+    } else if (option == "--cameras" && value_text != nullptr &&
+               parse_number(value_text, 0, kMaxCameras, value)) {
+        options.cameras = value;
+        ++index;
+    } else if (option == "--register" && value_text != nullptr &&
+               parse_number(value_text, 0, 0xFF, value)) {
+        options.camera.register_value = static_cast<std::uint8_t>(value);
+        ++index;
+    } else if (option == "--fault" && value_text != nullptr &&
+               usb_emulator::fault_named(value_text)) {
+        options.camera.fault = *usb_emulator::fault_named(value_text);
+        ++index;
+    } else if (option == "--fail-first-read") {
+        options.camera.fault = *usb_emulator::fault_named("stall");
+    } else if (option == "--log") {
+        options.log = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Returns false, after saying why on stderr, when the arguments are unusable.
+bool parse_options(int argc, char **argv, Options &options) {
+    int index = 1;
+    for (; index < argc; ++index) {
+        std::string option = argv[index];
+        if (option == "--") {
+            ++index;
+            break;
+        }
+        if (option.rfind("-", 0) != 0) {
+            break;
+        }
+        if (!take_option(argv, argc, index, options)) {
+            std::fprintf(stderr, "emulated-camera: bad option or value: %s\n", option.c_str());
+            return false;
+        }
+    }
+    for (; index < argc; ++index) {
+        options.command.emplace_back(argv[index]);
+    }
+    if (options.command.empty()) {
+        std::fprintf(stderr, "emulated-camera: no command given\n");
+        return false;
+    }
+    if (options.vm && options.cameras > kMaxVmCameras) {
+        std::fprintf(stderr, "emulated-camera: at most %ld cameras with --vm\n", kMaxVmCameras);
+        return false;
+    }
+    return true;
+}
+
+struct PlannedDevice {
+    int bus;  // 1 or 2; the usbfs transport has buses, the wire one bus
+    std::shared_ptr<UsbDevice> device;
+};
+
+// Devices that share only the vendor or only the product ID with the
+// camera come first; cameras alternate between two buses after them.
+std::vector<PlannedDevice> plan_devices(const Options &options) {
+    std::vector<PlannedDevice> devices = {
+        {1, std::make_shared<Decoy>(Camera::kVendorId, 0x1234, 0x00)},
+        {1, std::make_shared<Decoy>(0x046D, Camera::kProductId, 0x00)},
+        {2, std::make_shared<Decoy>(0x046D, 0xC31C, 0x00)},
+    };
+    for (long camera = 0; camera < options.cameras; ++camera) {
+        devices.push_back({camera % 2 == 0 ? 1 : 2, std::make_shared<Camera>(options.camera)});
+    }
+    return devices;
+}
+
+void print_log(const std::vector<PlannedDevice> &devices) {
+    for (const PlannedDevice &planned : devices) {
+        auto transfers = planned.device->transfers();
+        std::fprintf(stderr, "%04x:%04x on bus %d: %zu control transfer%s\n",
+                     planned.device->vendor(), planned.device->product(), planned.bus,
+                     transfers.size(), transfers.size() == 1 ? "" : "s");
+        for (const usb_emulator::ControlTransfer &transfer : transfers) {
+            std::fprintf(stderr, "  %s\n", usb_emulator::describe(transfer).c_str());
+        }
+    }
+}
+
+// The command's exit status, or what a shell gives when it cannot start.
+int command_status(const std::string &command, int exec_error, int exit_status) {
+    if (exec_error == 0) {
+        return exit_status;
+    }
+    std::fprintf(stderr, "emulated-camera: cannot run %s: %s\n", command.c_str(),
+                 std::strerror(exec_error));
+    return exec_error == ENOENT ? 127 : 126;
+}
+
+int run_on_usbfs(const Options &options, const std::vector<PlannedDevice> &devices) {
+    usb_emulator::UsbfsTestbed testbed;
+    testbed.add_bus();
+    testbed.add_bus();
+    for (const PlannedDevice &planned : devices) {
+        testbed.add(planned.bus, planned.device);
+    }
+    usb_emulator::ProcessOptions process;
+    process.stdout_fd = STDOUT_FILENO;
+    process.time_limit = std::chrono::hours(24);
+    std::fflush(stdout);
+    usb_emulator::ProcessResult result =
+        usb_emulator::run_in_testbed(testbed.root_dir(), options.command, process);
+    return command_status(options.command[0], result.exec_error, result.exit_status);
+}
+
+#ifdef USB_EMULATOR_HAVE_VM
+int run_in_vm(const Options &options, const std::vector<PlannedDevice> &devices) {
+    std::vector<std::shared_ptr<UsbDevice>> wired;
+    for (const PlannedDevice &planned : devices) {
+        wired.push_back(planned.device);
+    }
+    usb_emulator::GuestVm vm(usb_emulator::GuestVm::Settings::from_build(), wired.size());
+    usb_emulator::GuestCommand command = vm.add_command(options.command);
+    vm.boot();
+    vm.plug(wired);
+    usb_emulator::GuestRun run = vm.run(command);
+    std::fwrite(run.output.data(), 1, run.output.size(), stdout);
+    std::fflush(stdout);
+    std::fwrite(run.errors.data(), 1, run.errors.size(), stderr);
+    vm.power_off();
+    return run.exit_status;
+}
+#else
+int run_in_vm(const Options &, const std::vector<PlannedDevice> &) {
+    std::fprintf(stderr,
+                 "emulated-camera: built without the QEMU guest (usbredir parser or "
+                 "QEMU missing)\n");
+    return 1;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    Options options;
+    if (!parse_options(argc, argv, options)) {
+        std::fputs(kUsage, stderr);
+        return kUsageError;
+    }
+    try {
+        std::vector<PlannedDevice> devices = plan_devices(options);
+        int status = options.vm ? run_in_vm(options, devices) : run_on_usbfs(options, devices);
+        if (options.log) {
+            print_log(devices);
+        }
+        return status;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "emulated-camera: %s\n", error.what());
+        return 1;
+    }
+}
