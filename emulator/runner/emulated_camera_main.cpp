@@ -186,8 +186,9 @@ int run_in_vm(const Options &options, const std::vector<PlannedDevice> &devices)
     for (const PlannedDevice &planned : devices) {
         wired.push_back(planned.device);
     }
-    usb_emulator::GuestVm vm(usb_emulator::GuestVm::Settings::from_build(), wired.size());
+    usb_emulator::GuestVm vm(usb_emulator::GuestSettings::from_build(), wired.size());
     usb_emulator::GuestCommand command = vm.add_command(options.command);
+    std::fflush(stdout);
     vm.boot();
     vm.plug(wired);
     usb_emulator::GuestRun run = vm.run(command);

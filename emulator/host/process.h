@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+// Starting programs for the emulator's transports and runners, and
+// collecting their output and exit status within a time limit.
+#ifndef USB_EMULATOR_HOST_PROCESS_H
+#define USB_EMULATOR_HOST_PROCESS_H
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace usb_emulator {
+
+struct ProcessOptions {
+    // Where the program's standard output goes: -1 captures it into
+    // ProcessResult::output, any other descriptor is handed over as is.
+    int stdout_fd = -1;
+    // The program is killed when it runs longer than this.
+    std::chrono::milliseconds time_limit{std::chrono::seconds(60)};
+};
+
+struct ProcessResult {
+    // The exit status as a shell shows it; 128 + N after signal N.
+    int exit_status = -1;
+    bool killed_for_time = false;
+    // Why the program could not be started (errno of execve), or 0.
+    int exec_error = 0;
+    std::string output;
+};
+
+// Runs argv (argv[0] looked up in PATH) with exactly `environment`, its
+// standard input and error inherited, and waits for it.
+ProcessResult run_process(const std::vector<std::string> &argv,
+                          const std::vector<std::string> &environment,
+                          const ProcessOptions &options = {});
+
+// This process's own environment, as NAME=value entries.
+std::vector<std::string> current_environment();
+
+// The path execve needs: a bare command name is looked up in PATH.
+std::string find_program(const std::string &name);
+
+struct StartedProcess {
+    pid_t pid = -1;
+    int exit_fd = -1;  // a pidfd: readable once the process has exited
+};
+
+// Starts argv in the background with standard input from /dev/null and
+// standard output and error into `output_fd`. Throws if it cannot start.
+StartedProcess start_process(const std::vector<std::string> &argv, int output_fd);
+
+// The exit status as a shell shows it, from a waitpid() status.
+int shell_status(int wait_status);
+
+}  // namespace usb_emulator
+
+#endif

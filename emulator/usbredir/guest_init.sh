@@ -1,0 +1,83 @@
+#!/bin/busybox sh
+# SPDX-License-Identifier: MIT
+# /init of the test guest: brings up the kernel's USB stack and then takes
+# orders from the host on the second serial port, one line each:
+#   devices N          wait until N USB devices are enumerated and have
+#                      their device nodes; answers "devices ok" or
+#                      "devices failed COUNT"
+#   run USER MODE      followed by one line, a shell command: sets every USB
+#                      device node to MODE (octal, or - to leave them),
+#                      runs the command as USER with no input, and answers
+#                      "result STATUS OUTPUT_BYTES ERROR_BYTES" followed by
+#                      the bytes of its standard output and standard error
+#   poweroff           switches the guest off
+export PATH=/bin:/sbin:/usr/bin:/usr/sbin
+
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+for module in $(cat /lib/modules/insmod.order); do
+    insmod "$module" || echo "init: cannot load $module"
+done
+
+host=/dev/ttyS1
+# Raw, so bytes pass both ways unchanged.
+stty -F "$host" raw -echo
+exec 3<>"$host"
+
+# USB devices other than root hubs that are configured and have a node.
+ready_devices() {
+    count=0
+    for device in /sys/bus/usb/devices/*; do
+        [ -e "$device/idVendor" ] || continue
+        case "${device##*/}" in usb*) continue ;; esac
+        [ "$(cat "$device/bConfigurationValue" 2>/dev/null)" = 1 ] || continue
+        node=$(printf '/dev/bus/usb/%03d/%03d' "$(cat "$device/busnum")" "$(cat "$device/devnum")")
+        [ -e "$node" ] && count=$((count + 1))
+    done
+    echo "$count"
+}
+
+wait_for_devices() {
+    tries=0
+    while [ "$(ready_devices)" != "$1" ]; do
+        tries=$((tries + 1))
+        if [ "$tries" -gt 400 ]; then
+            echo "devices failed $(ready_devices)" >&3
+            return
+        fi
+        sleep 0.05
+    done
+    echo "devices ok" >&3
+}
+
+run_command() {
+    user=$1
+    mode=$2
+    command=$3
+    if [ "$mode" != - ]; then
+        chmod "$mode" /dev/bus/usb/*/*
+    fi
+    if [ "$user" = root ]; then
+        sh -c "$command" </dev/null >/tmp/output 2>/tmp/errors
+    else
+        su -s /bin/sh "$user" -c "$command" </dev/null >/tmp/output 2>/tmp/errors
+    fi
+    status=$?
+    echo "result $status $(wc -c </tmp/output) $(wc -c </tmp/errors)" >&3
+    cat /tmp/output /tmp/errors >&3
+}
+
+echo "ready $(uname -r)" >&3
+while read -r verb first second <&3; do
+    case "$verb" in
+        devices) wait_for_devices "$first" ;;
+        run)
+            read -r command <&3
+            run_command "$first" "$second" "$command"
+            ;;
+        poweroff) break ;;
+        *) echo "unknown $verb" >&3 ;;
+    esac
+done
+poweroff -f

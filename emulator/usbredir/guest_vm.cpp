@@ -1,0 +1,355 @@
+// SPDX-License-Identifier: MIT
+#include "guest_vm.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#ifndef USB_EMULATOR_GUEST_DIR
+#define USB_EMULATOR_GUEST_DIR ""
+#endif
+#ifndef USB_EMULATOR_GUEST_INIT
+#define USB_EMULATOR_GUEST_INIT ""
+#endif
+
+namespace usb_emulator {
+
+namespace {
+
+// How long the guest may stay silent: a run may wait out several of the
+// kernel's 5 s transfer timeouts, and all runs slow down under TCG.
+constexpr std::chrono::milliseconds kAnswerLimit = std::chrono::seconds(120);
+
+std::string quoted(const std::string &word) {
+    std::string text = "'";
+    for (char c : word) {
+        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return text + "'";
+}
+
+bool exists(const std::string &path) {
+    return !path.empty() && ::access(path.c_str(), R_OK) == 0;
+}
+
+std::string tail_of(const std::string &path, std::size_t bytes) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    std::string all = text.str();
+    return all.size() > bytes ? all.substr(all.size() - bytes) : all;
+}
+
+int listen_unix(const std::string &path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        throw std::runtime_error("socket path too long: " + path);
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(fd, 1) != 0) {
+        throw std::runtime_error("listen on " + path + ": " + std::strerror(errno));
+    }
+    return fd;
+}
+
+std::string make_work_dir() {
+    char pattern[] = "/tmp/camera-probe-vm-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+        throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+    }
+    return pattern;
+}
+
+std::string base_name(const std::string &path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+}  // namespace
+
+GuestSettings GuestSettings::from_build() {
+    GuestSettings settings;
+    std::string guest_dir = USB_EMULATOR_GUEST_DIR;
+    if (const char *override_dir = std::getenv("CAMERA_PROBE_GUEST_DIR")) {
+        guest_dir = override_dir;
+    }
+    settings.kernel = guest_dir + "/vmlinux";
+    settings.base_initramfs = guest_dir + "/base.cpio";
+    settings.init_script = USB_EMULATOR_GUEST_INIT;
+    const char *accel = std::getenv("CAMERA_PROBE_VM_ACCEL");
+    settings.kvm = accel != nullptr && std::string(accel) == "kvm";
+    return settings;
+}
+
+std::string GuestSettings::missing() const {
+    if (find_program(qemu).find('/') == std::string::npos) {
+        return qemu + " (Debian package qemu-system-x86)";
+    }
+    for (const std::string *path : {&kernel, &base_initramfs, &init_script}) {
+        if (!exists(*path)) {
+            return *path + " (make guest-image builds it)";
+        }
+    }
+    return "";
+}
+
+GuestVm::GuestVm(GuestSettings settings, std::size_t usb_ports)
+    : settings_(std::move(settings)), work_dir_(make_work_dir()) {
+    bus_ = std::make_unique<UsbredirBus>(work_dir_, usb_ports);
+}
+
+GuestVm::~GuestVm() {
+    stop_qemu();
+    if (agent_ >= 0) {
+        ::close(agent_);
+    }
+    if (agent_listener_ >= 0) {
+        ::close(agent_listener_);
+    }
+    bus_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(work_dir_, ignored);
+}
+
+GuestCommand GuestVm::add_command(const std::vector<std::string> &argv,
+                                  const std::vector<std::string> &host_environment) {
+    if (argv.empty()) {
+        throw std::invalid_argument("add_command: no command");
+    }
+    std::string program = find_program(argv[0]);
+    std::string loader;
+    std::vector<SharedLibrary> libraries = shared_libraries_of(program, loader, host_environment);
+    std::size_t index = staged_.size();
+    std::string home = "/opt/command-" + std::to_string(index);
+    programs_.add_host_file(home + "/" + base_name(program), program, 0755);
+    for (const SharedLibrary &library : libraries) {
+        programs_.add_host_file(home + "/lib/" + library.name, library.host_path, 0755);
+    }
+    if (!loader.empty()) {
+        programs_.add_host_file(loader, loader, 0755);
+    }
+    std::string line = "LD_LIBRARY_PATH=" + home + "/lib exec " + home + "/" + base_name(program);
+    for (std::size_t i = 1; i < argv.size(); ++i) {
+        line += " " + quoted(argv[i]);
+    }
+    staged_.push_back(Staged{line});
+    return GuestCommand{index};
+}
+
+// The base image, then /init and the staged programs: the kernel unpacks
+// concatenated archives one over the other.
+std::string GuestVm::build_initramfs() const {
+    CpioArchive extra = programs_;
+    extra.add_host_file("/init", settings_.init_script, 0755);
+    std::string path = work_dir_ + "/initramfs.cpio";
+    std::ofstream file(path, std::ios::binary);
+    file << read_host_file(settings_.base_initramfs) << extra.bytes();
+    if (!file.flush()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    return path;
+}
+
+std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) const {
+    std::vector<std::string> arguments = {
+        settings_.qemu,
+        "-machine",
+        "q35",
+        "-accel",
+        settings_.kvm ? "kvm" : "tcg",
+        "-cpu",
+        settings_.kvm ? "host" : "max",
+        "-m",
+        "256",
+        "-smp",
+        "1",
+        "-nodefaults",
+        "-no-user-config",
+        "-display",
+        "none",
+        "-no-reboot",
+        "-kernel",
+        settings_.kernel,
+        "-initrd",
+        initramfs,
+        "-append",
+        "console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off",
+        "-chardev",
+        "file,id=console,path=" + work_dir_ + "/console.log",
+        "-serial",
+        "chardev:console",
+        "-chardev",
+        "socket,id=agent,path=" + work_dir_ + "/agent.sock",
+        "-serial",
+        "chardev:agent",
+        "-device",
+        "qemu-xhci,id=xhci,p2=15,p3=1",
+    };
+    for (std::size_t port = 0; port < bus_->ports(); ++port) {
+        std::string id = "usbredir" + std::to_string(port);
+        arguments.insert(arguments.end(),
+                         {"-chardev", "socket,id=" + id + ",path=" + bus_->socket_path(port),
+                          "-device", "usb-redir,chardev=" + id + ",bus=xhci.0"});
+    }
+    return arguments;
+}
+
+void GuestVm::boot() {
+    if (std::string missing = settings_.missing(); !missing.empty()) {
+        throw std::runtime_error("cannot boot the guest: no " + missing);
+    }
+    std::string initramfs = build_initramfs();
+    agent_listener_ = listen_unix(work_dir_ + "/agent.sock");
+    int log =
+        ::open((work_dir_ + "/qemu.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (log < 0) {
+        throw std::runtime_error("cannot write " + work_dir_ + "/qemu.log");
+    }
+    qemu_ = start_process(qemu_arguments(initramfs), log);
+    ::close(log);
+    qemu_running_ = true;
+
+    pollfd watched[2] = {{agent_listener_, POLLIN, 0}, {qemu_.exit_fd, POLLIN, 0}};
+    if (::poll(watched, 2, static_cast<int>(kAnswerLimit.count())) <= 0 ||
+        watched[0].revents == 0) {
+        fail("QEMU did not connect to the guest's serial port");
+    }
+    agent_ = ::accept4(agent_listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (agent_ < 0) {
+        fail("accept the guest's serial port");
+    }
+    std::string ready = read_line(settings_.boot_limit);
+    if (ready.rfind("ready ", 0) != 0) {
+        fail("the guest came up saying: " + ready);
+    }
+    kernel_release_ = ready.substr(6);
+}
+
+void GuestVm::plug(const std::vector<std::shared_ptr<UsbDevice>> &devices) {
+    // Empty the bus first, so that old devices are not counted as new.
+    bus_->plug({});
+    wait_for_devices(0);
+    bus_->plug(devices);
+    wait_for_devices(devices.size());
+}
+
+void GuestVm::wait_for_devices(std::size_t count) {
+    send("devices " + std::to_string(count) + "\n");
+    std::string answer = read_line(kAnswerLimit);
+    if (answer != "devices ok") {
+        fail("the guest did not see " + std::to_string(count) + " USB devices: " + answer);
+    }
+}
+
+GuestRun GuestVm::run(const GuestCommand &command, const GuestRunOptions &options) {
+    send("run " + options.user + " " + options.node_mode + "\n" +
+         staged_.at(command.index).guest_line + "\n");
+    std::istringstream result(read_line(kAnswerLimit));
+    std::string word;
+    std::size_t output_bytes = 0;
+    std::size_t error_bytes = 0;
+    GuestRun run;
+    if (!(result >> word >> run.exit_status >> output_bytes >> error_bytes) || word != "result") {
+        fail("the guest answered a run with: " + result.str());
+    }
+    run.output = read_exactly(output_bytes);
+    run.errors = read_exactly(error_bytes);
+    return run;
+}
+
+void GuestVm::power_off() {
+    if (!qemu_running_) {
+        return;
+    }
+    send("poweroff\n");
+    pollfd exited{qemu_.exit_fd, POLLIN, 0};
+    ::poll(&exited, 1, 30000);
+    stop_qemu();
+}
+
+void GuestVm::stop_qemu() {
+    if (!qemu_running_) {
+        return;
+    }
+    pollfd exited{qemu_.exit_fd, POLLIN, 0};
+    if (::poll(&exited, 1, 0) == 0) {
+        ::kill(qemu_.pid, SIGKILL);
+    }
+    ::waitpid(qemu_.pid, nullptr, 0);
+    ::close(qemu_.exit_fd);
+    qemu_running_ = false;
+}
+
+std::string GuestVm::console() const {
+    return tail_of(work_dir_ + "/console.log", 4000);
+}
+
+void GuestVm::fail(const std::string &what) const {
+    throw std::runtime_error(what + "\n--- guest console (end) ---\n" + console() +
+                             "\n--- QEMU ---\n" + tail_of(work_dir_ + "/qemu.log", 2000));
+}
+
+void GuestVm::send(const std::string &text) {
+    std::size_t sent = 0;
+    while (sent < text.size()) {
+        ssize_t wrote = ::write(agent_, text.data() + sent, text.size() - sent);
+        if (wrote < 0 && errno != EINTR) {
+            fail("lost the guest's serial port");
+        }
+        sent += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+    }
+}
+
+// Waits for more bytes from the guest; fails when QEMU exits or the guest
+// stays silent longer than `limit`.
+void GuestVm::fill_buffer(std::chrono::milliseconds limit) {
+    pollfd watched[2] = {{agent_, POLLIN, 0}, {qemu_.exit_fd, POLLIN, 0}};
+    int ready = ::poll(watched, 2, static_cast<int>(limit.count()));
+    if (ready <= 0) {
+        fail("the guest stopped answering");
+    }
+    if (watched[0].revents == 0) {
+        fail("QEMU exited");
+    }
+    char chunk[4096];
+    ssize_t got = ::read(agent_, chunk, sizeof chunk);
+    if (got <= 0) {
+        fail("the guest's serial port closed");
+    }
+    agent_buffer_.append(chunk, static_cast<std::size_t>(got));
+}
+
+std::string GuestVm::read_line(std::chrono::milliseconds limit) {
+    std::size_t end;
+    while ((end = agent_buffer_.find('\n')) == std::string::npos) {
+        fill_buffer(limit);
+    }
+    std::string line = agent_buffer_.substr(0, end);
+    agent_buffer_.erase(0, end + 1);
+    return line;
+}
+
+std::string GuestVm::read_exactly(std::size_t count) {
+    while (agent_buffer_.size() < count) {
+        fill_buffer(kAnswerLimit);
+    }
+    std::string bytes = agent_buffer_.substr(0, count);
+    agent_buffer_.erase(0, count);
+    return bytes;
+}
+
+}  // namespace usb_emulator

@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: MIT
+// A QEMU guest booted from the distribution's own kernel, with emulated
+// devices on its xHCI bus through usbredir, so that programs run against
+// the kernel's real USB stack. One boot serves many runs: devices are
+// replugged between them, and commands run as root or as an unprivileged
+// user with the device nodes at a chosen mode.
+#ifndef USB_EMULATOR_USBREDIR_GUEST_VM_H
+#define USB_EMULATOR_USBREDIR_GUEST_VM_H
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "initramfs.h"
+#include "process.h"
+#include "usb_device.h"
+#include "usbredir_bus.h"
+
+namespace usb_emulator {
+
+struct GuestSettings {
+    std::string qemu = "qemu-system-x86_64";
+    std::string kernel;          // an uncompressed vmlinux, booted through PVH
+    std::string base_initramfs;  // busybox, kernel modules, users; no /init
+    std::string init_script;     // becomes /init
+    // KVM cannot boot this guest on our machines: TCG unless asked for.
+    bool kvm = false;
+    std::chrono::seconds boot_limit{180};
+
+    // The guest built with the project, and CAMERA_PROBE_VM_ACCEL=kvm.
+    static GuestSettings from_build();
+    // What is missing to boot, or empty.
+    std::string missing() const;
+};
+
+// A program staged into the guest; made by GuestVm::add_command.
+struct GuestCommand {
+    std::size_t index = 0;
+};
+
+struct GuestRunOptions {
+    // "root", or "probe", the guest's unprivileged user.
+    std::string user = "root";
+    // Mode for every USB device node before the run, e.g. "0600"; "-"
+    // leaves the kernel's.
+    std::string node_mode = "-";
+};
+
+struct GuestRun {
+    std::string output;
+    std::string errors;
+    int exit_status = -1;
+};
+
+class GuestVm {
+  public:
+    GuestVm(GuestSettings settings, std::size_t usb_ports);
+    ~GuestVm();
+    GuestVm(const GuestVm &) = delete;
+    GuestVm &operator=(const GuestVm &) = delete;
+
+    // Before boot(): stages argv[0] and the shared libraries it loads on
+    // this host, as `host_environment` (LD_LIBRARY_PATH above all) makes
+    // the host's loader resolve them, so the guest runs the same ones.
+    GuestCommand add_command(
+        const std::vector<std::string> &argv,
+        const std::vector<std::string> &host_environment = current_environment());
+
+    void boot();
+    // Replaces the devices on the bus with `devices`, then waits until the
+    // guest has enumerated them and made their nodes.
+    void plug(const std::vector<std::shared_ptr<UsbDevice>> &devices);
+    GuestRun run(const GuestCommand &command, const GuestRunOptions &options = {});
+    void power_off();
+
+    std::string kernel_release() const { return kernel_release_; }
+    // What the guest printed on its console, for diagnosing failures.
+    std::string console() const;
+
+  private:
+    struct Staged {
+        std::string guest_line;  // the shell command line that runs it in the guest
+    };
+
+    std::string build_initramfs() const;
+    std::vector<std::string> qemu_arguments(const std::string &initramfs) const;
+    void send(const std::string &text);
+    std::string read_line(std::chrono::milliseconds limit);
+    std::string read_exactly(std::size_t count);
+    void fill_buffer(std::chrono::milliseconds limit);
+    [[noreturn]] void fail(const std::string &what) const;
+    void wait_for_devices(std::size_t count);
+    void stop_qemu();
+
+    GuestSettings settings_;
+    std::string work_dir_;
+    std::unique_ptr<UsbredirBus> bus_;
+    CpioArchive programs_;
+    std::vector<Staged> staged_;
+    int agent_listener_ = -1;
+    int agent_ = -1;
+    std::string agent_buffer_;
+    StartedProcess qemu_;
+    bool qemu_running_ = false;
+    std::string kernel_release_;
+};
+
+}  // namespace usb_emulator
+
+#endif
