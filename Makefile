@@ -55,7 +55,7 @@ memcheck: build
 
 # clang-tidy and cppcheck on the tool's sources; clang-format on every source.
 lint: build
-	scripts/install-deps clang-tidy cppcheck clang-format groff-base
+	scripts/install-deps clang-tidy cppcheck clang-format groff-base appstream
 	scripts/lint $(BUILD_DIR)
 
 # Honours DESTDIR, e.g. make install PREFIX=/usr DESTDIR=/tmp/stage
