@@ -55,17 +55,17 @@ memcheck: build
 
 # clang-tidy and cppcheck on the tool's sources; clang-format on every source.
 lint: build
-	scripts/install-deps clang-tidy cppcheck clang-format groff-base
+	scripts/install-deps clang-tidy cppcheck clang-format groff-base appstream
 	scripts/lint $(BUILD_DIR)
 
 # Honours DESTDIR, e.g. make install PREFIX=/usr DESTDIR=/tmp/stage
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
-# A Debian package of the program, its man page and its udev rule.
-package: build
-	scripts/install-deps dpkg-dev
-	cd $(BUILD_DIR) && cpack -G DEB
+# The Debian package (debian/): build/camera-probe_<version>_<arch>.deb.
+package:
+	scripts/install-deps --package
+	scripts/build-package $(BUILD_DIR)
 
 # Installs the package with apt-get, checks it, and removes it (root only).
 package-check: package
