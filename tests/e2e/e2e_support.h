@@ -7,25 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "expected_output.h"
 #include "testbed_process.h"
 #include "usbfs_testbed.h"
 
 namespace e2e {
 
-using usb_emulator::CameraConfig;
-using usb_emulator::CameraFault;
 using usb_emulator::ControlTransfer;
 using usb_emulator::DeviceRef;
-using usb_emulator::FaultAction;
-using usb_emulator::FaultTarget;
 using usb_emulator::UsbfsTestbed;
-
-CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = {});
-
-extern const std::string kAnnouncement;
-std::string result_line(int result, const std::string &byte_hex);
-// Announcement and both result lines of a camera whose reads succeed.
-std::string healthy_camera(const std::string &first_byte_hex);
 
 struct ProgramRun {
     usb_emulator::ProcessResult process;
@@ -45,7 +35,6 @@ std::vector<std::string> unexpected_transfers(const UsbfsTestbed &testbed,
 // The transfers a device saw, each as its setup packet and, where the
 // request carried one, its timeout.
 std::vector<std::string> transfer_texts(const UsbfsTestbed &testbed, const DeviceRef &device);
-extern const std::vector<std::string> kExchangeTransfers;
 
 }  // namespace e2e
 

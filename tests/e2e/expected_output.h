@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+// What camera-probe prints and sends, as the end-to-end suites expect it
+// whichever transport carries the cameras.
+#ifndef CAMERA_PROBE_TESTS_E2E_EXPECTED_OUTPUT_H
+#define CAMERA_PROBE_TESTS_E2E_EXPECTED_OUTPUT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "camera.h"
+
+namespace e2e {
+
+using usb_emulator::CameraConfig;
+using usb_emulator::CameraFault;
+using usb_emulator::FaultAction;
+using usb_emulator::FaultTarget;
+
+CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = {});
+
+extern const std::string kAnnouncement;
+std::string result_line(int result, const std::string &byte_hex);
+// Announcement and both result lines of a camera whose reads succeed.
+std::string healthy_camera(const std::string &first_byte_hex);
+
+// The exchange's three setup packets, each with the timeout it carries.
+extern const std::vector<std::string> kExchangeTransfers;
+// The same without the timeout, where the transport does not carry it.
+std::vector<std::string> exchange_setups(std::size_t count = 3);
+
+// The class and vendor requests among a device's transfers, as text: what
+// a program sent it beyond the kernel's enumeration.
+std::vector<std::string> vendor_transfer_texts(const usb_emulator::UsbDevice &device);
+
+}  // namespace e2e
+
+#endif

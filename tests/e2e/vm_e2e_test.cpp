@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: MIT
+// camera-probe, as built, inside a QEMU guest on Debian's own kernel, with
+// emulated cameras on the guest's xHCI bus through usbredir: the kernel's
+// real USB stack, usbfs and device-node permissions answer. The guest
+// boots once; every scenario replugs the devices and runs the probe.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "expected_output.h"
+#include "guest_vm.h"
+
+#ifndef CAMERA_PROBE_BINARY
+#error "CAMERA_PROBE_BINARY must name the built camera-probe"
+#endif
+
+namespace e2e {
+namespace {
+
+using usb_emulator::Camera;
+using usb_emulator::Decoy;
+using usb_emulator::GuestRunOptions;
+using usb_emulator::GuestVm;
+using usb_emulator::UsbDevice;
+
+// Devices that share only the vendor or only the product ID with the camera.
+constexpr std::uint16_t kDecoyIds[][2] = {{0x05A9, 0x2801}, {0x04A9, 0x2800}};
+constexpr std::size_t kUsbPorts = 4;
+
+struct VmScenario {
+    const char *name;
+    std::vector<CameraConfig> cameras;
+    GuestRunOptions run;
+    std::string expected_output;
+    // How many of the exchange's transfers reach each camera.
+    std::size_t transfers_reaching_camera = 3;
+    // A camera that never answers costs the kernel's own 5 s timeout.
+    bool waits_for_kernel_timeout = false;
+};
+
+void PrintTo(const VmScenario &scenario, std::ostream *out) {
+    *out << scenario.name;
+}
+
+GuestVm *guest = nullptr;
+usb_emulator::GuestCommand probe;
+
+class VmScenarios : public ::testing::TestWithParam<VmScenario> {
+  protected:
+    static void SetUpTestSuite() {
+        auto started = std::chrono::steady_clock::now();
+        guest = new GuestVm(usb_emulator::GuestSettings::from_build(), kUsbPorts);
+        probe = guest->add_command({CAMERA_PROBE_BINARY});
+        guest->boot();
+        std::printf(
+            "guest kernel %s booted in %.1f s\n", guest->kernel_release().c_str(),
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    }
+    static void TearDownTestSuite() {
+        guest->power_off();
+        delete guest;
+        guest = nullptr;
+    }
+};
+
+TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
+    const VmScenario &scenario = GetParam();
+    std::vector<std::shared_ptr<Camera>> cameras;
+    std::vector<std::shared_ptr<UsbDevice>> devices;
+    for (const auto &ids : kDecoyIds) {
+        devices.push_back(std::make_shared<Decoy>(ids[0], ids[1], 0x00));
+    }
+    for (const CameraConfig &config : scenario.cameras) {
+        cameras.push_back(std::make_shared<Camera>(config));
+        devices.push_back(cameras.back());
+    }
+    guest->plug(devices);
+
+    auto started = std::chrono::steady_clock::now();
+    usb_emulator::GuestRun run = guest->run(probe, scenario.run);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    EXPECT_EQ(run.output, scenario.expected_output);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.errors, "");
+    for (const auto &camera : cameras) {
+        EXPECT_EQ(vendor_transfer_texts(*camera),
+                  exchange_setups(scenario.transfers_reaching_camera));
+    }
+    for (std::size_t decoy = 0; decoy < std::size(kDecoyIds); ++decoy) {
+        EXPECT_EQ(vendor_transfer_texts(*devices[decoy]), std::vector<std::string>{});
+    }
+    if (scenario.waits_for_kernel_timeout) {
+        EXPECT_GE(seconds, 5.0);
+        EXPECT_LT(seconds, 15.0);
+    } else {
+        EXPECT_LT(seconds, 5.0);
+    }
+}
+
+CameraConfig faulty(FaultAction action, FaultTarget target) {
+    return camera_config(0x00, {action, target});
+}
+
+GuestRunOptions as_user_with_nodes(const char *mode) {
+    GuestRunOptions options;
+    options.user = "probe";
+    options.node_mode = mode;
+    return options;
+}
+
+// xHCI reports a stall as EPIPE, a transfer cut by the unplug as
+// ESHUTDOWN, and the kernel's timeout as ETIMEDOUT; a gone device's node
+// gives ENODEV.
+constexpr int kStall = -32;
+constexpr int kShutDown = -108;
+constexpr int kTimedOut = -110;
+constexpr int kNoDevice = -19;
+
+INSTANTIATE_TEST_SUITE_P(
+    OneBoot, VmScenarios,
+    ::testing::Values(
+        VmScenario{"OneCamera", {camera_config(0x00)}, {}, healthy_camera("00")},
+        VmScenario{"TwoCameras",
+                   {camera_config(0x9A), camera_config(0x9A)},
+                   {},
+                   healthy_camera("9a") + healthy_camera("9a")},
+        VmScenario{"StalledFirstRead",
+                   {faulty(FaultAction::stall, FaultTarget::first_read)},
+                   {},
+                   kAnnouncement + result_line(kStall, "20") + result_line(1, "15")},
+        VmScenario{"StalledFirstReadsCarryTheByteIntoTheSecondCamera",
+                   {faulty(FaultAction::stall, FaultTarget::first_read),
+                    faulty(FaultAction::stall, FaultTarget::first_read)},
+                   {},
+                   kAnnouncement + result_line(kStall, "20") + result_line(1, "15") +
+                       kAnnouncement + result_line(kStall, "15") + result_line(1, "15")},
+        VmScenario{"ZeroLengthFirstRead",
+                   {faulty(FaultAction::zero_length, FaultTarget::first_read)},
+                   {},
+                   kAnnouncement + result_line(0, "20") + result_line(1, "15")},
+        VmScenario{"RejectedWrite",
+                   {faulty(FaultAction::stall, FaultTarget::write)},
+                   {},
+                   kAnnouncement + result_line(1, "00") + result_line(1, "00")},
+        VmScenario{"UnpluggedAtFirstRead",
+                   {faulty(FaultAction::unplug, FaultTarget::first_read)},
+                   {},
+                   kAnnouncement + result_line(kShutDown, "20") + result_line(kNoDevice, "20"),
+                   1},
+        VmScenario{"UnpluggedDuringTheWrite",
+                   {faulty(FaultAction::unplug, FaultTarget::write)},
+                   {},
+                   kAnnouncement + result_line(1, "00") + result_line(kNoDevice, "00"),
+                   2},
+        // libusb 0.1.12 opens a node it may not write read-only; usbfs then
+        // refuses every transfer with EPERM before it reaches the camera.
+        VmScenario{"UserWithReadOnlyNode",
+                   {camera_config(0x00)},
+                   as_user_with_nodes("0664"),
+                   kAnnouncement + result_line(-1, "20") + result_line(-1, "20"),
+                   0},
+        // A node it cannot read hides the camera from libusb 0.1.12.
+        VmScenario{
+            "UserWithoutAccessToTheNode", {camera_config(0x00)}, as_user_with_nodes("0600"), "", 0},
+        VmScenario{"NoAnswerToFirstRead",
+                   {faulty(FaultAction::no_answer, FaultTarget::first_read)},
+                   {},
+                   kAnnouncement + result_line(kTimedOut, "20") + result_line(1, "15"),
+                   3,
+                   true}),
+    [](const ::testing::TestParamInfo<VmScenario> &param) { return param.param.name; });
+
+}  // namespace
+}  // namespace e2e
+
+// Without a guest to boot the suite reports itself skipped (77), never
+// passed; CI makes a missing piece a configure error instead.
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    std::string missing = usb_emulator::GuestSettings::from_build().missing();
+    if (!missing.empty()) {
+        std::printf("vm tests skipped: no %s\n", missing.c_str());
+        return 77;
+    }
+    return RUN_ALL_TESTS();
+}
