@@ -15,9 +15,11 @@
 
 namespace {
 
-// No message ends with a line feed, so a line-buffered terminal would show
-// nothing until exit. Unbuffered, each message is on screen as soon as it is
-// printed; files and pipes keep full buffering.
+// No message ends with a line feed: each result line begins with one. On a
+// line-buffered terminal every message would therefore appear only with the
+// next print, one message late, and the last one at exit. Unbuffered, each
+// message is on screen as soon as it is printed; files and pipes keep full
+// buffering.
 void show_messages_at_once_on_terminal() {
     if (CAMERA_PROBE_ISATTY(CAMERA_PROBE_FILENO(stdout))) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
