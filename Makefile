@@ -6,17 +6,18 @@ CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 CTEST_FLAGS ?= --output-on-failure
 
-# Warnings are errors in CI, and the end-to-end tests must run there.
+# Warnings are errors in CI, and the end-to-end tests, in the QEMU guest
+# too, must run there.
 ifeq ($(CI),true)
-CMAKE_FLAGS += -DCAMERA_PROBE_WERROR=ON -DCAMERA_PROBE_REQUIRE_E2E=ON
+CMAKE_FLAGS += -DCAMERA_PROBE_WERROR=ON -DCAMERA_PROBE_REQUIRE_E2E=ON -DCAMERA_PROBE_REQUIRE_VM=ON
 endif
 
 VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
 	--errors-for-leak-kinds=definite --show-leak-kinds=definite \
 	--suppressions=$(CURDIR)/tests/valgrind.supp
 
-.PHONY: all deps configure build run demo test sanitize-test memcheck lint install package \
-	package-check bench clean
+.PHONY: all deps configure build run demo vm-demo test sanitize-test memcheck lint install \
+	package package-check bench guest-image clean
 
 all: build
 
@@ -37,7 +38,16 @@ run: build
 demo: build
 	$(BUILD_DIR)/emulated-camera -- $(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
 
-test: build
+# The same camera on the wire, inside a QEMU guest on Debian's own kernel.
+vm-demo: guest-image
+	$(BUILD_DIR)/emulated-camera --vm -- $(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
+
+# Debian's kernel and a base initramfs for the guest, in $(BUILD_DIR)/guest;
+# the kernel package is downloaded once into $(BUILD_DIR)/guest-cache.
+guest-image: build
+	cmake --build $(BUILD_DIR) --target guest-image
+
+test: guest-image
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
 
 # Every test again, with the tool, the emulator and the tests built with
