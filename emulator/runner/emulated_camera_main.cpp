@@ -142,12 +142,14 @@ std::vector<PlannedDevice> plan_devices(const Options &options) {
     return devices;
 }
 
-void print_log(const std::vector<PlannedDevice> &devices) {
+// On the wire the kernel's enumeration shows too, and there is one bus.
+void print_log(const std::vector<PlannedDevice> &devices, bool vm) {
     for (const PlannedDevice &planned : devices) {
         auto transfers = planned.device->transfers();
-        std::fprintf(stderr, "%04x:%04x on bus %d: %zu control transfer%s\n",
-                     planned.device->vendor(), planned.device->product(), planned.bus,
-                     transfers.size(), transfers.size() == 1 ? "" : "s");
+        std::string where = vm ? "" : " on bus " + std::to_string(planned.bus);
+        std::fprintf(stderr, "%04x:%04x%s: %zu control transfer%s\n", planned.device->vendor(),
+                     planned.device->product(), where.c_str(), transfers.size(),
+                     transfers.size() == 1 ? "" : "s");
         for (const usb_emulator::ControlTransfer &transfer : transfers) {
             std::fprintf(stderr, "  %s\n", usb_emulator::describe(transfer).c_str());
         }
@@ -223,7 +225,7 @@ int main(int argc, char **argv) {
         std::vector<PlannedDevice> devices = plan_devices(options);
         int status = options.vm ? run_in_vm(options, devices) : run_on_usbfs(options, devices);
         if (options.log) {
-            print_log(devices);
+            print_log(devices, options.vm);
         }
         return status;
     } catch (const std::exception &error) {

@@ -150,10 +150,6 @@ void UsbredirBus::accept_on(Port &port) {
     }
 }
 
-void UsbredirBus::drop(Port &port) {
-    port.link.reset();
-}
-
 // One poll() over the wake pipe, every listener without a connection and
 // every connection; sleeps until one of them has something.
 void UsbredirBus::serve() {
@@ -200,7 +196,7 @@ void UsbredirBus::serve() {
                     accept_on(port);
                 }
             } else if ((revents & (POLLIN | POLLHUP | POLLERR)) && !port.link->receive()) {
-                drop(port);
+                port.link.reset();  // QEMU went away; its port takes a new connection
             }
         }
         for (const auto &port : port_state_) {

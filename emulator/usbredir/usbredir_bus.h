@@ -40,7 +40,6 @@ class UsbredirBus {
     void serve();
     void run_on_bus(std::function<void()> action);
     void accept_on(Port &port);
-    void drop(Port &port);
 
     std::vector<int> listeners_;
     std::vector<std::string> paths_;

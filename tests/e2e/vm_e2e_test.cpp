@@ -48,24 +48,36 @@ void PrintTo(const VmScenario &scenario, std::ostream *out) {
 }
 
 GuestVm *guest = nullptr;
+std::string boot_failure;
 usb_emulator::GuestCommand probe;
 
 class VmScenarios : public ::testing::TestWithParam<VmScenario> {
   protected:
+    // A guest that cannot boot fails every scenario, with the reason.
     static void SetUpTestSuite() {
         auto started = std::chrono::steady_clock::now();
-        guest = new GuestVm(usb_emulator::GuestSettings::from_build(), kUsbPorts);
-        probe = guest->add_command({CAMERA_PROBE_BINARY});
-        guest->boot();
+        try {
+            auto vm =
+                std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(), kUsbPorts);
+            probe = vm->add_command({CAMERA_PROBE_BINARY});
+            vm->boot();
+            guest = vm.release();
+        } catch (const std::exception &error) {
+            boot_failure = error.what();
+            return;
+        }
         std::printf(
             "guest kernel %s booted in %.1f s\n", guest->kernel_release().c_str(),
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     }
     static void TearDownTestSuite() {
-        guest->power_off();
+        if (guest != nullptr) {
+            guest->power_off();
+        }
         delete guest;
         guest = nullptr;
     }
+    void SetUp() override { ASSERT_NE(guest, nullptr) << boot_failure; }
 };
 
 TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
