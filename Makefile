@@ -88,3 +88,33 @@ bench: build
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)
+
+# Windows: cross-compiled with MinGW-w64 into build-windows/, checked under
+# Wine against a libusb0.dll test double. The libusb-win32 SDK header comes
+# from LIBUSB_WIN32_SDK (a folder with include/lusb0_usb.h).
+WINDOWS_BUILD_DIR ?= build-windows
+LIBUSB_WIN32_SDK ?= $(firstword $(wildcard $(CURDIR)/../shared/sdk/libusb-win32 \
+	/work/shared/sdk/libusb-win32))
+
+.PHONY: windows-build windows-check package-windows clean-windows
+
+windows-build:
+	@test -n "$(LIBUSB_WIN32_SDK)" || { echo "No libusb-win32 SDK in ../shared/sdk or" \
+		"/work/shared/sdk: make $@ LIBUSB_WIN32_SDK=<folder with include/lusb0_usb.h>" >&2; \
+		exit 1; }
+	scripts/install-deps g++-mingw-w64-x86-64 googletest
+	scripts/build-windows $(WINDOWS_BUILD_DIR) "$(LIBUSB_WIN32_SDK)"
+
+# Unit tests and camera-probe.exe's scenarios under Wine, and a tool-only
+# build with the default MinGW-w64 compilers.
+windows-check: windows-build
+	scripts/install-deps wine wine64
+	tests/windows/check $(WINDOWS_BUILD_DIR) "$(LIBUSB_WIN32_SDK)"
+
+# build-windows/camera-probe-<version>-win64.zip, then its listing.
+package-windows: windows-build
+	cd $(WINDOWS_BUILD_DIR) && cpack --config CPackConfig-windows.cmake
+	cd $(WINDOWS_BUILD_DIR) && cmake -E tar tf camera-probe-*-win64.zip
+
+clean-windows:
+	rm -rf $(WINDOWS_BUILD_DIR)
