@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -203,6 +205,28 @@ ProcessResult run_process(const std::vector<std::string> &argv,
         ::close(capture[0]);
     }
     return result;
+}
+
+int listen_on_unix_socket(const std::string &path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        throw std::runtime_error("socket path too long: " + path);
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        throw system_error("socket");
+    }
+    ::unlink(path.c_str());
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(fd, 1) != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        throw system_error("listen on " + path);
+    }
+    return fd;
 }
 
 StartedProcess start_process(const std::vector<std::string> &argv, int output_fd) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Starting programs for the emulator's transports and runners, and
-// collecting their output and exit status within a time limit.
+// Starting programs for the emulator's transports and runners, collecting
+// their output and exit status within a time limit, and the sockets they
+// connect to.
 #ifndef USB_EMULATOR_HOST_PROCESS_H
 #define USB_EMULATOR_HOST_PROCESS_H
 
@@ -49,6 +50,10 @@ struct StartedProcess {
 // Starts argv in the background with standard input from /dev/null and
 // standard output and error into `output_fd`. Throws if it cannot start.
 StartedProcess start_process(const std::vector<std::string> &argv, int output_fd);
+
+// A stream socket listening at `path` (replacing a stale one), close-on-exec,
+// for one peer such as QEMU to connect to.
+int listen_on_unix_socket(const std::string &path);
 
 // The exit status as a shell shows it, from a waitpid() status.
 int shell_status(int wait_status);

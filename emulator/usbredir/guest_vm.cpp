@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,21 +49,6 @@ std::string tail_of(const std::string &path, std::size_t bytes) {
     text << file.rdbuf();
     std::string all = text.str();
     return all.size() > bytes ? all.substr(all.size() - bytes) : all;
-}
-
-int listen_unix(const std::string &path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        throw std::runtime_error("socket path too long: " + path);
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(fd, 1) != 0) {
-        throw std::runtime_error("listen on " + path + ": " + std::strerror(errno));
-    }
-    return fd;
 }
 
 std::string make_work_dir() {
@@ -213,7 +197,7 @@ void GuestVm::boot() {
         throw std::runtime_error("cannot boot the guest: no " + missing);
     }
     std::string initramfs = build_initramfs();
-    agent_listener_ = listen_unix(work_dir_ + "/agent.sock");
+    agent_listener_ = listen_on_unix_socket(work_dir_ + "/agent.sock");
     int log =
         ::open((work_dir_ + "/qemu.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (log < 0) {

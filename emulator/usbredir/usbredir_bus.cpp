@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include <future>
 #include <stdexcept>
 
+#include "process.h"
 #include "usbredir_link.h"
 
 namespace usb_emulator {
@@ -20,28 +20,6 @@ namespace {
 
 std::runtime_error system_error(const std::string &what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-int listen_on(const std::string &path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        throw std::runtime_error("socket path too long: " + path);
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        throw system_error("socket");
-    }
-    ::unlink(path.c_str());
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(fd, 1) != 0) {
-        int error = errno;
-        ::close(fd);
-        errno = error;
-        throw system_error("listen on " + path);
-    }
-    return fd;
 }
 
 }  // namespace
@@ -60,7 +38,7 @@ UsbredirBus::UsbredirBus(const std::string &directory, std::size_t ports) {
     try {
         for (std::size_t port = 0; port < ports; ++port) {
             paths_.push_back(directory + "/usbredir-" + std::to_string(port) + ".sock");
-            listeners_.push_back(listen_on(paths_.back()));
+            listeners_.push_back(listen_on_unix_socket(paths_.back()));
             port_state_.push_back(std::make_unique<Port>());
             port_state_.back()->listener = listeners_.back();
         }
