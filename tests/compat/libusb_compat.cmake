@@ -26,8 +26,8 @@ endif()
 
 if(NOT EXISTS "${_compat_sources}/core.c")
   if(_compat_required)
-    message(FATAL_ERROR "libusb-compat-0.1 sources not found (tried: ${_compat_candidates}); "
-      "set CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR")
+    message(FATAL_ERROR "no libusb-compat-0.1 sources in CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR="
+      "'${CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR}' (its default tries ${_compat_candidates})")
   endif()
   message(STATUS "libusb-compat-0.1 sources not found: compat tests skip")
   add_test(NAME compat_needs_libusb_compat_sources

@@ -118,9 +118,11 @@ TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
     EXPECT_EQ(transfer_texts(testbed, faulty), exchange_transfers());
     EXPECT_EQ(transfer_texts(testbed, healthy), exchange_transfers());
     EXPECT_EQ(unexpected_transfers(testbed, {faulty, healthy}), std::vector<std::string>{});
-    double waited = fault.unanswered * kSecondsPerUnansweredTransfer.on(libusb);
-    EXPECT_GE(took.count(), waited);
-    EXPECT_LT(took.count(), waited + 4.0);
+    if (fault.unanswered > 0) {
+        double waited = fault.unanswered * kSecondsPerUnansweredTransfer.on(libusb);
+        EXPECT_GE(took.count(), waited);
+        EXPECT_LT(took.count(), waited + 4.0);
+    }
 }
 
 CameraConfig fault(FaultAction action, FaultTarget target) {
