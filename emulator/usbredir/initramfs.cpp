@@ -2,6 +2,7 @@
 #include "initramfs.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -107,10 +108,12 @@ std::vector<SharedLibrary> shared_libraries_of(const std::string &program, std::
         std::string first, arrow, path;
         words >> first >> arrow >> path;
         if (arrow == "=>") {
-            if (path.empty() || path[0] != '/') {
+            // A relative LD_LIBRARY_PATH entry gives a path relative to here.
+            std::error_code error;
+            if (path.empty() || !std::filesystem::is_regular_file(path, error)) {
                 throw std::runtime_error(program + ": " + first + " is not found on this host");
             }
-            libraries.push_back(SharedLibrary{first, path});
+            libraries.push_back(SharedLibrary{first, std::filesystem::absolute(path).string()});
         } else if (!first.empty() && first[0] == '/') {
             loader = first;
         }

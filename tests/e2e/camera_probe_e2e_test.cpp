@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// camera-probe, as built, on the real libusb 0.1 inside a umockdev testbed.
+// camera-probe, as built, on the real libusb 0.1 inside a umockdev testbed:
+// the system's libusb 0.1.12, and under the compat label libusb-compat-0.1.
+// Where the two differ, an expectation names each.
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -7,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,7 @@ TEST(CameraProbeEndToEnd, OneCameraAmongDecoysGivesTheTypicalOutput) {
 
     EXPECT_EQ(run.process.exit_status, 0);
     EXPECT_EQ(run.process.output, healthy_camera("00"));
-    EXPECT_EQ(transfer_texts(testbed, camera), kExchangeTransfers);
+    EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers());
     EXPECT_EQ(unexpected_transfers(testbed, {camera}), std::vector<std::string>{});
     EXPECT_EQ(testbed.camera_register(camera, 0x13), 0x15);
 }
@@ -53,8 +56,8 @@ TEST(CameraProbeEndToEnd, ProbeByteCarriesFromOneCameraIntoTheNextOnesFailedRead
                                       kAnnouncement + result_line(-32, "15") +
                                       result_line(1, "15"));
     EXPECT_EQ(run.transfer_order.size(), 2u);
-    EXPECT_EQ(transfer_texts(testbed, camera_a), kExchangeTransfers);
-    EXPECT_EQ(transfer_texts(testbed, camera_b), kExchangeTransfers);
+    EXPECT_EQ(transfer_texts(testbed, camera_a), exchange_transfers());
+    EXPECT_EQ(transfer_texts(testbed, camera_b), exchange_transfers());
     EXPECT_EQ(unexpected_transfers(testbed, {camera_a, camera_b}), std::vector<std::string>{});
 }
 
@@ -64,11 +67,22 @@ TEST(CameraProbeEndToEnd, ProbeByteCarriesFromOneCameraIntoTheNextOnesFailedRead
 struct FaultCase {
     const char *name;
     CameraConfig config;
-    int first_result;
+    ByLibusb<int> first_result;
     const char *first_byte;
-    int second_result;
+    ByLibusb<int> second_result;
     const char *second_byte;
+    // Transfers the camera never answers.
+    int unanswered = 0;
 };
+
+// An unplugged camera: libusb 0.1.12 passes on the kernel's ENODEV;
+// libusb-compat turns libusb-1.0's LIBUSB_ERROR_NO_DEVICE into ENXIO.
+const ByLibusb<int> kUnplugged{-19, -6};
+
+// What a transfer the camera never answers costs. The emulator answers a
+// control ioctl, which carries its timeout, at once with ETIMEDOUT; a URB
+// carries none and stays pending until libusb-1.0's own 5 s timer cancels it.
+const ByLibusb<double> kSecondsPerUnansweredTransfer{0.0, 5.0};
 
 void PrintTo(const FaultCase &fault, std::ostream *out) {
     *out << fault.name;
@@ -85,22 +99,30 @@ TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
     DeviceRef faulty = testbed.add_camera(first_bus, fault.config);
     DeviceRef healthy = testbed.add_camera(second_bus, camera_config(0x07));
 
+    auto started = std::chrono::steady_clock::now();
     ProgramRun run = run_camera_probe(testbed);
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
 
     ASSERT_EQ(run.transfer_order.size(), 2u);
+    Libusb libusb = libusb_under_test();
     bool faulty_first = run.transfer_order[0] == faulty;
     std::string stale = faulty_first ? "20" : "15";
     auto byte = [&](const char *expected) { return *expected ? std::string(expected) : stale; };
     std::string faulty_text = kAnnouncement +
-                              result_line(fault.first_result, byte(fault.first_byte)) +
-                              result_line(fault.second_result, byte(fault.second_byte));
+                              result_line(fault.first_result.on(libusb), byte(fault.first_byte)) +
+                              result_line(fault.second_result.on(libusb), byte(fault.second_byte));
     std::string healthy_text = healthy_camera("07");
     EXPECT_EQ(run.process.output,
               faulty_first ? faulty_text + healthy_text : healthy_text + faulty_text);
     EXPECT_EQ(run.process.exit_status, 0);
-    EXPECT_EQ(transfer_texts(testbed, faulty), kExchangeTransfers);
-    EXPECT_EQ(transfer_texts(testbed, healthy), kExchangeTransfers);
+    EXPECT_EQ(transfer_texts(testbed, faulty), exchange_transfers());
+    EXPECT_EQ(transfer_texts(testbed, healthy), exchange_transfers());
     EXPECT_EQ(unexpected_transfers(testbed, {faulty, healthy}), std::vector<std::string>{});
+    if (fault.unanswered > 0) {
+        double waited = fault.unanswered * kSecondsPerUnansweredTransfer.on(libusb);
+        EXPECT_GE(took.count(), waited);
+        EXPECT_LT(took.count(), waited + 4.0);
+    }
 }
 
 CameraConfig fault(FaultAction action, FaultTarget target) {
@@ -119,14 +141,14 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"ZeroLengthFirstRead", fault(FaultAction::zero_length, FaultTarget::first_read),
                   0, "", 1, "15"},
         FaultCase{"NoAnswer", fault(FaultAction::no_answer, FaultTarget::every_transfer), -110, "",
-                  -110, ""},
+                  -110, "", 3},
         FaultCase{"NoAnswerToFirstRead", fault(FaultAction::no_answer, FaultTarget::first_read),
-                  -110, "", 1, "15"},
+                  -110, "", 1, "15", 1},
         // Once unplugged, a camera stays gone.
-        FaultCase{"UnpluggedAtFirstRead", fault(FaultAction::unplug, FaultTarget::first_read), -19,
-                  "", -19, ""},
-        FaultCase{"UnpluggedAtWrite", fault(FaultAction::unplug, FaultTarget::write), 1, "00", -19,
-                  "00"},
+        FaultCase{"UnpluggedAtFirstRead", fault(FaultAction::unplug, FaultTarget::first_read),
+                  kUnplugged, "", kUnplugged, ""},
+        FaultCase{"UnpluggedAtWrite", fault(FaultAction::unplug, FaultTarget::write), 1, "00",
+                  kUnplugged, "00"},
         FaultCase{"RejectedWrite", camera_config(0x42, {FaultAction::stall, FaultTarget::write}), 1,
                   "42", 1, "42"},
         FaultCase{"HighRegisterByte", camera_config(0x9A), 1, "9a", 1, "15"},
@@ -134,20 +156,29 @@ INSTANTIATE_TEST_SUITE_P(
                   camera_config(0xC3, {FaultAction::stall, FaultTarget::write}), 1, "c3", 1, "c3"}),
     [](const ::testing::TestParamInfo<FaultCase> &param) { return param.param.name; });
 
-TEST(CameraProbeEndToEnd, FailedScansPrintTheirMessageWithStatus255) {
+// libusb 0.1.12 scans /dev/bus/usb: without it, or with a bus there that it
+// cannot open, a scan fails. libusb-compat finds devices in sysfs through
+// libusb-1.0: no USB filesystem is an empty bus list, and the bus
+// directories play no part in the scans.
+TEST(CameraProbeEndToEnd, MissingOrBrokenUsbFilesystem) {
+    Libusb libusb = libusb_under_test();
     UsbfsTestbed no_usb_filesystem;
     no_usb_filesystem.hide_usb_filesystem();
     ProgramRun no_buses = run_camera_probe(no_usb_filesystem);
-    EXPECT_EQ(no_buses.process.output, "No hi ha busos USB");
-    EXPECT_EQ(no_buses.process.exit_status, 255);
+    EXPECT_EQ(no_buses.process.output, ByLibusb<std::string>("No hi ha busos USB", "").on(libusb));
+    EXPECT_EQ(no_buses.process.exit_status, ByLibusb<int>(255, 0).on(libusb));
 
     UsbfsTestbed broken_bus;
     DeviceRef camera = broken_bus.add_camera(broken_bus.add_bus());
     broken_bus.break_bus_directory(2);
     ProgramRun no_devices = run_camera_probe(broken_bus);
-    EXPECT_EQ(no_devices.process.output, "No hi ha dispositius connectats als busos");
-    EXPECT_EQ(no_devices.process.exit_status, 255);
-    EXPECT_TRUE(broken_bus.transfers(camera).empty());
+    EXPECT_EQ(
+        no_devices.process.output,
+        ByLibusb<std::string>("No hi ha dispositius connectats als busos", healthy_camera("00"))
+            .on(libusb));
+    EXPECT_EQ(no_devices.process.exit_status, ByLibusb<int>(255, 0).on(libusb));
+    EXPECT_EQ(transfer_texts(broken_bus, camera),
+              ByLibusb<std::vector<std::string>>({}, exchange_transfers()).on(libusb));
 }
 
 TEST(CameraProbeEndToEnd, ArgumentsChangeNothing) {
@@ -160,7 +191,7 @@ TEST(CameraProbeEndToEnd, ArgumentsChangeNothing) {
         ProgramRun run = run_camera_probe(testbed, arguments);
         EXPECT_EQ(run.process.output, healthy_camera("31"));
         EXPECT_EQ(run.process.exit_status, 0);
-        EXPECT_EQ(transfer_texts(testbed, camera), kExchangeTransfers);
+        EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers());
     }
 }
 
@@ -268,7 +299,7 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
     EXPECT_EQ(run.process.output, expected);
     EXPECT_EQ(run.process.exit_status, 0);
     for (const DeviceRef &camera : cameras) {
-        EXPECT_EQ(transfer_texts(testbed, camera), kExchangeTransfers) << camera.devnode;
+        EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers()) << camera.devnode;
     }
     EXPECT_EQ(unexpected_transfers(testbed, cameras), std::vector<std::string>{});
 }

@@ -12,6 +12,23 @@
 
 namespace e2e {
 
+namespace {
+Libusb libusb_in_use = Libusb::original;
+}  // namespace
+
+Libusb libusb_under_test() {
+    return libusb_in_use;
+}
+
+void set_libusb_under_test(Libusb libusb) {
+    libusb_in_use = libusb;
+}
+
+std::vector<std::string> exchange_transfers() {
+    return ByLibusb<std::vector<std::string>>{kExchangeTransfers, exchange_setups()}.on(
+        libusb_under_test());
+}
+
 ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv) {
     ProgramRun run;
     std::mutex order_mutex;

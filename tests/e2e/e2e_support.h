@@ -23,6 +23,16 @@ struct ProgramRun {
     std::vector<DeviceRef> transfer_order;
 };
 
+// The libusb 0.1 the scenarios run on and expect: libusb 0.1.12, the
+// system's, unless the suite was started over libusb-compat-0.1.
+Libusb libusb_under_test();
+void set_libusb_under_test(Libusb libusb);
+
+// The exchange's transfers as the camera sees them. libusb 0.1.12 hands
+// usbfs each one's 5000 ms timeout with the control ioctl; libusb-compat
+// submits URBs, which carry none: libusb-1.0 keeps the timeout itself.
+std::vector<std::string> exchange_transfers();
+
 // The command line that runs the built camera-probe with `arguments`.
 std::vector<std::string> camera_probe_command(const std::vector<std::string> &arguments = {});
 ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv);

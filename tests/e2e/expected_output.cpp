@@ -27,6 +27,10 @@ CameraConfig camera_config(std::uint8_t register_value, CameraFault fault) {
     return config;
 }
 
+const char *libusb_name(Libusb libusb) {
+    return libusb == Libusb::compat ? "libusb-compat-0.1" : "libusb 0.1.12";
+}
+
 std::string result_line(int result, const std::string &byte_hex) {
     return "\nusb_control_msg() returned " + std::to_string(result) + " -> 0x" + byte_hex;
 }

@@ -19,6 +19,25 @@ using usb_emulator::FaultTarget;
 
 CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = {});
 
+// The two Linux implementations of the libusb 0.1 API the tool runs on:
+// libusb 0.1.12 (Debian, Ubuntu) and libusb-compat-0.1 over libusb-1.0
+// (Fedora, Arch, openSUSE, macOS).
+enum class Libusb { original, compat };
+const char *libusb_name(Libusb libusb);
+
+// An expectation that may depend on the implementation: one value where
+// both agree, a pair {libusb 0.1.12, libusb-compat} where they differ.
+template <typename T>
+struct ByLibusb {
+    T original;
+    T compat;
+
+    // Implicit, so that a table cell holding one value reads as that value.
+    ByLibusb(T both) : original(both), compat(both) {}
+    ByLibusb(T on_original, T on_compat) : original(on_original), compat(on_compat) {}
+    const T &on(Libusb libusb) const { return libusb == Libusb::compat ? compat : original; }
+};
+
 extern const std::string kAnnouncement;
 std::string result_line(int result, const std::string &byte_hex);
 // Announcement and both result lines of a camera whose reads succeed.

@@ -2,9 +2,12 @@
 // camera-probe, as built, inside a QEMU guest on Debian's own kernel, with
 // emulated cameras on the guest's xHCI bus through usbredir: the kernel's
 // real USB stack, usbfs and device-node permissions answer. The guest
-// boots once; every scenario replugs the devices and runs the probe.
+// boots once; every scenario replugs the devices and runs the probe, on
+// the system's libusb 0.1.12 and, where it matters, on libusb-compat-0.1:
+// the same camera-probe staged twice, once with each library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iterator>
@@ -32,26 +35,58 @@ using usb_emulator::UsbDevice;
 constexpr std::uint16_t kDecoyIds[][2] = {{0x05A9, 0x2801}, {0x04A9, 0x2800}};
 constexpr std::size_t kUsbPorts = 4;
 
+// The libraries a scenario runs on. libusb-compat takes the rows that tell
+// the implementations apart on the real kernel; the boot's time goes to
+// those rather than to repeating every fault.
+const std::vector<Libusb> kOriginalOnly = {Libusb::original};
+const std::vector<Libusb> kBoth = {Libusb::original, Libusb::compat};
+
 struct VmScenario {
     const char *name;
+    std::vector<Libusb> libusbs;
     std::vector<CameraConfig> cameras;
     GuestRunOptions run;
-    std::string expected_output;
+    ByLibusb<std::string> expected_output;
     // How many of the exchange's transfers reach each camera.
     std::size_t transfers_reaching_camera = 3;
     // A camera that never answers costs the kernel's own 5 s timeout.
     bool waits_for_kernel_timeout = false;
 };
 
-void PrintTo(const VmScenario &scenario, std::ostream *out) {
-    *out << scenario.name;
+// One scenario on one library.
+struct VmRun {
+    VmScenario scenario;
+    Libusb libusb;
+};
+
+void PrintTo(const VmRun &run, std::ostream *out) {
+    *out << run.scenario.name << " on " << libusb_name(run.libusb);
 }
 
 GuestVm *guest = nullptr;
 std::string boot_failure;
-usb_emulator::GuestCommand probe;
+// camera-probe staged with each library, indexed by Libusb.
+usb_emulator::GuestCommand probe_on[2];
 
-class VmScenarios : public ::testing::TestWithParam<VmScenario> {
+#ifdef LIBUSB_COMPAT_DIR
+// This process's environment with libusb-compat's folder first in the
+// loader's path, as the guest command is staged from it.
+std::vector<std::string> compat_environment() {
+    std::vector<std::string> environment;
+    std::string path = "LD_LIBRARY_PATH=" LIBUSB_COMPAT_DIR;
+    for (const std::string &entry : usb_emulator::current_environment()) {
+        if (entry.rfind("LD_LIBRARY_PATH=", 0) == 0) {
+            path += ":" + entry.substr(entry.find('=') + 1);
+        } else {
+            environment.push_back(entry);
+        }
+    }
+    environment.push_back(path);
+    return environment;
+}
+#endif
+
+class VmScenarios : public ::testing::TestWithParam<VmRun> {
   protected:
     // A guest that cannot boot fails every scenario, with the reason.
     static void SetUpTestSuite() {
@@ -59,7 +94,11 @@ class VmScenarios : public ::testing::TestWithParam<VmScenario> {
         try {
             auto vm =
                 std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(), kUsbPorts);
-            probe = vm->add_command({CAMERA_PROBE_BINARY});
+            probe_on[static_cast<int>(Libusb::original)] = vm->add_command({CAMERA_PROBE_BINARY});
+#ifdef LIBUSB_COMPAT_DIR
+            probe_on[static_cast<int>(Libusb::compat)] =
+                vm->add_command({CAMERA_PROBE_BINARY}, compat_environment());
+#endif
             vm->boot();
             guest = vm.release();
         } catch (const std::exception &error) {
@@ -81,7 +120,8 @@ class VmScenarios : public ::testing::TestWithParam<VmScenario> {
 };
 
 TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
-    const VmScenario &scenario = GetParam();
+    const VmScenario &scenario = GetParam().scenario;
+    Libusb libusb = GetParam().libusb;
     std::vector<std::shared_ptr<Camera>> cameras;
     std::vector<std::shared_ptr<UsbDevice>> devices;
     for (const auto &ids : kDecoyIds) {
@@ -94,11 +134,11 @@ TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
     guest->plug(devices);
 
     auto started = std::chrono::steady_clock::now();
-    usb_emulator::GuestRun run = guest->run(probe, scenario.run);
+    usb_emulator::GuestRun run = guest->run(probe_on[static_cast<int>(libusb)], scenario.run);
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-    EXPECT_EQ(run.output, scenario.expected_output);
+    EXPECT_EQ(run.output, scenario.expected_output.on(libusb));
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.errors, "");
     for (const auto &camera : cameras) {
@@ -129,65 +169,110 @@ GuestRunOptions as_user_with_nodes(const char *mode) {
 
 // xHCI reports a stall as EPIPE, a transfer cut by the unplug as
 // ESHUTDOWN, and the kernel's timeout as ETIMEDOUT; a gone device's node
-// gives ENODEV.
+// gives ENODEV. libusb-compat turns libusb-1.0's LIBUSB_ERROR_NO_DEVICE,
+// which stands for both of the last two, into ENXIO.
 constexpr int kStall = -32;
 constexpr int kShutDown = -108;
 constexpr int kTimedOut = -110;
 constexpr int kNoDevice = -19;
+constexpr int kCompatNoDevice = -6;
 
-INSTANTIATE_TEST_SUITE_P(
-    OneBoot, VmScenarios,
-    ::testing::Values(
-        VmScenario{"OneCamera", {camera_config(0x00)}, {}, healthy_camera("00")},
-        VmScenario{"TwoCameras",
-                   {camera_config(0x9A), camera_config(0x9A)},
-                   {},
-                   healthy_camera("9a") + healthy_camera("9a")},
-        VmScenario{"StalledFirstRead",
-                   {faulty(FaultAction::stall, FaultTarget::first_read)},
-                   {},
-                   kAnnouncement + result_line(kStall, "20") + result_line(1, "15")},
-        VmScenario{"StalledFirstReadsCarryTheByteIntoTheSecondCamera",
-                   {faulty(FaultAction::stall, FaultTarget::first_read),
-                    faulty(FaultAction::stall, FaultTarget::first_read)},
-                   {},
-                   kAnnouncement + result_line(kStall, "20") + result_line(1, "15") +
-                       kAnnouncement + result_line(kStall, "15") + result_line(1, "15")},
-        VmScenario{"ZeroLengthFirstRead",
-                   {faulty(FaultAction::zero_length, FaultTarget::first_read)},
-                   {},
-                   kAnnouncement + result_line(0, "20") + result_line(1, "15")},
-        VmScenario{"RejectedWrite",
-                   {faulty(FaultAction::stall, FaultTarget::write)},
-                   {},
-                   kAnnouncement + result_line(1, "00") + result_line(1, "00")},
-        VmScenario{"UnpluggedAtFirstRead",
-                   {faulty(FaultAction::unplug, FaultTarget::first_read)},
-                   {},
-                   kAnnouncement + result_line(kShutDown, "20") + result_line(kNoDevice, "20"),
-                   1},
-        VmScenario{"UnpluggedDuringTheWrite",
-                   {faulty(FaultAction::unplug, FaultTarget::write)},
-                   {},
-                   kAnnouncement + result_line(1, "00") + result_line(kNoDevice, "00"),
-                   2},
-        // libusb 0.1.12 opens a node it may not write read-only; usbfs then
-        // refuses every transfer with EPERM before it reaches the camera.
-        VmScenario{"UserWithReadOnlyNode",
-                   {camera_config(0x00)},
-                   as_user_with_nodes("0664"),
-                   kAnnouncement + result_line(-1, "20") + result_line(-1, "20"),
-                   0},
-        // A node it cannot read hides the camera from libusb 0.1.12.
-        VmScenario{
-            "UserWithoutAccessToTheNode", {camera_config(0x00)}, as_user_with_nodes("0600"), "", 0},
-        VmScenario{"NoAnswerToFirstRead",
-                   {faulty(FaultAction::no_answer, FaultTarget::first_read)},
-                   {},
-                   kAnnouncement + result_line(kTimedOut, "20") + result_line(1, "15"),
-                   3,
-                   true}),
-    [](const ::testing::TestParamInfo<VmScenario> &param) { return param.param.name; });
+const std::string kOpenFailed = "\nusb_open() failed";
+
+const VmScenario kScenarios[] = {
+    {"OneCamera", kBoth, {camera_config(0x00)}, {}, healthy_camera("00")},
+    {"TwoCameras",
+     kOriginalOnly,
+     {camera_config(0x9A), camera_config(0x9A)},
+     {},
+     healthy_camera("9a") + healthy_camera("9a")},
+    {"StalledFirstRead",
+     kOriginalOnly,
+     {faulty(FaultAction::stall, FaultTarget::first_read)},
+     {},
+     kAnnouncement + result_line(kStall, "20") + result_line(1, "15")},
+    {"StalledFirstReadsCarryTheByteIntoTheSecondCamera",
+     kOriginalOnly,
+     {faulty(FaultAction::stall, FaultTarget::first_read),
+      faulty(FaultAction::stall, FaultTarget::first_read)},
+     {},
+     kAnnouncement + result_line(kStall, "20") + result_line(1, "15") + kAnnouncement +
+         result_line(kStall, "15") + result_line(1, "15")},
+    {"ZeroLengthFirstRead",
+     kOriginalOnly,
+     {faulty(FaultAction::zero_length, FaultTarget::first_read)},
+     {},
+     kAnnouncement + result_line(0, "20") + result_line(1, "15")},
+    {"RejectedWrite",
+     kOriginalOnly,
+     {faulty(FaultAction::stall, FaultTarget::write)},
+     {},
+     kAnnouncement + result_line(1, "00") + result_line(1, "00")},
+    {"UnpluggedAtFirstRead",
+     kBoth,
+     {faulty(FaultAction::unplug, FaultTarget::first_read)},
+     {},
+     {kAnnouncement + result_line(kShutDown, "20") + result_line(kNoDevice, "20"),
+      kAnnouncement + result_line(kCompatNoDevice, "20") + result_line(kCompatNoDevice, "20")},
+     1},
+    {"UnpluggedDuringTheWrite",
+     kBoth,
+     {faulty(FaultAction::unplug, FaultTarget::write)},
+     {},
+     {kAnnouncement + result_line(1, "00") + result_line(kNoDevice, "00"),
+      kAnnouncement + result_line(1, "00") + result_line(kCompatNoDevice, "00")},
+     2},
+    // libusb 0.1.12 opens a node it may not write read-only; usbfs then
+    // refuses every transfer with EPERM before it reaches the camera.
+    // libusb-compat lists the camera from sysfs, and its open fails.
+    {"UserWithReadOnlyNode",
+     kBoth,
+     {camera_config(0x00)},
+     as_user_with_nodes("0664"),
+     {kAnnouncement + result_line(-1, "20") + result_line(-1, "20"), kAnnouncement + kOpenFailed},
+     0},
+    // A node it cannot read hides the camera from libusb 0.1.12.
+    {"UserWithoutAccessToTheNode",
+     kBoth,
+     {camera_config(0x00)},
+     as_user_with_nodes("0600"),
+     {"", kAnnouncement + kOpenFailed},
+     0},
+    {"NoAnswerToFirstRead",
+     kOriginalOnly,
+     {faulty(FaultAction::no_answer, FaultTarget::first_read)},
+     {},
+     kAnnouncement + result_line(kTimedOut, "20") + result_line(1, "15"),
+     3,
+     true},
+};
+
+// Every scenario on libusb 0.1.12, then those that say so on libusb-compat
+// where the build has it.
+std::vector<VmRun> vm_runs() {
+    std::vector<VmRun> runs;
+    for (Libusb libusb : kBoth) {
+#ifndef LIBUSB_COMPAT_DIR
+        if (libusb == Libusb::compat) {
+            break;
+        }
+#endif
+        for (const VmScenario &scenario : kScenarios) {
+            const std::vector<Libusb> &on = scenario.libusbs;
+            if (std::find(on.begin(), on.end(), libusb) != on.end()) {
+                runs.push_back({scenario, libusb});
+            }
+        }
+    }
+    return runs;
+}
+
+INSTANTIATE_TEST_SUITE_P(OneBoot, VmScenarios, ::testing::ValuesIn(vm_runs()),
+                         [](const ::testing::TestParamInfo<VmRun> &param) {
+                             std::string name = param.param.scenario.name;
+                             return param.param.libusb == Libusb::compat ? name + "OverLibusbCompat"
+                                                                         : name;
+                         });
 
 }  // namespace
 }  // namespace e2e

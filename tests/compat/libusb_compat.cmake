@@ -1,0 +1,77 @@
+# SPDX-License-Identifier: MIT
+# libusb-compat-0.1, the libusb 0.1 API over libusb-1.0 that Fedora, Arch,
+# openSUSE and macOS ship, built from its unchanged sources for the tests
+# only: never installed, never packaged, never linked into camera-probe.
+# The tests pick it at run time through the dynamic loader's search path
+# (LD_LIBRARY_PATH), so the same camera-probe runs on either library.
+# Included from tests/CMakeLists.txt, after the end-to-end suite's targets.
+
+set(_compat_candidates
+  "${CMAKE_SOURCE_DIR}/../shared/sdk/libusb-compat-0.1"
+  "/work/shared/sdk/libusb-compat-0.1")
+set(_compat_default "")
+foreach(_candidate IN LISTS _compat_candidates)
+  if(_compat_default STREQUAL "" AND EXISTS "${_candidate}/libusb/core.c")
+    get_filename_component(_compat_default "${_candidate}" ABSOLUTE)
+  endif()
+endforeach()
+set(CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR "${_compat_default}" CACHE PATH
+  "libusb-compat-0.1 sources (libusb/core.c), for the compat tests")
+
+set(_compat_sources "${CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR}/libusb")
+set(_compat_required OFF)
+if(CAMERA_PROBE_REQUIRE_E2E OR "$ENV{CI}" STREQUAL "true")
+  set(_compat_required ON)
+endif()
+
+if(NOT EXISTS "${_compat_sources}/core.c")
+  if(_compat_required)
+    message(FATAL_ERROR "no libusb-compat-0.1 sources in CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR="
+      "'${CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR}' (its default tries ${_compat_candidates})")
+  endif()
+  message(STATUS "libusb-compat-0.1 sources not found: compat tests skip")
+  add_test(NAME compat_needs_libusb_compat_sources
+    COMMAND sh -c "echo 'no libusb-compat-0.1 sources: compat tests skipped'; exit 77")
+  set_tests_properties(compat_needs_libusb_compat_sources PROPERTIES
+    LABELS compat SKIP_RETURN_CODE 77)
+  return()
+endif()
+message(STATUS "libusb-compat-0.1 from ${CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR}")
+
+# What its configure script would define: exported API, warnings and
+# errors logged when a program turns debugging on, and libusb-1.0 linked
+# rather than opened with dlopen, so that the QEMU guest, which stages a
+# program's shared libraries as the loader resolves them, gets it too.
+pkg_check_modules(LIBUSB1 REQUIRED IMPORTED_TARGET libusb-1.0)
+file(GENERATE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/libusb-compat-include/config.h" CONTENT
+  "#define API_EXPORTED __attribute__((visibility(\"default\")))\n#define ENABLE_LOGGING 1\n")
+
+add_library(libusb_compat SHARED "${_compat_sources}/core.c")
+target_include_directories(libusb_compat PRIVATE
+  "${CMAKE_CURRENT_BINARY_DIR}/libusb-compat-include" "${_compat_sources}")
+target_link_libraries(libusb_compat PRIVATE PkgConfig::LIBUSB1)
+# Its own flags; its sources are not ours to change, so libusb-1.0's
+# deprecation notices for the calls it makes are not shown.
+target_compile_options(libusb_compat PRIVATE -std=gnu99 -fgnu89-inline
+  -Wno-deprecated-declarations)
+# libusb-0.1.so.4, the name camera-probe's DT_NEEDED asks for, alone in its
+# folder so that LD_LIBRARY_PATH can name that folder.
+set_target_properties(libusb_compat PROPERTIES
+  OUTPUT_NAME usb-0.1
+  SOVERSION 4
+  LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/libusb-compat")
+set(CAMERA_PROBE_LIBUSB_COMPAT_DIR "${CMAKE_BINARY_DIR}/libusb-compat")
+
+# The umockdev scenarios again, over libusb-compat.
+if(NOT CAMERA_PROBE_HAVE_UMOCKDEV)
+  add_test(NAME compat_needs_umockdev
+    COMMAND sh -c "echo 'umockdev is not installed: compat tests skipped'; exit 77")
+  set_tests_properties(compat_needs_umockdev PROPERTIES LABELS compat SKIP_RETURN_CODE 77)
+  return()
+endif()
+add_dependencies(camera_probe_e2e_tests libusb_compat)
+# --libusb-compat=DIR makes the suite expect libusb-compat and start every
+# program with DIR first in LD_LIBRARY_PATH.
+gtest_discover_tests(camera_probe_e2e_tests TEST_PREFIX "compat."
+  EXTRA_ARGS "--libusb-compat=${CAMERA_PROBE_LIBUSB_COMPAT_DIR}"
+  PROPERTIES LABELS compat TIMEOUT 300 ENVIRONMENT "${E2E_ENVIRONMENT}")
