@@ -16,7 +16,7 @@ VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
 	--suppressions=$(CURDIR)/tests/valgrind.supp
 
 .PHONY: all deps configure build run demo test sanitize-test memcheck lint install package \
-	package-check bench clean
+	package-check bench guest-image guest-smoke clean
 
 all: build
 
@@ -75,6 +75,15 @@ package-check: package
 bench: build
 	scripts/install-deps valgrind time
 	$(BUILD_DIR)/bench/camera-probe-bench $(BUILD_DIR)/camera-probe $(BUILD_DIR)/bench/bare-walk
+
+# The guest the VM tests boot: Debian's kernel and a base initramfs in
+# $(BUILD_DIR)/guest, the downloaded kernel package in $(BUILD_DIR)/guest-cache.
+guest-image: configure
+	cmake --build $(BUILD_DIR) --target guest-image
+
+# Boots that guest once under QEMU and checks what the VM tests rely on.
+guest-smoke: guest-image
+	scripts/boot-guest-smoke $(BUILD_DIR)/guest
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)
