@@ -37,6 +37,15 @@ run: build
 demo: build
 	$(BUILD_DIR)/emulated-camera -- $(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
 
+# The guest the VM tests boot: Debian's kernel and a base initramfs in
+# $(BUILD_DIR)/guest, the downloaded kernel package in $(BUILD_DIR)/guest-cache.
+guest-image: configure
+	cmake --build $(BUILD_DIR) --target guest-image
+
+# Boots that guest once under QEMU and checks what the VM tests rely on.
+guest-smoke: guest-image
+	scripts/boot-guest-smoke $(BUILD_DIR)/guest
+
 test: build
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
 
@@ -75,15 +84,6 @@ package-check: package
 bench: build
 	scripts/install-deps valgrind time
 	$(BUILD_DIR)/bench/camera-probe-bench $(BUILD_DIR)/camera-probe $(BUILD_DIR)/bench/bare-walk
-
-# The guest the VM tests boot: Debian's kernel and a base initramfs in
-# $(BUILD_DIR)/guest, the downloaded kernel package in $(BUILD_DIR)/guest-cache.
-guest-image: configure
-	cmake --build $(BUILD_DIR) --target guest-image
-
-# Boots that guest once under QEMU and checks what the VM tests rely on.
-guest-smoke: guest-image
-	scripts/boot-guest-smoke $(BUILD_DIR)/guest
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)
