@@ -17,7 +17,7 @@ VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
 	--suppressions=$(CURDIR)/tests/valgrind.supp
 
 .PHONY: all deps configure build run demo vm-demo test sanitize-test memcheck lint install \
-	package package-check bench guest-image clean
+	package package-check bench guest-image guest-smoke clean
 
 all: build
 
@@ -42,18 +42,24 @@ demo: build
 vm-demo: guest-image
 	$(BUILD_DIR)/emulated-camera --vm -- $(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
 
-# Debian's kernel and a base initramfs for the guest, in $(BUILD_DIR)/guest;
-# the kernel package is downloaded once into $(BUILD_DIR)/guest-cache.
+# The guest the vm tests boot: Debian's kernel and a base initramfs in
+# $(BUILD_DIR)/guest, the downloaded kernel package in $(BUILD_DIR)/guest-cache.
 guest-image: build
 	cmake --build $(BUILD_DIR) --target guest-image
+
+# Boots that guest once under QEMU and checks what the vm tests rely on.
+guest-smoke: guest-image
+	scripts/boot-guest-smoke $(BUILD_DIR)/guest
 
 test: guest-image
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
 
 # Every test again, with the tool, the emulator and the tests built with
 # AddressSanitizer and UndefinedBehaviorSanitizer.
-sanitize-test: deps
-	cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PROBE_SANITIZE=ON $(CMAKE_FLAGS)
+# The vm tests boot the guest image of $(BUILD_DIR).
+sanitize-test: guest-image
+	cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PROBE_SANITIZE=ON \
+		-DCAMERA_PROBE_GUEST_DIR=$(CURDIR)/$(BUILD_DIR)/guest $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_BUILD_DIR) -j2
 	cd $(SANITIZE_BUILD_DIR) && ctest $(CTEST_FLAGS)
 

@@ -171,7 +171,7 @@ std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) c
         "-initrd",
         initramfs,
         "-append",
-        "console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off",
+        "console=ttyS0 quiet loglevel=3 panic=-1 cryptomgr.notests",
         "-chardev",
         "file,id=console,path=" + work_dir_ + "/console.log",
         "-serial",
