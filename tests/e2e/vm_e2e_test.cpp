@@ -116,7 +116,9 @@ class VmScenarios : public ::testing::TestWithParam<VmRun> {
         delete guest;
         guest = nullptr;
     }
-    void SetUp() override { ASSERT_NE(guest, nullptr) << boot_failure; }
+    void SetUp() override {
+        ASSERT_NE(guest, nullptr) << boot_failure;
+    }
 };
 
 TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
