@@ -190,7 +190,6 @@ int run_in_vm(const Options &options, const std::vector<PlannedDevice> &devices)
     }
     usb_emulator::GuestVm vm(usb_emulator::GuestSettings::from_build(), wired.size());
     usb_emulator::GuestCommand command = vm.add_command(options.command);
-    std::fflush(stdout);
     vm.boot();
     vm.plug(wired);
     usb_emulator::GuestRun run = vm.run(command);

@@ -32,6 +32,18 @@ using IoctlDataPtr = std::unique_ptr<UMockdevIoctlData, IoctlDataUnref>;
 
 constexpr int kMaxUsbAddress = 127;
 
+// The first `size` bytes the client's ioctl argument points to. A pointer
+// that cannot be followed fails the call with EFAULT, as in the kernel,
+// and gives null.
+IoctlDataPtr resolve_argument(UMockdevIoctlClient *client, std::size_t size) {
+    IoctlDataPtr data(
+        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, size, nullptr));
+    if (data == nullptr) {
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+    }
+    return data;
+}
+
 void throw_on_error(GError *error, const std::string &what) {
     if (error != nullptr) {
         std::string message = what + ": " + error->message;
@@ -252,7 +264,6 @@ bool UsbfsTestbed::dispatch(UMockdevIoctlClient *client) {
     if (device == nullptr) {
         return false;
     }
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     switch (umockdev_ioctl_client_get_request(client)) {
         case USBDEVFS_CONTROL:
             control_ioctl(*device, client);
@@ -271,9 +282,8 @@ bool UsbfsTestbed::dispatch(UMockdevIoctlClient *client) {
             discard_urb(*device, client);
             return true;
         case USBDEVFS_GET_CAPABILITIES: {
-            IoctlDataPtr caps(umockdev_ioctl_data_resolve(arg, 0, sizeof(std::uint32_t), nullptr));
+            IoctlDataPtr caps = resolve_argument(client, sizeof(std::uint32_t));
             if (caps == nullptr) {
-                umockdev_ioctl_client_complete(client, -1, EFAULT);
                 return true;
             }
             update_field<std::uint32_t>(caps.get(), 0,
@@ -284,10 +294,8 @@ bool UsbfsTestbed::dispatch(UMockdevIoctlClient *client) {
             return true;
         }
         case USBDEVFS_CONNECTINFO: {
-            IoctlDataPtr info(
-                umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_connectinfo), nullptr));
+            IoctlDataPtr info = resolve_argument(client, sizeof(usbdevfs_connectinfo));
             if (info == nullptr) {
-                umockdev_ioctl_client_complete(client, -1, EFAULT);
                 return true;
             }
             update_field<unsigned>(info.get(), offsetof(usbdevfs_connectinfo, devnum),
@@ -306,11 +314,8 @@ bool UsbfsTestbed::dispatch(UMockdevIoctlClient *client) {
 // transfer the device never answers fails at once, not after its timeout:
 // the timeout is logged instead, so tests see it without waiting.
 void UsbfsTestbed::control_ioctl(EmulatedDevice &device, UMockdevIoctlClient *client) {
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    IoctlDataPtr request(
-        umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ctrltransfer), nullptr));
+    IoctlDataPtr request = resolve_argument(client, sizeof(usbdevfs_ctrltransfer));
     if (request == nullptr) {
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
         return;
     }
     usbdevfs_ctrltransfer ctrl{};
@@ -342,11 +347,8 @@ void UsbfsTestbed::control_ioctl(EmulatedDevice &device, UMockdevIoctlClient *cl
 // so it times out; an endpoint the descriptors do not list is refused as
 // the kernel refuses it.
 void UsbfsTestbed::bulk_ioctl(EmulatedDevice &device, UMockdevIoctlClient *client) {
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    IoctlDataPtr request(
-        umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_bulktransfer), nullptr));
+    IoctlDataPtr request = resolve_argument(client, sizeof(usbdevfs_bulktransfer));
     if (request == nullptr) {
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
         return;
     }
     usbdevfs_bulktransfer bulk{};
@@ -373,10 +375,8 @@ bool is_data_urb(const usbdevfs_urb &urb) {
 // buffer now, as the kernel would write it before the URB can be reaped;
 // status and length follow at reap time.
 void UsbfsTestbed::submit_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    IoctlDataPtr urb_data(umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr));
+    IoctlDataPtr urb_data = resolve_argument(client, sizeof(usbdevfs_urb));
     if (urb_data == nullptr) {
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
         return;
     }
     usbdevfs_urb urb{};
@@ -442,10 +442,8 @@ void UsbfsTestbed::reap_urb(EmulatedDevice &device, UMockdevIoctlClient *client)
     update_field<int>(urb_data, offsetof(usbdevfs_urb, status), reaped.status);
     update_field<int>(urb_data, offsetof(usbdevfs_urb, actual_length), reaped.actual_length);
 
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    IoctlDataPtr urb_pointer(umockdev_ioctl_data_resolve(arg, 0, sizeof(void *), nullptr));
+    IoctlDataPtr urb_pointer = resolve_argument(client, sizeof(void *));
     if (urb_pointer == nullptr) {
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
         return;
     }
     umockdev_ioctl_data_set_ptr(urb_pointer.get(), 0, urb_data);
