@@ -31,6 +31,9 @@ struct SetupPacket {
     bool is_device_to_host() const { return (bmRequestType & 0x80) != 0; }
     // Standard requests (enumeration) as opposed to class or vendor ones.
     bool is_standard() const { return (bmRequestType & 0x60) == 0; }
+    // A vendor request addressed to the device itself (not an interface or
+    // an endpoint), either direction.
+    bool is_vendor_to_device() const { return (bmRequestType & 0x7F) == 0x40; }
 };
 
 // One control transfer as the device received it. The timeout is known
