@@ -110,7 +110,7 @@ TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
     std::vector<std::shared_ptr<Camera>> cameras;
     std::vector<std::shared_ptr<UsbDevice>> devices;
     for (const auto &ids : kDecoyIds) {
-        devices.push_back(std::make_shared<Decoy>(ids[0], ids[1], 0x00));
+        devices.push_back(std::make_shared<Decoy>(ids[0], ids[1]));
     }
     for (const CameraConfig &config : scenario.cameras) {
         cameras.push_back(std::make_shared<Camera>(config));
