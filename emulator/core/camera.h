@@ -20,6 +20,7 @@ enum class FaultAction {
     zero_length,  // a read completes with no data byte
     no_answer,    // the request is never answered; the host times out
     unplug,       // the camera is unplugged as the request arrives
+    long_read,    // a read completes with one byte more than it asked for
 };
 
 // Which vendor transfers a fault hits.
@@ -36,8 +37,8 @@ struct CameraFault {
 };
 
 // The faults the runner offers by name: "stall", "zero-length",
-// "no-answer" and "unplug" hit the first vendor read, "reject-write"
-// stalls the write.
+// "no-answer", "unplug" and "long-read" hit the first vendor read,
+// "reject-write" stalls the write.
 std::optional<CameraFault> fault_named(const std::string &name);
 std::string describe(const CameraFault &fault);
 
@@ -45,6 +46,7 @@ struct CameraConfig {
     // What every register holds before the first write.
     std::uint8_t register_value = 0x00;
     CameraFault fault;
+    DescriptorLie descriptor_lie = DescriptorLie::none;
 };
 
 // Vendor read (bmRequestType 0xC0, bRequest 3) returns the register named
@@ -52,6 +54,8 @@ struct CameraConfig {
 // wValue in it. Anything else is stalled.
 class Camera : public UsbDevice {
   public:
+    // What a long read sends after the register's byte.
+    static constexpr std::uint8_t kLongReadExtraByte = 0xEE;
     static constexpr std::uint16_t kVendorId = 0x05A9;
     static constexpr std::uint16_t kProductId = 0x2800;
     static constexpr std::uint8_t kReadRequestType = 0xC0;
@@ -66,9 +70,10 @@ class Camera : public UsbDevice {
     Answer vendor_request(const SetupPacket &setup) override;
 
   private:
-    std::optional<Answer> fault_answer(bool is_read);
+    bool fault_hits(bool is_read);
+    std::optional<Answer> fault_answer() const;
     std::uint8_t register_locked(std::uint16_t index) const;
-    Answer read(const SetupPacket &setup) const;
+    Answer read(const SetupPacket &setup, bool long_read) const;
     Answer write(const SetupPacket &setup);
 
     const CameraConfig config_;
