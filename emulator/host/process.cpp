@@ -162,6 +162,22 @@ std::vector<std::string> current_environment() {
     return environment;
 }
 
+std::vector<std::string> with_library_dir_first(const std::vector<std::string> &environment,
+                                                const std::string &dir) {
+    const std::string name = "LD_LIBRARY_PATH=";
+    std::vector<std::string> result;
+    std::string path = name + dir;
+    for (const std::string &entry : environment) {
+        if (entry.rfind(name, 0) != 0) {
+            result.push_back(entry);
+        } else if (entry.size() > name.size()) {
+            path += ":" + entry.substr(name.size());
+        }
+    }
+    result.push_back(path);
+    return result;
+}
+
 std::string find_program(const std::string &name) {
     if (name.find('/') != std::string::npos) {
         return name;

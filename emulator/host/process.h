@@ -39,6 +39,11 @@ ProcessResult run_process(const std::vector<std::string> &argv,
 // This process's own environment, as NAME=value entries.
 std::vector<std::string> current_environment();
 
+// `environment` with `dir` first in the loader's search path
+// (LD_LIBRARY_PATH), ahead of whatever that named before.
+std::vector<std::string> with_library_dir_first(const std::vector<std::string> &environment,
+                                                const std::string &dir);
+
 // The path execve needs: a bare command name is looked up in PATH.
 std::string find_program(const std::string &name);
 

@@ -133,7 +133,7 @@ TEST(EmulatedCamera, RunnerFaultNamesHitTheFirstReadOrTheWrite) {
 }
 
 TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
-    Decoy decoy(0x046D, 0xC31C, 0x00);
+    Decoy decoy(0x046D, 0xC31C);
     std::vector<std::uint8_t> device = decoy.device_descriptor();
     std::vector<std::uint8_t> configuration = decoy.configuration_descriptor();
     ASSERT_EQ(device.size(), 18u);
@@ -174,7 +174,7 @@ TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
     EXPECT_EQ(decoy.control(transfer(0x00, 9, 0, 0, 0)).outcome, Outcome::data);
     EXPECT_EQ(decoy.control(transfer(0x80, 8, 0, 0, 1)).data, bytes({0}));
 
-    Decoy hub(0x1d6b, 0x0002, UsbDevice::kHubClass);
+    RootHub hub;
     std::vector<std::uint8_t> hub_configuration = hub.configuration_descriptor();
     EXPECT_EQ(hub_configuration[18 + 3], 0x03);  // interrupt endpoint
     EXPECT_EQ(hub_configuration[18 + 4] | hub_configuration[18 + 5] << 8, 4);
