@@ -7,7 +7,7 @@
 // expectation names the library and what it does.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -49,6 +49,16 @@ LyingOutcome crashes(int signal, const char *library_fault) {
     LyingOutcome outcome;
     outcome.crash_signal = signal;
     outcome.library_fault = library_fault;
+    return outcome;
+}
+
+// Both reads fail as usbfs reports babble; the probe byte keeps what it had.
+LyingOutcome reads_overflow() {
+    LyingOutcome outcome;
+    outcome.first_result = -EOVERFLOW;
+    outcome.first_byte = "";
+    outcome.second_result = -EOVERFLOW;
+    outcome.second_byte = "";
     return outcome;
 }
 
@@ -175,7 +185,13 @@ INSTANTIATE_TEST_SUITE_P(
         // leaves the device out, without freeing it.
         LyingCase{"EndpointOfLengthZero",
                   lying(DescriptorLie::endpoint_length_zero),
-                  {kProbedAsUsual, not_listed()}}),
+                  {kProbedAsUsual, not_listed()}},
+        // A read answered with a byte more than it asked for: the host
+        // controller sees babble. libusb-1.0's LIBUSB_ERROR_OVERFLOW
+        // becomes the same EOVERFLOW in libusb-compat.
+        LyingCase{"ReadsAnsweredWithAByteTooMany",
+                  camera_config(0x5A, {FaultAction::long_read, FaultTarget::every_read}),
+                  reads_overflow()}),
     [](const ::testing::TestParamInfo<LyingCase> &param) { return param.param.name; });
 
 }  // namespace

@@ -277,6 +277,18 @@ TEST(UsbfsDialect, OutcomesBecomeTheKernelsErrnos) {
     EXPECT_FALSE(setup.is_standard());
 }
 
+// More IN data than asked for is babble; as much or less is a transfer.
+TEST(UsbfsDialect, AnInStageLongerThanAskedBabbles) {
+    SetupPacket read{0xC0, 3, 0, kRegister, 1};
+    SetupPacket write{0x40, 2, 0x15, kRegister, 0};
+    EXPECT_TRUE(babbles(read, Answer::with({0x01, 0x02})));
+    EXPECT_FALSE(babbles(read, Answer::with({0x01})));
+    EXPECT_FALSE(babbles(read, Answer::with({})));
+    EXPECT_FALSE(babbles(read, Answer::stall()));
+    EXPECT_FALSE(babbles(write, Answer::with({})));
+    EXPECT_EQ(kBabbleErrno, EOVERFLOW);
+}
+
 // The synchronous ioctl's request reaches the device with every field whole.
 TEST(UsbfsDialect, ControlRequestKeepsEveryFieldAtFullWidth) {
     usbdevfs_ctrltransfer request{};
