@@ -124,7 +124,7 @@ class VmScenarios : public ::testing::TestWithParam<VmRun> {
     }
     void SetUp() override {
         ASSERT_NE(guest, nullptr) << boot_failure;
-        ASSERT_EQ(lost_in, "") << "not run: the guest stopped answering in scenario " << lost_in;
+        ASSERT_EQ(lost_in, "") << "not run: the guest was lost in scenario " << lost_in;
     }
 };
 
