@@ -16,6 +16,9 @@ std::optional<CameraFault> fault_named(const std::string &name) {
     if (name == "unplug") {
         return CameraFault{FaultAction::unplug, FaultTarget::first_read};
     }
+    if (name == "long-read") {
+        return CameraFault{FaultAction::long_read, FaultTarget::first_read};
+    }
     if (name == "reject-write") {
         return CameraFault{FaultAction::stall, FaultTarget::write};
     }
@@ -23,7 +26,8 @@ std::optional<CameraFault> fault_named(const std::string &name) {
 }
 
 std::string describe(const CameraFault &fault) {
-    static const char *const kActions[] = {"none", "stall", "zero-length", "no-answer", "unplug"};
+    static const char *const kActions[] = {"none",      "stall",  "zero-length",
+                                           "no-answer", "unplug", "long-read"};
     static const char *const kTargets[] = {"first read", "every read", "write", "every transfer"};
     if (fault.action == FaultAction::none) {
         return "none";
@@ -33,7 +37,7 @@ std::string describe(const CameraFault &fault) {
 }
 
 Camera::Camera(const CameraConfig &config)
-    : UsbDevice(kVendorId, kProductId, 0x00), config_(config) {}
+    : UsbDevice(kVendorId, kProductId, 0x00, config.descriptor_lie), config_(config) {}
 
 std::uint8_t Camera::register_at(std::uint16_t index) const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -54,39 +58,41 @@ Answer Camera::vendor_request(const SetupPacket &setup) {
     if (!is_read && !is_write) {
         return Answer::stall();
     }
-    if (std::optional<Answer> faulted = fault_answer(is_read)) {
+    bool hit = fault_hits(is_read);
+    if (std::optional<Answer> faulted = hit ? fault_answer() : std::nullopt) {
         return *faulted;
     }
-    return is_read ? read(setup) : write(setup);
+    if (!is_read) {
+        return write(setup);
+    }
+    return read(setup, hit && config_.fault.action == FaultAction::long_read);
 }
 
-// The answer a fault gives in place of the camera's own, if it hits this
-// transfer.
-std::optional<Answer> Camera::fault_answer(bool is_read) {
+// Whether the fault hits this transfer; counts the reads.
+bool Camera::fault_hits(bool is_read) {
     bool first_read = is_read && reads_seen_ == 0;
     if (is_read) {
         ++reads_seen_;
     }
-    bool hit = false;
     switch (config_.fault.target) {
         case FaultTarget::first_read:
-            hit = first_read;
-            break;
+            return first_read;
         case FaultTarget::every_read:
-            hit = is_read;
-            break;
+            return is_read;
         case FaultTarget::write:
-            hit = !is_read;
-            break;
+            return !is_read;
         case FaultTarget::every_transfer:
-            hit = true;
-            break;
+            return true;
     }
-    if (!hit) {
-        return std::nullopt;
-    }
+    return false;
+}
+
+// The answer the fault gives in place of the camera's own, if it replaces
+// it: a long read is the camera's own answer and one byte more.
+std::optional<Answer> Camera::fault_answer() const {
     switch (config_.fault.action) {
         case FaultAction::none:
+        case FaultAction::long_read:
             return std::nullopt;
         case FaultAction::stall:
             return Answer::stall();
@@ -100,7 +106,12 @@ std::optional<Answer> Camera::fault_answer(bool is_read) {
     return std::nullopt;
 }
 
-Answer Camera::read(const SetupPacket &setup) const {
+// A long read sends more than wLength, as no device should: the bus
+// decides what the host sees of it.
+Answer Camera::read(const SetupPacket &setup, bool long_read) const {
+    if (long_read) {
+        return Answer::with({register_locked(setup.wIndex), kLongReadExtraByte});
+    }
     if (setup.wLength == 0) {
         return Answer::with({});
     }

@@ -21,6 +21,7 @@ enum class FaultAction {
     zero_length,  // a read completes with no data byte
     no_answer,    // the request is never answered; the host times out
     unplug,       // the camera is unplugged as the request arrives
+    long_read,    // a read completes with one byte more than it asked for
 };
 
 // Which vendor transfers a fault hits.
@@ -37,8 +38,8 @@ struct CameraFault {
 };
 
 // The faults the runner offers by name: "stall", "zero-length",
-// "no-answer" and "unplug" hit the first vendor read, "reject-write"
-// stalls the write.
+// "no-answer", "unplug" and "long-read" hit the first vendor read,
+// "reject-write" stalls the write.
 std::optional<CameraFault> fault_named(const std::string &name);
 std::string describe(const CameraFault &fault);
 
@@ -46,6 +47,7 @@ struct CameraConfig {
     // What every register holds before the first write.
     std::uint8_t register_value = 0x00;
     CameraFault fault;
+    DescriptorLie descriptor_lie = DescriptorLie::none;
 };
 
 // Vendor read (bmRequestType 0xC0, the read request) returns the register
@@ -53,6 +55,8 @@ struct CameraConfig {
 // stores the low byte of wValue in it. Anything else is stalled.
 class Camera : public UsbDevice {
   public:
+    // What a long read sends after the register's byte.
+    static constexpr std::uint8_t kLongReadExtraByte = 0xEE;
     static constexpr std::uint16_t kVendorId = camera_probe::kTargetVendorId;
     static constexpr std::uint16_t kProductId = camera_probe::kTargetProductId;
 
@@ -63,9 +67,10 @@ class Camera : public UsbDevice {
     Answer vendor_request(const SetupPacket &setup) override;
 
   private:
-    std::optional<Answer> fault_answer(bool is_read);
+    bool fault_hits(bool is_read);
+    std::optional<Answer> fault_answer() const;
     std::uint8_t register_locked(std::uint16_t index) const;
-    Answer read(const SetupPacket &setup) const;
+    Answer read(const SetupPacket &setup, bool long_read) const;
     Answer write(const SetupPacket &setup);
 
     const CameraConfig config_;

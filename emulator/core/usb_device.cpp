@@ -16,7 +16,32 @@ constexpr std::uint8_t kSetConfiguration = 9;
 constexpr std::uint8_t kSetInterface = 11;
 constexpr std::uint8_t kDeviceDescriptorType = 1;
 constexpr std::uint8_t kConfigurationDescriptorType = 2;
-constexpr std::uint8_t kOnlyConfiguration = 1;
+constexpr std::uint8_t kInterfaceDescriptorType = 4;
+constexpr std::uint8_t kEndpointDescriptorType = 5;
+
+// Configuration, interface and endpoint descriptor.
+constexpr std::uint16_t kConfigurationLength = 9 + 9 + 7;
+// What the short answer keeps: configuration and interface, no endpoint.
+constexpr std::size_t kShortAnswerLength = 9 + 9;
+// Linux keeps at most eight configurations; the lie has one more.
+constexpr std::uint8_t kManyConfigurations = 9;
+
+struct LieName {
+    DescriptorLie lie;
+    const char *name;
+};
+
+constexpr LieName kLieNames[] = {
+    {DescriptorLie::none, "none"},
+    {DescriptorLie::total_length_short, "total-length-short"},
+    {DescriptorLie::total_length_long, "total-length-long"},
+    {DescriptorLie::total_length_tiny, "total-length-tiny"},
+    {DescriptorLie::no_configurations, "no-configurations"},
+    {DescriptorLie::many_configurations, "many-configurations"},
+    {DescriptorLie::missing_configuration, "missing-configuration"},
+    {DescriptorLie::endpoint_length_zero, "endpoint-length-zero"},
+    {DescriptorLie::short_configuration_answer, "short-configuration-answer"},
+};
 
 void put_le16(std::vector<std::uint8_t> &bytes, std::uint16_t value) {
     bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
@@ -36,7 +61,39 @@ Answer in_stage(std::vector<std::uint8_t> bytes, std::uint16_t length) {
     return Answer::with(std::move(bytes));
 }
 
+// The wTotalLength the configuration descriptor gives.
+std::uint16_t claimed_total_length(DescriptorLie lie) {
+    switch (lie) {
+        case DescriptorLie::total_length_short:
+            return kConfigurationLength - 1;
+        case DescriptorLie::total_length_long:
+            return 64;
+        case DescriptorLie::total_length_tiny:
+            return 4;
+        default:
+            return kConfigurationLength;
+    }
+}
+
 }  // namespace
+
+std::optional<DescriptorLie> descriptor_lie_named(const std::string &name) {
+    for (const LieName &entry : kLieNames) {
+        if (name == entry.name) {
+            return entry.lie;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string describe(DescriptorLie lie) {
+    for (const LieName &entry : kLieNames) {
+        if (lie == entry.lie) {
+            return entry.name;
+        }
+    }
+    return "unknown lie";
+}
 
 SetupPacket SetupPacket::parse(const std::uint8_t *bytes) {
     SetupPacket setup;
@@ -61,11 +118,13 @@ std::string describe(const ControlTransfer &transfer) {
     return line;
 }
 
-UsbDevice::UsbDevice(std::uint16_t vendor, std::uint16_t product, std::uint8_t device_class)
+UsbDevice::UsbDevice(std::uint16_t vendor, std::uint16_t product, std::uint8_t device_class,
+                     DescriptorLie lie)
     : vendor_(vendor),
       product_(product),
       device_class_(device_class),
-      endpoint_(endpoint_for(device_class)) {}
+      endpoint_(endpoint_for(device_class)),
+      lie_(lie) {}
 
 std::uint8_t UsbDevice::interface_class() const {
     return device_class_ == kHubClass ? kHubClass : kVendorSpecificClass;
@@ -77,17 +136,34 @@ std::vector<std::uint8_t> UsbDevice::device_descriptor() const {
     bytes.insert(bytes.end(), {device_class_, 0, 0, 64});
     put_le16(bytes, vendor_);
     put_le16(bytes, product_);
-    put_le16(bytes, 0x0100);                  // bcdDevice
-    bytes.insert(bytes.end(), {0, 0, 0, 1});  // no strings; one configuration
+    put_le16(bytes, 0x0100);               // bcdDevice
+    bytes.insert(bytes.end(), {0, 0, 0});  // no strings
+    // bNumConfigurations: one more than there are, where that is the lie.
+    bool claims_one_more = lie_ == DescriptorLie::missing_configuration;
+    bytes.push_back(static_cast<std::uint8_t>(configuration_count() + (claims_one_more ? 1 : 0)));
     return bytes;
 }
 
-std::vector<std::uint8_t> UsbDevice::configuration_descriptor() const {
+std::uint8_t UsbDevice::configuration_count() const {
+    switch (lie_) {
+        case DescriptorLie::no_configurations:
+            return 0;
+        case DescriptorLie::many_configurations:
+            return kManyConfigurations;
+        default:
+            return 1;
+    }
+}
+
+std::vector<std::uint8_t> UsbDevice::configuration_descriptor(std::uint8_t index) const {
     std::vector<std::uint8_t> bytes = {9, kConfigurationDescriptorType};
-    put_le16(bytes, 9 + 9 + 7);  // wTotalLength: configuration, interface, endpoint
-    bytes.insert(bytes.end(), {1, kOnlyConfiguration, 0, 0x80, 50});
-    bytes.insert(bytes.end(), {9, 0x04, 0, 0, 1, interface_class(), 0, 0, 0});
-    bytes.insert(bytes.end(), {7, 0x05, endpoint_.address, endpoint_.transfer_type});
+    put_le16(bytes, claimed_total_length(lie_));
+    auto value = static_cast<std::uint8_t>(index + 1);
+    bytes.insert(bytes.end(), {1, value, 0, 0x80, 50});  // one interface, bus-powered, 100 mA
+    bytes.insert(bytes.end(), {9, kInterfaceDescriptorType, 0, 0, 1, interface_class(), 0, 0, 0});
+    std::uint8_t endpoint_length = lie_ == DescriptorLie::endpoint_length_zero ? 0 : 7;
+    bytes.insert(bytes.end(), {endpoint_length, kEndpointDescriptorType, endpoint_.address,
+                               endpoint_.transfer_type});
     put_le16(bytes, endpoint_.max_packet_size);
     bytes.push_back(endpoint_.interval);
     return bytes;
@@ -95,8 +171,10 @@ std::vector<std::uint8_t> UsbDevice::configuration_descriptor() const {
 
 std::vector<std::uint8_t> UsbDevice::descriptors() const {
     std::vector<std::uint8_t> bytes = device_descriptor();
-    std::vector<std::uint8_t> configuration = configuration_descriptor();
-    bytes.insert(bytes.end(), configuration.begin(), configuration.end());
+    for (std::uint8_t index = 0; index < configuration_count(); ++index) {
+        std::vector<std::uint8_t> configuration = configuration_descriptor(index);
+        bytes.insert(bytes.end(), configuration.begin(), configuration.end());
+    }
     return bytes;
 }
 
@@ -127,7 +205,7 @@ bool UsbDevice::has_endpoint(std::uint8_t endpoint_address) const {
 
 bool UsbDevice::set_configuration(std::uint8_t configuration) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (configuration != 0 && configuration != kOnlyConfiguration) {
+    if (configuration > configuration_count()) {
         return false;
     }
     configuration_ = configuration;
@@ -163,6 +241,18 @@ Answer UsbDevice::vendor_request(const SetupPacket &) {
     return Answer::stall();
 }
 
+// A configuration the device does not have is stalled, as a device does.
+Answer UsbDevice::configuration_answer(std::uint8_t index, std::uint16_t length) const {
+    if (index >= configuration_count()) {
+        return Answer::stall();
+    }
+    std::vector<std::uint8_t> bytes = configuration_descriptor(index);
+    if (lie_ == DescriptorLie::short_configuration_answer) {
+        bytes.resize(kShortAnswerLength);
+    }
+    return in_stage(std::move(bytes), length);
+}
+
 Answer UsbDevice::standard_request(const SetupPacket &setup) {
     switch (setup.bRequest) {
         case kGetDescriptor:
@@ -172,8 +262,9 @@ Answer UsbDevice::standard_request(const SetupPacket &setup) {
             if (setup.wValue >> 8 == kDeviceDescriptorType) {
                 return in_stage(device_descriptor(), setup.wLength);
             }
-            if (setup.wValue == (kConfigurationDescriptorType << 8)) {
-                return in_stage(configuration_descriptor(), setup.wLength);
+            if (setup.wValue >> 8 == kConfigurationDescriptorType) {
+                return configuration_answer(static_cast<std::uint8_t>(setup.wValue & 0xFF),
+                                            setup.wLength);
             }
             break;
         case kGetStatus:
@@ -187,7 +278,7 @@ Answer UsbDevice::standard_request(const SetupPacket &setup) {
             }
             break;
         case kSetConfiguration:
-            if (setup.bmRequestType == 0x00 && setup.wValue <= kOnlyConfiguration) {
+            if (setup.bmRequestType == 0x00 && setup.wValue <= configuration_count()) {
                 configuration_ = static_cast<std::uint8_t>(setup.wValue);
                 return Answer::with({});
             }

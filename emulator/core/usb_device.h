@@ -63,6 +63,25 @@ struct Answer {
     static Answer stall() { return {Outcome::stall, {}}; }
 };
 
+// Descriptors that break the rules, for tests of what the host side makes
+// of a device that lies about itself. Each one lies about one thing.
+enum class DescriptorLie {
+    none,
+    total_length_short,          // wTotalLength one byte short: the endpoint is cut off
+    total_length_long,           // wTotalLength 64 for a configuration of 25 bytes
+    total_length_tiny,           // wTotalLength 4, shorter than the configuration descriptor
+    no_configurations,           // bNumConfigurations 0, and no configuration descriptor
+    many_configurations,         // nine configurations, one more than Linux keeps
+    missing_configuration,       // bNumConfigurations 2, one configuration descriptor
+    endpoint_length_zero,        // the endpoint descriptor's bLength is 0
+    short_configuration_answer,  // GET_DESCRIPTOR gives 18 of the configuration's 25 bytes
+};
+
+// The lies the runner offers by name: the enumerator's name with dashes,
+// e.g. "total-length-short".
+std::optional<DescriptorLie> descriptor_lie_named(const std::string &name);
+std::string describe(DescriptorLie lie);
+
 // The one data endpoint every emulated device advertises besides endpoint
 // 0: a hub's status-change interrupt IN, or a camera's bulk IN stream.
 struct DataEndpoint {
@@ -72,8 +91,8 @@ struct DataEndpoint {
     std::uint8_t interval = 0;
 };
 
-// A high-speed device with one configuration, one interface and one data
-// endpoint, no strings. Standard requests are answered here; class and
+// A high-speed device with one configuration (more where a lie says so),
+// one interface and one data endpoint, no strings. Standard requests are answered here; class and
 // vendor requests go to vendor_request(). Thread-safe: transports answer
 // from their own threads while tests read the log.
 class UsbDevice {
@@ -81,7 +100,8 @@ class UsbDevice {
     static constexpr std::uint8_t kHubClass = 0x09;
     static constexpr std::uint8_t kVendorSpecificClass = 0xFF;
 
-    UsbDevice(std::uint16_t vendor, std::uint16_t product, std::uint8_t device_class);
+    UsbDevice(std::uint16_t vendor, std::uint16_t product, std::uint8_t device_class,
+              DescriptorLie lie = DescriptorLie::none);
     virtual ~UsbDevice() = default;
     UsbDevice(const UsbDevice &) = delete;
     UsbDevice &operator=(const UsbDevice &) = delete;
@@ -91,12 +111,17 @@ class UsbDevice {
     std::uint8_t device_class() const { return device_class_; }
     std::uint8_t interface_class() const;
     const DataEndpoint &data_endpoint() const { return endpoint_; }
+    DescriptorLie lie() const { return lie_; }
 
-    // The 18-byte device descriptor, and the configuration descriptor with
-    // its interface and endpoint: together what usbfs shows as the node's
-    // contents and sysfs as "descriptors".
+    // The 18-byte device descriptor, and each configuration descriptor with
+    // its interface and endpoint, as the device holds them, lies included:
+    // together what usbfs shows as the node's contents and sysfs as
+    // "descriptors". Configurations are numbered from 1, indexed from 0.
     std::vector<std::uint8_t> device_descriptor() const;
-    std::vector<std::uint8_t> configuration_descriptor() const;
+    std::vector<std::uint8_t> configuration_descriptor(std::uint8_t index = 0) const;
+    // The configuration descriptors the device really has, which a lie may
+    // make differ from the count its device descriptor claims.
+    std::uint8_t configuration_count() const;
     std::vector<std::uint8_t> descriptors() const;
 
     // Logs the transfer, then answers it.
@@ -128,11 +153,13 @@ class UsbDevice {
 
   private:
     Answer standard_request(const SetupPacket &setup);
+    Answer configuration_answer(std::uint8_t index, std::uint16_t length) const;
 
     const std::uint16_t vendor_;
     const std::uint16_t product_;
     const std::uint8_t device_class_;
     const DataEndpoint endpoint_;
+    const DescriptorLie lie_;
 
     std::uint8_t configuration_ = 0;
     bool unplugged_ = false;

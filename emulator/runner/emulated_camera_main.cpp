@@ -34,7 +34,7 @@ constexpr long kMaxVmCameras = 12;
 
 const char kUsage[] =
     "usage: emulated-camera [--vm] [--cameras N] [--register 0xNN] [--fault NAME]\n"
-    "                       [--log] -- COMMAND [ARGS...]\n"
+    "                       [--lie NAME] [--log] -- COMMAND [ARGS...]\n"
     "Runs COMMAND with N emulated USB cameras (05a9:2800, default 1) and three other\n"
     "devices that share one ID with them, and exits with COMMAND's status.\n"
     "  --vm               run COMMAND inside a QEMU guest on Debian's kernel, the\n"
@@ -43,8 +43,12 @@ const char kUsage[] =
     "  --cameras N        number of cameras, 0 to 200 (0 to 12 with --vm)\n"
     "  --register 0xNN    what the cameras' registers hold at first (default 0x00)\n"
     "  --fault NAME       the first vendor read of each camera: stall, zero-length\n"
-    "                     (no data), no-answer, unplug; or reject-write (the write\n"
-    "                     stalls)\n"
+    "                     (no data), no-answer, unplug, long-read (a byte more than\n"
+    "                     asked); or reject-write (the write stalls)\n"
+    "  --lie NAME         the cameras' descriptors lie: total-length-short,\n"
+    "                     total-length-long, total-length-tiny, no-configurations,\n"
+    "                     many-configurations, missing-configuration,\n"
+    "                     endpoint-length-zero, short-configuration-answer\n"
     "  --log              print the control transfers each device saw to stderr\n";
 
 struct Options {
@@ -80,6 +84,10 @@ bool take_option(char **argv, int argc, int &index, Options &options) {
     } else if (option == "--fault" && value_text != nullptr &&
                usb_emulator::fault_named(value_text)) {
         options.camera.fault = *usb_emulator::fault_named(value_text);
+        ++index;
+    } else if (option == "--lie" && value_text != nullptr &&
+               usb_emulator::descriptor_lie_named(value_text)) {
+        options.camera.descriptor_lie = *usb_emulator::descriptor_lie_named(value_text);
         ++index;
     } else if (option == "--log") {
         options.log = true;

@@ -31,4 +31,9 @@ int urb_status_for(Outcome outcome) {
     return -errno_for(outcome);
 }
 
+bool babbles(const SetupPacket &setup, const Answer &answer) {
+    return answer.outcome == Outcome::data && setup.is_device_to_host() &&
+           answer.data.size() > setup.wLength;
+}
+
 }  // namespace usb_emulator

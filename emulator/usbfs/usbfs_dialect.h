@@ -28,6 +28,12 @@ int urb_status_for(Outcome outcome);
 // A URB the client discarded before it completed is reaped as unlinked.
 constexpr int kDiscardedUrbStatus = -ENOENT;
 
+// A device that sends more in its IN stage than the transfer asked for
+// babbles: the host controller stops the transfer and usbfs reports
+// EOVERFLOW, with no data, for the ioctl and for a reaped URB alike.
+bool babbles(const SetupPacket &setup, const Answer &answer);
+constexpr int kBabbleErrno = EOVERFLOW;
+
 }  // namespace usb_emulator
 
 #endif

@@ -162,6 +162,10 @@ void UsbfsIoctls::control_ioctl(const NodeDevice &node, UMockdevIoctlClient *cli
         umockdev_ioctl_client_complete(client, -1, error);
         return;
     }
+    if (babbles(transfer.setup, answer)) {
+        umockdev_ioctl_client_complete(client, -1, kBabbleErrno);
+        return;
+    }
     std::size_t delivered = 0;
     if (transfer.setup.is_device_to_host() && ctrl.wLength > 0) {
         delivered = std::min<std::size_t>(answer.data.size(), ctrl.wLength);
@@ -226,11 +230,13 @@ void UsbfsIoctls::submit_urb(const NodeDevice &node, UMockdevIoctlClient *client
         return;
     }
     Answer answer;
+    bool babble = false;
     if (control) {
         ControlTransfer transfer{SetupPacket::parse(buffer->data), std::nullopt};
         answer = play(node, transfer);
+        babble = babbles(transfer.setup, answer);
         std::size_t room = static_cast<std::size_t>(urb.buffer_length) - SetupPacket::kSize;
-        answer.data.resize(std::min(answer.data.size(), room));
+        answer.data.resize(babble ? 0 : std::min(answer.data.size(), room));
         if (transfer.setup.is_device_to_host() && !answer.data.empty()) {
             umockdev_ioctl_data_update(buffer.get(), SetupPacket::kSize, answer.data.data(),
                                        static_cast<gint>(answer.data.size()));
@@ -242,7 +248,7 @@ void UsbfsIoctls::submit_urb(const NodeDevice &node, UMockdevIoctlClient *client
         umockdev_ioctl_client_complete(client, -1, errno_for(answer.outcome));
         return;
     }
-    Urb pending{std::move(urb_data), urb_status_for(answer.outcome),
+    Urb pending{std::move(urb_data), babble ? -kBabbleErrno : urb_status_for(answer.outcome),
                 static_cast<int>(answer.data.size()), answer.outcome != Outcome::no_answer};
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -94,7 +94,7 @@ std::string GuestSettings::missing() const {
 }
 
 GuestVm::GuestVm(GuestSettings settings, std::size_t usb_ports)
-    : settings_(std::move(settings)), work_dir_(make_work_dir()) {
+    : settings_(std::move(settings)), work_dir_(make_work_dir()), answer_limit_(kAnswerLimit) {
     bus_ = std::make_unique<UsbredirBus>(work_dir_, usb_ports);
 }
 
@@ -243,7 +243,7 @@ void GuestVm::plug(const std::vector<std::shared_ptr<UsbDevice>> &devices) {
 
 void GuestVm::wait_for_devices(std::size_t count) {
     send("devices " + std::to_string(count) + "\n");
-    std::string answer = read_line(kAnswerLimit);
+    std::string answer = read_line(answer_limit_);
     if (answer != "devices ok") {
         fail("the guest did not see " + std::to_string(count) + " USB devices: " + answer);
     }
@@ -252,7 +252,7 @@ void GuestVm::wait_for_devices(std::size_t count) {
 GuestRun GuestVm::run(const GuestCommand &command, const GuestRunOptions &options) {
     send("run " + options.user + " " + options.node_mode + "\n" +
          staged_.at(command.index).guest_line + "\n");
-    std::istringstream result(read_line(kAnswerLimit));
+    std::istringstream result(read_line(answer_limit_));
     std::string word;
     std::size_t output_bytes = 0;
     std::size_t error_bytes = 0;
@@ -364,7 +364,7 @@ std::string GuestVm::read_line(std::chrono::milliseconds limit) {
 
 std::string GuestVm::read_exactly(std::size_t count) {
     while (agent_buffer_.size() < count) {
-        fill_buffer(kAnswerLimit);
+        fill_buffer(answer_limit_);
     }
     std::string bytes = agent_buffer_.substr(0, count);
     agent_buffer_.erase(0, count);

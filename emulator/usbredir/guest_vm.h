@@ -76,6 +76,9 @@ class GuestVm {
     // guest has enumerated them and made their nodes.
     void plug(const std::vector<std::shared_ptr<UsbDevice>> &devices);
     GuestRun run(const GuestCommand &command, const GuestRunOptions &options = {});
+    // How long plug() and run() wait for the guest to say something before
+    // they give it up as stuck, and throw.
+    void set_answer_limit(std::chrono::milliseconds limit) { answer_limit_ = limit; }
     void power_off();
 
     std::string kernel_release() const { return kernel_release_; }
@@ -109,6 +112,7 @@ class GuestVm {
     StartedProcess qemu_;
     bool qemu_running_ = false;
     std::string kernel_release_;
+    std::chrono::milliseconds answer_limit_;
 };
 
 }  // namespace usb_emulator

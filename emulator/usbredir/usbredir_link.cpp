@@ -315,10 +315,11 @@ void UsbredirLink::on_control_packet(std::uint64_t id, const void *header_bytes,
         return;
     }
     header.status = status_for(answer.outcome);
-    // An IN reply's length is the data it carries; an OUT reply echoes
-    // the length it took.
+    // An IN reply's length is the data it carries, all that the device
+    // sent: one that sends more than wLength is the guest's host
+    // controller's to mend, as it would be on a real bus. An OUT reply
+    // echoes the length it took.
     if (setup.is_device_to_host()) {
-        answer.data.resize(std::min<std::size_t>(answer.data.size(), setup.wLength));
         header.length = static_cast<std::uint16_t>(answer.data.size());
         usbredirparser_send_control_packet(parser_, id, &header, answer.data.data(),
                                            static_cast<int>(answer.data.size()));

@@ -3,6 +3,7 @@
 // libusb-1.0 cannot tell apart, each ioctl's own answer can.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,34 @@ TEST(UsbfsUrbs, ASubmitToAnUnpluggedCameraFailsAtOnce) {
                          {"submit", "0x13", "reap"}),
               "submit: -1 ENODEV\n"
               "reap: -1 EAGAIN\n");
+}
+
+// What udev matches the rule on and libusb-1.0 lists devices by: each
+// device's own IDs, bus and address in its sysfs attributes, read inside
+// the testbed as any program there reads them.
+TEST(UsbfsSysfs, EachDeviceShowsItsOwnIdsBusAndAddress) {
+    UsbfsTestbed testbed;
+    int bus = testbed.add_bus();
+    testbed.add_device(bus, 0x05A9, 0x1234);
+    testbed.add_camera(bus);
+    testbed.add_device(testbed.add_bus(), 0x046D, 0x2800);
+    // Devices are made bus by bus, each bus's in address order.
+    std::string expected;
+    for (const DeviceRef &device : testbed.devices()) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%d %d %04x:%04x\n", device.bus, device.devnum,
+                      device.vendor, device.product);
+        expected += line;
+    }
+
+    ProgramRun run = run_program(testbed, {"/bin/sh", "-c",
+                                           "for device in /sys/bus/usb/devices/*; do"
+                                           "  echo \"$(cat $device/busnum) $(cat $device/devnum)"
+                                           " $(cat $device/idVendor):$(cat $device/idProduct)\";"
+                                           "done | sort -n -k1,1 -k2,2"});
+
+    EXPECT_EQ(run.process.exit_status, 0);
+    EXPECT_EQ(run.process.output, expected);
 }
 
 }  // namespace

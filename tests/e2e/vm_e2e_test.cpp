@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ namespace {
 
 using usb_emulator::Camera;
 using usb_emulator::Decoy;
+using usb_emulator::DescriptorLie;
 using usb_emulator::GuestRunOptions;
 using usb_emulator::GuestVm;
 using usb_emulator::UsbDevice;
@@ -48,10 +50,26 @@ struct VmScenario {
     GuestRunOptions run;
     ByLibusb<std::string> expected_output;
     // How many of the exchange's transfers reach each camera.
-    std::size_t transfers_reaching_camera = 3;
+    ByLibusb<std::size_t> transfers_reaching_camera = 3;
     // A camera that never answers costs the kernel's own 5 s timeout.
     bool waits_for_kernel_timeout = false;
+    // Runs kFailingCommand instead of camera-probe: what the guest passes
+    // back of a command that fails.
+    bool runs_failing_command = false;
+    int exit_status = 0;
+    const char *errors = "";
 };
+
+// A command that writes to both outputs and exits 3, staged from this
+// host's shell.
+const std::vector<std::string> kFailingCommand = {
+    "/bin/sh", "-c", "printf 'to stdout'; printf 'to stderr\\n' >&2; exit 3"};
+
+// How long one scenario may wait for the guest to answer before it is
+// taken for stuck: well above a run that waits out the kernel's 5 s
+// timeout under TCG, and few enough that a stuck guest leaves the label's
+// time for every later scenario to say where it was lost.
+constexpr std::chrono::seconds kScenarioLimit{60};
 
 // One scenario on one library.
 struct VmRun {
@@ -65,8 +83,11 @@ void PrintTo(const VmRun &run, std::ostream *out) {
 
 GuestVm *guest = nullptr;
 std::string boot_failure;
+// The scenario the guest stopped answering in; later ones do not wait.
+std::string lost_in;
 // camera-probe staged with each library, indexed by Libusb.
 usb_emulator::GuestCommand probe_on[2];
+usb_emulator::GuestCommand failing_command;
 
 class VmScenarios : public ::testing::TestWithParam<VmRun> {
   protected:
@@ -82,7 +103,9 @@ class VmScenarios : public ::testing::TestWithParam<VmRun> {
                 {CAMERA_PROBE_BINARY}, usb_emulator::with_library_dir_first(
                                            usb_emulator::current_environment(), LIBUSB_COMPAT_DIR));
 #endif
+            failing_command = vm->add_command(kFailingCommand);
             vm->boot();
+            vm->set_answer_limit(kScenarioLimit);
             guest = vm.release();
         } catch (const std::exception &error) {
             boot_failure = error.what();
@@ -101,8 +124,37 @@ class VmScenarios : public ::testing::TestWithParam<VmRun> {
     }
     void SetUp() override {
         ASSERT_NE(guest, nullptr) << boot_failure;
+        ASSERT_EQ(lost_in, "") << "not run: the guest was lost in scenario " << lost_in;
     }
 };
+
+// Plugs the devices and runs the scenario's command. A guest that does
+// not answer within the scenario's limit is lost: the failure names this
+// scenario, and the later ones say where it was lost instead of waiting.
+struct TimedRun {
+    usb_emulator::GuestRun run;
+    double seconds = 0;  // the command's run, without the plugging
+};
+
+std::optional<TimedRun> run_in_guest(const VmRun &vm_run,
+                                     const std::vector<std::shared_ptr<UsbDevice>> &devices) {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    try {
+        guest->plug(devices);
+        const usb_emulator::GuestCommand &command = vm_run.scenario.runs_failing_command
+                                                        ? failing_command
+                                                        : probe_on[static_cast<int>(vm_run.libusb)];
+        auto started = std::chrono::steady_clock::now();
+        TimedRun timed{guest->run(command, vm_run.scenario.run)};
+        timed.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return timed;
+    } catch (const std::exception &error) {
+        lost_in = name;
+        ADD_FAILURE() << "scenario " << name << ": " << error.what();
+        return std::nullopt;
+    }
+}
 
 TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
     const VmScenario &scenario = GetParam().scenario;
@@ -116,19 +168,20 @@ TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
         cameras.push_back(std::make_shared<Camera>(config));
         devices.push_back(cameras.back());
     }
-    guest->plug(devices);
 
-    auto started = std::chrono::steady_clock::now();
-    usb_emulator::GuestRun run = guest->run(probe_on[static_cast<int>(libusb)], scenario.run);
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::optional<TimedRun> timed = run_in_guest(GetParam(), devices);
+    if (!timed) {
+        return;
+    }
+    const usb_emulator::GuestRun &run = timed->run;
+    double seconds = timed->seconds;
 
     EXPECT_EQ(run.output, scenario.expected_output.on(libusb));
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.exit_status, scenario.exit_status);
+    EXPECT_EQ(run.errors, scenario.errors);
     for (const auto &camera : cameras) {
         EXPECT_EQ(vendor_transfer_texts(*camera),
-                  exchange_setups(scenario.transfers_reaching_camera));
+                  exchange_setups(scenario.transfers_reaching_camera.on(libusb)));
     }
     for (std::size_t decoy = 0; decoy < std::size(kDecoyIds); ++decoy) {
         EXPECT_EQ(vendor_transfer_texts(*devices[decoy]), std::vector<std::string>{});
@@ -139,6 +192,12 @@ TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
     } else {
         EXPECT_LT(seconds, 5.0);
     }
+}
+
+CameraConfig lying(usb_emulator::DescriptorLie lie) {
+    CameraConfig config = camera_config(0x5A);
+    config.descriptor_lie = lie;
+    return config;
 }
 
 GuestRunOptions as_user_with_nodes(const char *mode) {
@@ -224,6 +283,64 @@ const VmScenario kScenarios[] = {
      kAnnouncement + result_line(kTimedOut, "20") + result_line(1, "15"),
      3,
      true},
+    // The guest hands back a failing command's status and standard error.
+    {"ACommandThatFailsKeepsItsStatusAndStandardError",
+     kOriginalOnly,
+     {camera_config(0x00)},
+     {},
+     std::string("to stdout"),
+     0,
+     false,
+     true,
+     3,
+     "to stderr\n"},
+    // Cameras that lie, as far as the kernel lets them through (see the
+    // umockdev family for the lies themselves). The kernel keeps from a
+    // configuration only its descriptors with a sound bLength and shows
+    // that in sysfs, where libusb-1.0 then finds an interface without its
+    // endpoint and leaves the device out; libusb 0.1.12 reads the node.
+    {"TotalLengthOneByteShort",
+     kBoth,
+     {lying(DescriptorLie::total_length_short)},
+     {},
+     {healthy_camera("5a"), ""},
+     {3, 0}},
+    {"TotalLengthTooLong",
+     kBoth,
+     {lying(DescriptorLie::total_length_long)},
+     {},
+     healthy_camera("5a")},
+    // libusb-1.0 refuses the wTotalLength of 4 that sysfs still shows.
+    {"TotalLengthShorterThanItsHeader",
+     kBoth,
+     {lying(DescriptorLie::total_length_tiny)},
+     {},
+     {healthy_camera("5a"), ""},
+     {3, 0}},
+    // The kernel keeps eight of the nine configurations.
+    {"NineConfigurations",
+     kBoth,
+     {lying(DescriptorLie::many_configurations)},
+     {},
+     healthy_camera("5a")},
+    {"EndpointOfLengthZero",
+     kBoth,
+     {lying(DescriptorLie::endpoint_length_zero)},
+     {},
+     {healthy_camera("5a"), ""},
+     {3, 0}},
+    {"ConfigurationAnsweredShort",
+     kBoth,
+     {lying(DescriptorLie::short_configuration_answer)},
+     {},
+     {healthy_camera("5a"), ""},
+     {3, 0}},
+    // QEMU's host controller keeps the byte asked for and drops the other.
+    {"ReadsAnsweredWithAByteTooMany",
+     kBoth,
+     {camera_config(0x5A, {FaultAction::long_read, FaultTarget::every_read})},
+     {},
+     healthy_camera("5a")},
 };
 
 // Every scenario on libusb 0.1.12, then those that say so on libusb-compat

@@ -6,6 +6,7 @@
 
 #include <linux/usbdevice_fs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -112,6 +113,12 @@ TEST(EmulatedCamera, EachFaultHitsOnlyTheTransfersItNames) {
     Camera rejects_write(CameraConfig{0x42, {FaultAction::stall, FaultTarget::write}});
     write_register(rejects_write, 0x15);
     EXPECT_EQ(rejects_write.register_at(kRegister), 0x42);
+
+    // A long read answers more than wLength; the bus decides what of it arrives.
+    Camera long_reads(CameraConfig{0x42, {FaultAction::long_read, FaultTarget::first_read}});
+    EXPECT_EQ(read_register(long_reads).data, bytes({0x42, Camera::kLongReadExtraByte}));
+    EXPECT_EQ(write_register(long_reads, 0x15).outcome, Outcome::data);
+    EXPECT_EQ(read_register(long_reads).data, bytes({0x15}));
 }
 
 TEST(EmulatedCamera, RunnerFaultNamesHitTheFirstReadOrTheWrite) {
@@ -120,6 +127,7 @@ TEST(EmulatedCamera, RunnerFaultNamesHitTheFirstReadOrTheWrite) {
     EXPECT_EQ(describe(*fault_named("no-answer")), "no-answer at first read");
     EXPECT_EQ(describe(*fault_named("unplug")), "unplug at first read");
     EXPECT_EQ(describe(*fault_named("reject-write")), "stall at write");
+    EXPECT_EQ(describe(*fault_named("long-read")), "long-read at first read");
     EXPECT_FALSE(fault_named("timeout"));
     EXPECT_FALSE(fault_named(""));
 }
@@ -135,8 +143,11 @@ TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
     EXPECT_EQ(configuration[2] | configuration[3] << 8, 25);  // wTotalLength
     EXPECT_EQ(configuration[9 + 4], 1);                       // bNumEndpoints
 
-    // The one endpoint listed is the one the device takes transfers on.
+    // The one endpoint listed is the one the device takes transfers on,
+    // with its wMaxPacketSize little-endian like every other word.
     std::uint8_t listed = configuration[18 + 2];
+    EXPECT_EQ(configuration[18 + 4] | configuration[18 + 5] << 8, 512);
+    EXPECT_EQ(decoy.data_endpoint().max_packet_size, 512);
     EXPECT_TRUE(decoy.has_endpoint(listed));
     EXPECT_EQ(decoy.data_transfer(listed).outcome, Outcome::no_answer);
     EXPECT_FALSE(decoy.has_endpoint(0x02));
@@ -150,15 +161,78 @@ TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
               std::vector<std::uint8_t>(configuration.begin(), configuration.begin() + 9));
     EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0200, 0, 255)).data, configuration);
     EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0300, 0, 255)).outcome, Outcome::stall);
+    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0201, 0, 255)).outcome, Outcome::stall);
+    // Unconfigured until SET_CONFIGURATION, and GET_CONFIGURATION says so.
+    EXPECT_EQ(decoy.configuration(), 0);
+    EXPECT_EQ(decoy.control(transfer(0x80, 8, 0, 0, 1)).data, bytes({0}));
     EXPECT_EQ(decoy.control(transfer(0x00, 9, 1, 0, 0)).outcome, Outcome::data);
     EXPECT_EQ(decoy.configuration(), 1);
     EXPECT_EQ(decoy.control(transfer(0x80, 8, 0, 0, 1)).data, bytes({1}));
     EXPECT_FALSE(decoy.set_configuration(2));
     EXPECT_EQ(decoy.control(transfer(0xC0, 3, 0, kRegister, 1)).outcome, Outcome::stall);
 
+    EXPECT_EQ(decoy.control(transfer(0x00, 9, 0, 0, 0)).outcome, Outcome::data);
+    EXPECT_EQ(decoy.control(transfer(0x80, 8, 0, 0, 1)).data, bytes({0}));
+
     RootHub hub;
-    EXPECT_EQ(hub.configuration_descriptor()[18 + 3], 0x03);  // interrupt endpoint
+    std::vector<std::uint8_t> hub_configuration = hub.configuration_descriptor();
+    EXPECT_EQ(hub_configuration[18 + 3], 0x03);  // interrupt endpoint
+    EXPECT_EQ(hub_configuration[18 + 4] | hub_configuration[18 + 5] << 8, 4);
     EXPECT_EQ(hub.interface_class(), UsbDevice::kHubClass);
+}
+
+// What each lie changes, read the way a host reads it: the device
+// descriptor's bNumConfigurations, each configuration's header and the
+// answers to GET_DESCRIPTOR. Everything else stays as a healthy device has it.
+struct LieRow {
+    DescriptorLie lie;
+    std::uint8_t claimed_configurations;
+    std::uint8_t configurations;  // the descriptors it really has
+    std::uint16_t total_length;
+    std::uint8_t endpoint_length;
+    std::size_t full_answer;  // bytes that GET_DESCRIPTOR for all 255 gives
+};
+
+TEST(EmulatedDevice, EachLieChangesOnlyWhatItSays) {
+    const LieRow rows[] = {
+        {DescriptorLie::none, 1, 1, 25, 7, 25},
+        {DescriptorLie::total_length_short, 1, 1, 24, 7, 25},
+        {DescriptorLie::total_length_long, 1, 1, 64, 7, 25},
+        {DescriptorLie::total_length_tiny, 1, 1, 4, 7, 25},
+        {DescriptorLie::no_configurations, 0, 0, 25, 7, 0},
+        {DescriptorLie::many_configurations, 9, 9, 25, 7, 25},
+        {DescriptorLie::missing_configuration, 2, 1, 25, 7, 25},
+        {DescriptorLie::endpoint_length_zero, 1, 1, 25, 0, 25},
+        {DescriptorLie::short_configuration_answer, 1, 1, 25, 7, 18},
+    };
+    for (const LieRow &row : rows) {
+        SCOPED_TRACE(describe(row.lie));
+        EXPECT_EQ(descriptor_lie_named(describe(row.lie)), row.lie);
+        Camera camera(CameraConfig{0x00, {}, row.lie});
+        std::vector<std::uint8_t> device = camera.device_descriptor();
+        ASSERT_EQ(device.size(), 18u);
+        EXPECT_EQ(device[17], row.claimed_configurations);
+        EXPECT_EQ(camera.configuration_count(), row.configurations);
+        EXPECT_EQ(camera.descriptors().size(), 18u + 25u * row.configurations);
+        for (std::uint8_t index = 0; index < row.configurations; ++index) {
+            std::vector<std::uint8_t> configuration = camera.configuration_descriptor(index);
+            ASSERT_EQ(configuration.size(), 25u);
+            EXPECT_EQ(configuration[2] | configuration[3] << 8, row.total_length);
+            EXPECT_EQ(configuration[5], index + 1);  // bConfigurationValue
+            EXPECT_EQ(configuration[18], row.endpoint_length);
+            auto value = static_cast<std::uint16_t>(0x0200 | index);
+            Answer full = camera.control(transfer(0x80, 6, value, 0, 255));
+            EXPECT_EQ(full.data.size(), row.full_answer);
+            EXPECT_TRUE(std::equal(full.data.begin(), full.data.end(), configuration.begin()));
+        }
+        // A configuration past those it has is stalled, as is choosing it.
+        auto past = static_cast<std::uint16_t>(0x0200 | row.configurations);
+        EXPECT_EQ(camera.control(transfer(0x80, 6, past, 0, 255)).outcome, Outcome::stall);
+        EXPECT_FALSE(camera.set_configuration(static_cast<std::uint8_t>(row.configurations + 1)));
+        EXPECT_TRUE(camera.set_configuration(row.configurations));
+        EXPECT_EQ(read_register(camera).data, bytes({0x00}));
+    }
+    EXPECT_FALSE(descriptor_lie_named("total-length"));
 }
 
 TEST(EmulatedDevice, LogKeepsEveryTransferAsSentTimeoutIncluded) {
@@ -171,14 +245,19 @@ TEST(EmulatedDevice, LogKeepsEveryTransferAsSentTimeoutIncluded) {
     read.wLength = 1;
     read.timeout = 1234;
     camera.control(control_transfer_from(read));
+    // Every field at full width: words above 255 in wValue, wIndex, wLength.
+    camera.control(transfer(0x80, 6, 0x0200, 0x0409, 0x0102));
     camera.unplug();
     camera.control(transfer(0x40, 2, 0x15, kRegister, 0));
 
     std::vector<ControlTransfer> log = camera.transfers();
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(describe(log[0]),
               "bmRequestType=0xc0 bRequest=3 wValue=0x0000 wIndex=0x0013 wLength=1 timeout=1234");
     EXPECT_EQ(describe(log[1]),
+              "bmRequestType=0x80 bRequest=6 wValue=0x0200 wIndex=0x0409 wLength=258");
+    EXPECT_EQ(log[1].setup.wLength, 0x0102);
+    EXPECT_EQ(describe(log[2]),
               "bmRequestType=0x40 bRequest=2 wValue=0x0015 wIndex=0x0013 wLength=0");
     EXPECT_EQ(camera.register_at(kRegister), 0x00);  // the write found it gone
 }
@@ -189,13 +268,43 @@ TEST(UsbfsDialect, OutcomesBecomeTheKernelsErrnos) {
     EXPECT_EQ(errno_for(Outcome::no_answer), ETIMEDOUT);
     EXPECT_EQ(errno_for(Outcome::gone), ENODEV);
 
-    const std::uint8_t wire[SetupPacket::kSize] = {0xC0, 0x03, 0x34, 0x12, 0x13, 0x00, 0x01, 0x00};
+    const std::uint8_t wire[SetupPacket::kSize] = {0xC0, 0x03, 0x34, 0x12, 0x13, 0x01, 0x02, 0x01};
     SetupPacket setup = SetupPacket::parse(wire);
     EXPECT_EQ(setup.wValue, 0x1234);
-    EXPECT_EQ(setup.wIndex, 0x0013);
-    EXPECT_EQ(setup.wLength, 1);
+    EXPECT_EQ(setup.wIndex, 0x0113);
+    EXPECT_EQ(setup.wLength, 0x0102);
     EXPECT_TRUE(setup.is_device_to_host());
     EXPECT_FALSE(setup.is_standard());
+}
+
+// More IN data than asked for is babble; as much or less is a transfer.
+TEST(UsbfsDialect, AnInStageLongerThanAskedBabbles) {
+    SetupPacket read{0xC0, 3, 0, kRegister, 1};
+    SetupPacket write{0x40, 2, 0x15, kRegister, 0};
+    EXPECT_TRUE(babbles(read, Answer::with({0x01, 0x02})));
+    EXPECT_FALSE(babbles(read, Answer::with({0x01})));
+    EXPECT_FALSE(babbles(read, Answer::with({})));
+    EXPECT_FALSE(babbles(read, Answer::stall()));
+    EXPECT_FALSE(babbles(write, Answer::with({})));
+    EXPECT_EQ(kBabbleErrno, EOVERFLOW);
+}
+
+// The synchronous ioctl's request reaches the device with every field whole.
+TEST(UsbfsDialect, ControlRequestKeepsEveryFieldAtFullWidth) {
+    usbdevfs_ctrltransfer request{};
+    request.bRequestType = 0xC0;
+    request.bRequest = 3;
+    request.wValue = 0xA55A;
+    request.wIndex = 0x1234;
+    request.wLength = 0x0102;
+    request.timeout = 70000;
+    ControlTransfer transfer = control_transfer_from(request);
+    EXPECT_EQ(transfer.setup.bmRequestType, 0xC0);
+    EXPECT_EQ(transfer.setup.bRequest, 3);
+    EXPECT_EQ(transfer.setup.wValue, 0xA55A);
+    EXPECT_EQ(transfer.setup.wIndex, 0x1234);
+    EXPECT_EQ(transfer.setup.wLength, 0x0102);
+    EXPECT_EQ(transfer.timeout_ms, 70000u);
 }
 
 }  // namespace

@@ -1,0 +1,253 @@
+// SPDX-License-Identifier: MIT
+// The usbredir transport's device side, on a socketpair, against a
+// usbredirparser in QEMU's role: what QEMU is told when a device connects,
+// answers, never answers and is cancelled, sends more than asked, or goes.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <usbredirparser.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "camera.h"
+#include "usbredir_link.h"
+
+namespace usb_emulator {
+namespace {
+
+// One control packet as QEMU received it.
+struct ControlReply {
+    std::uint64_t id = 0;
+    std::uint8_t status = 0;
+    std::uint16_t length = 0;
+    std::vector<std::uint8_t> data;
+};
+
+// QEMU's side of the link: a usbredirparser without the usb-host flag,
+// which records what the device side sends.
+class QemuSide {
+  public:
+    explicit QemuSide(int fd) : fd_(fd) {
+        parser_ = usbredirparser_create();
+        parser_->priv = this;
+        parser_->log_func = [](void *, int, const char *) {};
+        parser_->read_func = [](void *priv, std::uint8_t *data, int count) {
+            return self(priv).read_bytes(data, count);
+        };
+        parser_->write_func = [](void *priv, std::uint8_t *data, int count) {
+            return self(priv).write_bytes(data, count);
+        };
+        parser_->device_connect_func = [](void *priv, usb_redir_device_connect_header *connect) {
+            self(priv).connected = *connect;
+        };
+        parser_->device_disconnect_func = [](void *priv) { ++self(priv).disconnects; };
+        parser_->interface_info_func = [](void *priv, usb_redir_interface_info_header *info) {
+            self(priv).interfaces = *info;
+        };
+        parser_->ep_info_func = [](void *priv, usb_redir_ep_info_header *info) {
+            self(priv).endpoints = *info;
+        };
+        parser_->control_packet_func = [](void *priv, std::uint64_t id,
+                                          usb_redir_control_packet_header *header,
+                                          std::uint8_t *data, int data_len) {
+            QemuSide &qemu = self(priv);
+            ControlReply reply{id, header->status, header->length, {}};
+            if (data != nullptr) {
+                reply.data.assign(data, data + data_len);
+                usbredirparser_free_packet_data(qemu.parser_, data);
+            }
+            qemu.replies.push_back(reply);
+        };
+        std::uint32_t caps[USB_REDIR_CAPS_SIZE] = {};
+        usbredirparser_caps_set_cap(caps, usb_redir_cap_connect_device_version);
+        usbredirparser_caps_set_cap(caps, usb_redir_cap_ep_info_max_packet_size);
+        usbredirparser_caps_set_cap(caps, usb_redir_cap_64bits_ids);
+        usbredirparser_caps_set_cap(caps, usb_redir_cap_32bits_bulk_length);
+        usbredirparser_init(parser_, "link test", caps, USB_REDIR_CAPS_SIZE, 0);
+    }
+    ~QemuSide() {
+        usbredirparser_destroy(parser_);
+        ::close(fd_);
+    }
+    QemuSide(const QemuSide &) = delete;
+    QemuSide &operator=(const QemuSide &) = delete;
+
+    // A vendor or standard request on endpoint 0, as the guest's host
+    // controller hands it to usb-redir.
+    void send_control(std::uint64_t id, std::uint8_t request_type, std::uint8_t request,
+                      std::uint16_t value, std::uint16_t index, std::uint16_t length) {
+        usb_redir_control_packet_header header{};
+        header.endpoint = request_type & 0x80;
+        header.request = request;
+        header.requesttype = request_type;
+        header.value = value;
+        header.index = index;
+        header.length = length;
+        usbredirparser_send_control_packet(parser_, id, &header, nullptr, 0);
+    }
+    void send_cancel(std::uint64_t id) { usbredirparser_send_cancel_data_packet(parser_, id); }
+
+    // Lets both sides talk until neither has anything left to say.
+    void exchange_with(UsbredirLink &link) {
+        for (int round = 0; round < 20; ++round) {
+            usbredirparser_do_write(parser_);
+            if (!link.receive()) {
+                throw std::runtime_error("the device side lost the connection");
+            }
+            link.send();
+            usbredirparser_do_read(parser_);
+        }
+    }
+
+    std::optional<usb_redir_device_connect_header> connected;
+    std::optional<usb_redir_interface_info_header> interfaces;
+    std::optional<usb_redir_ep_info_header> endpoints;
+    int disconnects = 0;
+    std::vector<ControlReply> replies;
+
+  private:
+    static QemuSide &self(void *priv) { return *static_cast<QemuSide *>(priv); }
+    int read_bytes(std::uint8_t *data, int count) {
+        ssize_t got = ::read(fd_, data, static_cast<std::size_t>(count));
+        return got > 0 ? static_cast<int>(got) : (got < 0 && errno == EAGAIN ? 0 : -1);
+    }
+    int write_bytes(const std::uint8_t *data, int count) {
+        ssize_t sent = ::write(fd_, data, static_cast<std::size_t>(count));
+        return sent >= 0 ? static_cast<int>(sent) : (errno == EAGAIN ? 0 : -1);
+    }
+
+    int fd_;
+    usbredirparser *parser_ = nullptr;
+};
+
+// A link and QEMU's side of it, on the two ends of a socketpair.
+struct Wire {
+    Wire() {
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
+            throw std::runtime_error("socketpair failed");
+        }
+        link = std::make_unique<UsbredirLink>(ends[0]);
+        qemu = std::make_unique<QemuSide>(ends[1]);
+    }
+    std::unique_ptr<UsbredirLink> link;
+    std::unique_ptr<QemuSide> qemu;
+};
+
+constexpr std::uint16_t kRegister = 0x13;
+
+std::shared_ptr<Camera> camera_with(FaultAction action, std::uint8_t register_value = 0x5A) {
+    return std::make_shared<Camera>(
+        CameraConfig{register_value, {action, FaultTarget::first_read}});
+}
+
+TEST(UsbredirLink, ConnectsTheDeviceOnceHelloHasComeWithItsInterfaceAndEndpoints) {
+    Wire wire;
+    wire.link->plug(camera_with(FaultAction::none));
+    wire.qemu->exchange_with(*wire.link);
+
+    ASSERT_TRUE(wire.qemu->connected.has_value());
+    EXPECT_EQ(wire.qemu->connected->vendor_id, Camera::kVendorId);
+    EXPECT_EQ(wire.qemu->connected->product_id, Camera::kProductId);
+    EXPECT_EQ(wire.qemu->connected->speed, usb_redir_speed_high);
+    ASSERT_TRUE(wire.qemu->interfaces.has_value());
+    EXPECT_EQ(wire.qemu->interfaces->interface_count, 1u);
+    EXPECT_EQ(wire.qemu->interfaces->interface_class[0], UsbDevice::kVendorSpecificClass);
+    ASSERT_TRUE(wire.qemu->endpoints.has_value());
+    // Endpoint 0 both ways, and the bulk IN endpoint as its descriptor says.
+    EXPECT_EQ(wire.qemu->endpoints->type[0], usb_redir_type_control);
+    EXPECT_EQ(wire.qemu->endpoints->type[16], usb_redir_type_control);
+    EXPECT_EQ(wire.qemu->endpoints->type[16 + 1], usb_redir_type_bulk);
+    EXPECT_EQ(wire.qemu->endpoints->max_packet_size[16 + 1], 512);
+    EXPECT_TRUE(wire.link->has_device());
+}
+
+TEST(UsbredirLink, ControlPacketsCarryTheDevicesAnswer) {
+    Wire wire;
+    wire.link->plug(camera_with(FaultAction::stall));
+    wire.qemu->exchange_with(*wire.link);
+
+    wire.qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);     // stalled by the fault
+    wire.qemu->send_control(2, 0x40, 2, 0x15, kRegister, 0);  // the write
+    wire.qemu->send_control(3, 0xC0, 3, 0, kRegister, 1);     // reads back 0x15
+    wire.qemu->send_control(4, 0x80, 6, 0x0100, 0, 64);       // device descriptor
+    wire.qemu->exchange_with(*wire.link);
+
+    ASSERT_EQ(wire.qemu->replies.size(), 4u);
+    EXPECT_EQ(wire.qemu->replies[0].status, usb_redir_stall);
+    EXPECT_EQ(wire.qemu->replies[0].length, 0);
+    EXPECT_EQ(wire.qemu->replies[1].status, usb_redir_success);
+    EXPECT_EQ(wire.qemu->replies[2].status, usb_redir_success);
+    EXPECT_EQ(wire.qemu->replies[2].data, std::vector<std::uint8_t>{0x15});
+    EXPECT_EQ(wire.qemu->replies[3].id, 4u);
+    EXPECT_EQ(wire.qemu->replies[3].length, 18);
+    EXPECT_EQ(wire.qemu->replies[3].data.size(), 18u);
+}
+
+// QEMU drops the reply to a packet it cancelled unless the reply says it
+// was cancelled: a success would pass for the answer the device never gave.
+TEST(UsbredirLink, ACancelledPacketIsAnsweredAsCancelledAndOnlyOnce) {
+    Wire wire;
+    wire.link->plug(camera_with(FaultAction::no_answer));
+    wire.qemu->exchange_with(*wire.link);
+
+    wire.qemu->send_control(7, 0xC0, 3, 0, kRegister, 1);
+    wire.qemu->exchange_with(*wire.link);
+    EXPECT_TRUE(wire.qemu->replies.empty());
+
+    wire.qemu->send_cancel(7);
+    wire.qemu->send_cancel(7);
+    wire.qemu->send_cancel(8);  // never sent: nothing to answer
+    wire.qemu->exchange_with(*wire.link);
+
+    ASSERT_EQ(wire.qemu->replies.size(), 1u);
+    EXPECT_EQ(wire.qemu->replies[0].id, 7u);
+    EXPECT_EQ(wire.qemu->replies[0].status, usb_redir_cancelled);
+    EXPECT_EQ(wire.qemu->replies[0].length, 0);
+    EXPECT_TRUE(wire.qemu->replies[0].data.empty());
+}
+
+// The link carries what the device sent, even past wLength; what the guest
+// gets of it is the host controller's business.
+TEST(UsbredirLink, ALongReadArrivesWithTheByteTooMany) {
+    Wire wire;
+    wire.link->plug(camera_with(FaultAction::long_read));
+    wire.qemu->exchange_with(*wire.link);
+
+    wire.qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);
+    wire.qemu->exchange_with(*wire.link);
+
+    ASSERT_EQ(wire.qemu->replies.size(), 1u);
+    EXPECT_EQ(wire.qemu->replies[0].status, usb_redir_success);
+    EXPECT_EQ(wire.qemu->replies[0].length, 2);
+    EXPECT_EQ(wire.qemu->replies[0].data,
+              (std::vector<std::uint8_t>{0x5A, Camera::kLongReadExtraByte}));
+}
+
+TEST(UsbredirLink, ADeviceUnpluggedMidTransferDisconnectsWithoutAnAnswer) {
+    Wire wire;
+    wire.link->plug(camera_with(FaultAction::unplug));
+    wire.qemu->exchange_with(*wire.link);
+
+    wire.qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);
+    wire.qemu->exchange_with(*wire.link);
+    EXPECT_TRUE(wire.qemu->replies.empty());
+    EXPECT_EQ(wire.qemu->disconnects, 1);
+    EXPECT_FALSE(wire.link->has_device());
+
+    // A packet still on its way across the unplug is dropped.
+    wire.qemu->send_control(2, 0xC0, 3, 0, kRegister, 1);
+    wire.qemu->exchange_with(*wire.link);
+    EXPECT_TRUE(wire.qemu->replies.empty());
+    EXPECT_EQ(wire.qemu->disconnects, 1);
+}
+
+}  // namespace
+}  // namespace usb_emulator
