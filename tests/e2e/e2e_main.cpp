@@ -34,6 +34,10 @@ std::string take_compat_dir(int &argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+#ifdef CAMERA_PROBE_LSAN_SUPPRESSIONS
+    // Built with the sanitizers: the libraries' known leaks are not ours.
+    ::setenv("LSAN_OPTIONS", "suppressions=" CAMERA_PROBE_LSAN_SUPPRESSIONS, 0);
+#endif
     std::string compat_dir = take_compat_dir(argc, argv);
     if (!compat_dir.empty()) {
         std::string library = compat_dir + "/libusb-0.1.so.4";
