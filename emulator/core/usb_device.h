@@ -109,6 +109,9 @@ class UsbDevice {
     // SET_CONFIGURATION, which some transports deliver out of band.
     bool set_configuration(std::uint8_t configuration);
     std::uint8_t configuration() const;
+    // A bus reset: the device is unconfigured until the host configures it
+    // again. Its other state (a camera's registers) is the device's own.
+    void reset();
 
     // Unplugs the device: from now on every transfer finds it gone.
     void unplug();

@@ -22,16 +22,17 @@ struct ProcessOptions {
 };
 
 struct ProcessResult {
-    // The exit status as a shell shows it; 128 + N after signal N.
+    // The exit status as a shell shows it; 128 + N after signal N (9 when
+    // the time limit killed it).
     int exit_status = -1;
-    bool killed_for_time = false;
     // Why the program could not be started (errno of execve), or 0.
     int exec_error = 0;
     std::string output;
 };
 
 // Runs argv (argv[0] looked up in PATH) with exactly `environment`, its
-// standard input and error inherited, and waits for it.
+// standard input and error inherited, and waits for it. Throws when the
+// child cannot be watched; it is killed and reaped first.
 ProcessResult run_process(const std::vector<std::string> &argv,
                           const std::vector<std::string> &environment,
                           const ProcessOptions &options = {});

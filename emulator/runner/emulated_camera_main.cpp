@@ -39,8 +39,8 @@ constexpr long kMaxVmCameras = 12;
 constexpr auto kWineStartTimeout = std::chrono::seconds(60);
 
 const char kUsage[] =
-    "usage: emulated-camera [--vm | --wine] [--cameras N] [--register 0xNN] [--fault NAME]\n"
-    "                       [--fail-first-read] [--log] -- COMMAND [ARGS...]\n"
+    "usage: emulated-camera [--vm | --wine] [--cameras N] [--register 0xNN]\n"
+    "                       [--fault NAME] [--log] -- COMMAND [ARGS...]\n"
     "Runs COMMAND with N emulated USB cameras (05a9:2800, default 1) and three other\n"
     "devices that share one ID with them, and exits with COMMAND's status.\n"
     "  --vm               run COMMAND inside a QEMU guest on Debian's kernel, the\n"
@@ -56,7 +56,6 @@ const char kUsage[] =
     "  --fault NAME       the first vendor read of each camera: stall, zero-length\n"
     "                     (no data), no-answer, unplug; or reject-write (the write\n"
     "                     stalls)\n"
-    "  --fail-first-read  the same as --fault stall\n"
     "  --log              print the control transfers each device saw to stderr\n";
 
 struct Options {
@@ -96,8 +95,6 @@ bool take_option(char **argv, int argc, int &index, Options &options) {
                usb_emulator::fault_named(value_text)) {
         options.camera.fault = *usb_emulator::fault_named(value_text);
         ++index;
-    } else if (option == "--fail-first-read") {
-        options.camera.fault = *usb_emulator::fault_named("stall");
     } else if (option == "--log") {
         options.log = true;
     } else {

@@ -25,7 +25,8 @@ struct GuestSettings {
     std::string kernel;          // an uncompressed vmlinux, booted through PVH
     std::string base_initramfs;  // busybox, kernel modules, users; no /init
     std::string init_script;     // becomes /init
-    // KVM cannot boot this guest on our machines: TCG unless asked for.
+    // TCG unless asked for: whether KVM can boot this guest depends on
+    // the host (docs/testing.md).
     bool kvm = false;
     std::chrono::seconds boot_limit{180};
 
@@ -67,6 +68,8 @@ class GuestVm {
     GuestCommand add_command(
         const std::vector<std::string> &argv,
         const std::vector<std::string> &host_environment = current_environment());
+    // A command line for the guest's own shell (busybox), staging nothing.
+    GuestCommand add_shell_command(const std::string &line);
 
     void boot();
     // Replaces the devices on the bus with `devices`, then waits until the
@@ -90,7 +93,8 @@ class GuestVm {
     std::string read_line(std::chrono::milliseconds limit);
     std::string read_exactly(std::size_t count);
     void fill_buffer(std::chrono::milliseconds limit);
-    [[noreturn]] void fail(const std::string &what) const;
+    [[noreturn]] void fail(const std::string &what);
+    std::string qemu_state();
     void wait_for_devices(std::size_t count);
     void stop_qemu();
 

@@ -7,22 +7,13 @@
 
 namespace expected {
 
-namespace {
-
-std::string announcement() {
+std::string announcement_text() {
     char text[64];
     std::snprintf(text, sizeof text, "-----> Camara TROBADA!! idVendor %04X - idProduct %04X",
                   static_cast<unsigned>(camera_probe::kTargetVendorId),
                   static_cast<unsigned>(camera_probe::kTargetProductId));
     return text;
 }
-
-}  // namespace
-
-const std::string kAnnouncement = announcement();
-const std::string kNoBuses = "No hi ha busos USB";
-const std::string kNoDevices = "No hi ha dispositius connectats als busos";
-const std::string kOpenFailed = "\nusb_open() failed";
 
 std::string hex_byte(unsigned value) {
     char text[3];

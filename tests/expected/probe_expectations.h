@@ -8,13 +8,17 @@
 
 namespace expected {
 
-// "-----> Camara TROBADA!! idVendor 05A9 - idProduct 2800", no line feed.
-extern const std::string kAnnouncement;
+// The announcement of a camera, from the target IDs; no line feed.
+std::string announcement_text();
+
+// Inline, so that they are ready before any table of expectations built at
+// start-up in a file that includes this header.
+inline const std::string kAnnouncement = announcement_text();
 // The two scan failures, and the line that replaces a camera's results when
 // it cannot be opened.
-extern const std::string kNoBuses;
-extern const std::string kNoDevices;
-extern const std::string kOpenFailed;
+inline const std::string kNoBuses = "No hi ha busos USB";
+inline const std::string kNoDevices = "No hi ha dispositius connectats als busos";
+inline const std::string kOpenFailed = "\nusb_open() failed";
 
 // Exit status after a failed scan as a parent reading 8 bits sees it.
 constexpr int kScanFailedStatus = 255;
