@@ -48,7 +48,7 @@ const char kUsage[] =
     "                     emulated usbfs under umockdev)\n"
     "  --wine             run the Windows program COMMAND under Wine on libusb-win32's\n"
     "                     libusb0.dll and libusb0.sys, over Wine's (patched) bus driver\n"
-    "                     on the emulated usbfs (make windows-check builds that stack;\n"
+    "                     on the emulated usbfs (make windows-stack builds that stack;\n"
     "                     CAMERA_PROBE_WINE_STACK names another one, WINEDEBUG reaches\n"
     "                     the Wine session)\n"
     "  --cameras N        number of cameras, 0 to 200 (0 to 12 with --vm)\n"
@@ -213,7 +213,7 @@ int run_under_wine(const Options &options, const std::vector<PlannedDevice> &dev
     std::vector<std::string> missing = stack.missing();
     if (!missing.empty()) {
         std::fprintf(stderr,
-                     "emulated-camera: no Wine stack at %s (missing %s); make windows-check"
+                     "emulated-camera: no Wine stack at %s (missing %s); make windows-stack"
                      " builds it\n",
                      stack.dir.c_str(), missing.front().c_str());
         return 1;

@@ -181,11 +181,11 @@ int main(int argc, char **argv) {
     }
     if (!missing.empty()) {
 #ifdef CAMERA_PROBE_REQUIRE_WINDOWS_STACK
-        std::fprintf(stderr, "windows-stack: missing %s (make windows-check builds it)\n",
+        std::fprintf(stderr, "windows-stack: missing %s (make windows-stack builds it)\n",
                      missing.front().c_str());
         return 1;
 #else
-        std::printf("windows-stack: missing %s (make windows-check builds it): skipped\n",
+        std::printf("windows-stack: missing %s (make windows-stack builds it): skipped\n",
                     missing.front().c_str());
         return 77;
 #endif
