@@ -99,13 +99,26 @@ clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)
 
 # Windows: cross-compiled with MinGW-w64 into build-windows/, checked under
-# Wine against a libusb0.dll test double. The libusb-win32 SDK header comes
-# from LIBUSB_WIN32_SDK (a folder with include/lusb0_usb.h).
+# Wine against a libusb0.dll test double and on libusb-win32's own DLL and
+# driver (docs/windows.md). The libusb-win32 SDK (include/lusb0_usb.h, and
+# its sources in source/ for the real stack) comes from LIBUSB_WIN32_SDK.
 WINDOWS_BUILD_DIR ?= build-windows
 LIBUSB_WIN32_SDK ?= $(firstword $(wildcard $(CURDIR)/../shared/sdk/libusb-win32 \
 	/work/shared/sdk/libusb-win32))
+# Wine, and what building libusb-win32 and Wine's bus driver from Debian's
+# source takes.
+WINE_PACKAGES = wine wine64
+WINDOWS_STACK_PACKAGES = $(WINE_PACKAGES) g++-mingw-w64-x86-64 wine64-tools libwine-dev \
+	dpkg-dev patch debian-archive-keyring
+# The windows-stack tests are built in $(BUILD_DIR), beside the emulated
+# usbfs they run on; in CI a missing piece fails them instead of skipping.
+WINDOWS_STACK_FLAGS = -DCAMERA_PROBE_WINDOWS_STACK=ON \
+	-DCAMERA_PROBE_WINDOWS_BUILD_DIR=$(abspath $(WINDOWS_BUILD_DIR))
+ifeq ($(CI),true)
+WINDOWS_STACK_FLAGS += -DCAMERA_PROBE_REQUIRE_WINDOWS_STACK=ON
+endif
 
-.PHONY: windows-build windows-check package-windows clean-windows
+.PHONY: windows-build windows-stack windows-check windows-demo package-windows clean-windows
 
 windows-build:
 	@test -n "$(LIBUSB_WIN32_SDK)" || { echo "No libusb-win32 SDK in ../shared/sdk or" \
@@ -114,11 +127,29 @@ windows-build:
 	scripts/install-deps g++-mingw-w64-x86-64 googletest
 	scripts/build-windows $(WINDOWS_BUILD_DIR) "$(LIBUSB_WIN32_SDK)"
 
-# Unit tests and camera-probe.exe's scenarios under Wine, and a tool-only
-# build with the default MinGW-w64 compilers.
+# libusb0.dll and libusb0.sys from libusb-win32's sources, Wine's bus driver
+# patched, a private Wine tree and prefix (in $(WINDOWS_BUILD_DIR)/wine-stack),
+# and the runner and the windows-stack tests in $(BUILD_DIR).
+windows-stack: CMAKE_FLAGS += $(WINDOWS_STACK_FLAGS)
+windows-stack: configure
+	scripts/install-deps $(WINDOWS_STACK_PACKAGES)
+	scripts/build-windows-stack $(WINDOWS_BUILD_DIR) "$(LIBUSB_WIN32_SDK)"
+	cmake --build $(BUILD_DIR) -j2 --target emulated-camera windows_stack_tests
+
+# Unit tests and camera-probe.exe's scenarios on the double under Wine, a
+# tool-only build with the default MinGW-w64 compilers, then camera-probe.exe
+# on the real stack (CTest label windows-stack). The checks make the Wine
+# prefix that the stack's prefix is copied from, so they come first.
 windows-check: windows-build
-	scripts/install-deps wine wine64
+	scripts/install-deps $(WINE_PACKAGES)
 	tests/windows/check $(WINDOWS_BUILD_DIR) "$(LIBUSB_WIN32_SDK)"
+	$(MAKE) --no-print-directory windows-stack
+	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS) -L windows-stack
+
+# camera-probe.exe under Wine on the real stack, an emulated camera attached.
+windows-demo: windows-build windows-stack
+	$(BUILD_DIR)/emulated-camera --wine -- $(WINDOWS_BUILD_DIR)/camera-probe.exe; \
+		status=$$?; echo; echo "(exit status $$status)"
 
 # build-windows/camera-probe-<version>-win64.zip, then its listing.
 package-windows: windows-build

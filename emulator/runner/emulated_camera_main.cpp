@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // emulated-camera: runs a command with emulated USB cameras attached, so
 // camera-probe can be seen working without the hardware: under umockdev's
-// emulated usbfs, or with --vm inside a QEMU guest whose kernel finds the
-// cameras on its USB bus through usbredir.
+// emulated usbfs, with --vm inside a QEMU guest whose kernel finds the
+// cameras on its USB bus through usbredir, or with --wine for a Windows
+// program on Windows' USB stack under Wine (libusb0.dll, libusb0.sys and
+// Wine's bus driver over the same emulated usbfs).
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +19,7 @@
 #include "camera.h"
 #include "testbed_process.h"
 #include "usbfs_testbed.h"
+#include "wine_session.h"
 #ifdef USB_EMULATOR_HAVE_VM
 #include "guest_vm.h"
 #endif
@@ -31,15 +35,22 @@ constexpr int kUsageError = 2;
 constexpr long kMaxCameras = 200;
 // QEMU's xHCI offers 15 ports, each emulated device takes one.
 constexpr long kMaxVmCameras = 12;
+// How long Wine may take to start its services and libusb0.sys the cameras.
+constexpr auto kWineStartTimeout = std::chrono::seconds(60);
 
 const char kUsage[] =
-    "usage: emulated-camera [--vm] [--cameras N] [--register 0xNN] [--fault NAME]\n"
-    "                       [--lie NAME] [--log] -- COMMAND [ARGS...]\n"
+    "usage: emulated-camera [--vm | --wine] [--cameras N] [--register 0xNN]\n"
+    "                       [--fault NAME] [--lie NAME] [--log] -- COMMAND [ARGS...]\n"
     "Runs COMMAND with N emulated USB cameras (05a9:2800, default 1) and three other\n"
     "devices that share one ID with them, and exits with COMMAND's status.\n"
     "  --vm               run COMMAND inside a QEMU guest on Debian's kernel, the\n"
     "                     devices on its xHCI bus through usbredir (without it: on\n"
     "                     emulated usbfs under umockdev)\n"
+    "  --wine             run the Windows program COMMAND under Wine on libusb-win32's\n"
+    "                     libusb0.dll and libusb0.sys, over Wine's (patched) bus driver\n"
+    "                     on the emulated usbfs (make windows-stack builds that stack;\n"
+    "                     CAMERA_PROBE_WINE_STACK names another one, WINEDEBUG reaches\n"
+    "                     the Wine session)\n"
     "  --cameras N        number of cameras, 0 to 200 (0 to 12 with --vm)\n"
     "  --register 0xNN    what the cameras' registers hold at first (default 0x00)\n"
     "  --fault NAME       the first vendor read of each camera: stall, zero-length\n"
@@ -53,6 +64,7 @@ const char kUsage[] =
 
 struct Options {
     bool vm = false;
+    bool wine = false;
     long cameras = 1;
     CameraConfig camera;
     bool log = false;
@@ -73,6 +85,8 @@ bool take_option(char **argv, int argc, int &index, Options &options) {
     long value = 0;
     if (option == "--vm") {
         options.vm = true;
+    } else if (option == "--wine") {
+        options.wine = true;
     } else if (option == "--cameras" && value_text != nullptr &&
                parse_number(value_text, 0, kMaxCameras, value)) {
         options.cameras = value;
@@ -119,6 +133,10 @@ bool parse_options(int argc, char **argv, Options &options) {
     }
     if (options.command.empty()) {
         std::fprintf(stderr, "emulated-camera: no command given\n");
+        return false;
+    }
+    if (options.vm && options.wine) {
+        std::fprintf(stderr, "emulated-camera: --vm and --wine exclude each other\n");
         return false;
     }
     if (options.vm && options.cameras > kMaxVmCameras) {
@@ -171,19 +189,49 @@ int command_status(const std::string &command, int exec_error, int exit_status) 
     return exec_error == ENOENT ? 127 : 126;
 }
 
-int run_on_usbfs(const Options &options, const std::vector<PlannedDevice> &devices) {
-    usb_emulator::UsbfsTestbed testbed;
+void populate(usb_emulator::UsbfsTestbed &testbed, const std::vector<PlannedDevice> &devices) {
     testbed.add_bus();
     testbed.add_bus();
     for (const PlannedDevice &planned : devices) {
         testbed.add(planned.bus, planned.device);
     }
+}
+
+// The command's output goes straight to ours; it may run as long as it likes.
+usb_emulator::ProcessOptions passthrough() {
     usb_emulator::ProcessOptions process;
     process.stdout_fd = STDOUT_FILENO;
     process.time_limit = std::chrono::hours(24);
     std::fflush(stdout);
+    return process;
+}
+
+int run_on_usbfs(const Options &options, const std::vector<PlannedDevice> &devices) {
+    usb_emulator::UsbfsTestbed testbed;
+    populate(testbed, devices);
     usb_emulator::ProcessResult result =
-        usb_emulator::run_in_testbed(testbed.root_dir(), options.command, process);
+        usb_emulator::run_in_testbed(testbed.root_dir(), options.command, passthrough());
+    return command_status(options.command[0], result.exec_error, result.exit_status);
+}
+
+// The session starts inside the testbed, so that Wine's bus driver finds
+// the devices, and ends before the testbed goes.
+int run_under_wine(const Options &options, const std::vector<PlannedDevice> &devices) {
+    usb_emulator::WineStack stack = usb_emulator::WineStack::from_build();
+    std::vector<std::string> missing = stack.missing();
+    if (!missing.empty()) {
+        std::fprintf(stderr,
+                     "emulated-camera: no Wine stack at %s (missing %s); make windows-stack"
+                     " builds it\n",
+                     stack.dir.c_str(), missing.front().c_str());
+        return 1;
+    }
+    usb_emulator::UsbfsTestbed testbed;
+    populate(testbed, devices);
+    usb_emulator::WineSession session(stack, testbed.root_dir());
+    session.start(options.cameras, kWineStartTimeout);
+    usb_emulator::ProcessResult result = session.run(options.command, passthrough());
+    session.end();
     return command_status(options.command[0], result.exec_error, result.exit_status);
 }
 
@@ -227,7 +275,9 @@ int main(int argc, char **argv) {
     }
     try {
         std::vector<PlannedDevice> devices = plan_devices(options);
-        int status = options.vm ? run_in_vm(options, devices) : run_on_usbfs(options, devices);
+        int status = options.vm     ? run_in_vm(options, devices)
+                     : options.wine ? run_under_wine(options, devices)
+                                    : run_on_usbfs(options, devices);
         if (options.log) {
             print_log(devices, options.vm);
         }

@@ -9,10 +9,13 @@
 //   device VVVV:PPPP  a device with these IDs (hexadecimal) on the last bus
 //   camera [NN]       a 05A9:2800 camera on the last bus, register holding NN (default 00)
 //   reply R [NN]      the last device answers its next transfer with R, delivering byte NN
+//   reply stall       ... with what libusb-win32 returns when the device stalls it
+//   reply gone        ... with what it returns when the device has been unplugged
 //   open-fails        usb_open() of the last device fails
 //
-// Numbers take C notation (0x15, -32). Without the variable there are no
-// buses and both scans succeed.
+// Numbers take C notation (0x15, -5). The named replies are libusb-win32's
+// results as measured on its own stack (libusb_win32_results.h). Without
+// the variable there are no buses and both scans succeed.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "fake_usb.h"
+#include "libusb_win32_results.h"
 
 namespace {
 
@@ -59,6 +63,17 @@ std::uint16_t parse_id(const std::string &word, const std::string &statement) {
     return static_cast<std::uint16_t>(parse_number(word, 16, 0x0000, 0xFFFF, statement));
 }
 
+// A fault's result, delivering no byte.
+std::optional<int> named_result(const std::string &word) {
+    if (word == "stall") {
+        return libusb_win32::kStalled;
+    }
+    if (word == "gone") {
+        return libusb_win32::kGone;
+    }
+    return std::nullopt;
+}
+
 class ScenarioBuilder {
   public:
     void apply(const std::string &statement) {
@@ -88,6 +103,8 @@ class ScenarioBuilder {
         } else if (command == "camera" && arguments <= 1) {
             const unsigned char held = arguments == 1 ? parse_byte(words[1], statement) : 0x00;
             device_ = &fake_usb::add_camera(last_bus(statement), held);
+        } else if (command == "reply" && arguments == 1 && named_result(words[1])) {
+            last_device(statement).script.push_back(fake_usb::Reply{*named_result(words[1]), {}});
         } else if (command == "reply" && (arguments == 1 || arguments == 2)) {
             std::optional<unsigned char> byte;
             if (arguments == 2) {
