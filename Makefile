@@ -49,7 +49,7 @@ guest-image: build
 
 # Boots that guest once under QEMU and checks what the vm tests rely on.
 guest-smoke: guest-image
-	scripts/boot-guest-smoke $(BUILD_DIR)/guest
+	scripts/boot-guest-smoke $(BUILD_DIR)
 
 test: guest-image
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)

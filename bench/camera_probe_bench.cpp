@@ -17,11 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "camera_protocol.h"
 #include "testbed_process.h"
 #include "usbfs_testbed.h"
 
 namespace {
 
+using camera_probe::kTargetProductId;
+using camera_probe::kTargetVendorId;
 using usb_emulator::UsbfsTestbed;
 
 constexpr int kBuses = 4;
@@ -110,7 +113,7 @@ double seconds_of(const UsbfsTestbed &testbed, const Program &program) {
 
 void populate_without_camera(UsbfsTestbed &testbed) {
     const std::uint16_t ids[][2] = {
-        {0x05A9, 0x2801}, {0x05A8, 0x2800}, {0x046D, 0xC31C}, {0x0BDA, 0x8153}};
+        {kTargetVendorId, 0x2801}, {0x05A8, kTargetProductId}, {0x046D, 0xC31C}, {0x0BDA, 0x8153}};
     for (int b = 0; b < kBuses; ++b) {
         int bus = testbed.add_bus();
         for (int d = 0; d < kDevicesPerBus; ++d) {
@@ -127,9 +130,9 @@ const char *verdict(double ratio, double target) {
 bool one_camera_run(const Program &probe) {
     UsbfsTestbed testbed;
     int bus = testbed.add_bus();
-    testbed.add_device(bus, 0x05A9, 0x2801);
+    testbed.add_device(bus, kTargetVendorId, 0x2801);
     testbed.add_camera(bus);
-    testbed.add_device(bus, 0x046D, 0x2800);
+    testbed.add_device(bus, 0x046D, kTargetProductId);
     usb_emulator::ProcessResult result =
         usb_emulator::run_in_testbed(testbed.root_dir(), {probe.path});
     std::size_t transfers = 0;

@@ -2,28 +2,15 @@
 #ifndef CAMERA_PROBE_CAMERA_PROBE_H
 #define CAMERA_PROBE_CAMERA_PROBE_H
 
-#include <cstdint>
 #include <cstdio>
 
+#include "camera_protocol.h"
 #include "usb_api.h"
 
 namespace camera_probe {
 
-// The camera this tool talks to.
-constexpr std::uint16_t kTargetVendorId = 0x05A9;
-constexpr std::uint16_t kTargetProductId = 0x2800;
-
-// Vendor register exchange: read the register, write a value, read it back.
-constexpr int kRegisterIndex = 0x13;
-constexpr int kWrittenValue = 0x15;
-constexpr int kVendorReadRequestType = 0xC0;   // device-to-host, vendor, device
-constexpr int kVendorWriteRequestType = 0x40;  // host-to-device, vendor, device
-constexpr int kVendorReadRequest = 3;
-constexpr int kVendorWriteRequest = 2;
-constexpr int kTransferTimeoutMs = 5000;
-
-// Until a read delivers a byte, the result lines show a space.
-constexpr unsigned char kProbeBytePreset = 0x20;
+constexpr int kVendorReadRequestType = USB_ENDPOINT_IN | USB_TYPE_VENDOR | USB_RECIP_DEVICE;
+constexpr int kVendorWriteRequestType = USB_ENDPOINT_OUT | USB_TYPE_VENDOR | USB_RECIP_DEVICE;
 
 constexpr int kExitWalkCompleted = 0;
 constexpr int kExitScanFailed = -1;

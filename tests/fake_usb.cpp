@@ -3,6 +3,8 @@
 
 #include <memory>
 
+#include "camera_protocol.h"
+
 struct usb_dev_handle {
     fake_usb::FakeDevice *device;
     bool closed;
@@ -96,7 +98,8 @@ FakeDevice &add_device(struct usb_bus *bus, std::uint16_t vendor, std::uint16_t 
 }
 
 FakeDevice &add_camera(struct usb_bus *bus, unsigned char register_value) {
-    FakeDevice &camera = add_device(bus, 0x05A9, 0x2800);
+    FakeDevice &camera =
+        add_device(bus, camera_probe::kTargetVendorId, camera_probe::kTargetProductId);
     camera.register_value = register_value;
     return camera;
 }

@@ -3,24 +3,27 @@
 // in-memory libusb, checking what must hold whatever the hardware does.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "camera_protocol.h"
 #include "fake_usb.h"
+#include "probe_expectations.h"
 #include "probe_output.h"
 
 namespace {
 
+using camera_probe::kTargetProductId;
+using camera_probe::kTargetVendorId;
+using expected::hex_byte;
+using expected::kAnnouncement;
 using fake_usb::FakeDevice;
 using fake_usb::Reply;
 
 constexpr unsigned kSeed = 20261208;
 constexpr int kRounds = 400;
-
-const std::string kAnnouncement = "-----> Camara TROBADA!! idVendor 05A9 - idProduct 2800";
 
 struct PlannedCamera {
     FakeDevice *device;
@@ -66,12 +69,13 @@ std::vector<PlannedCamera> random_topology(std::mt19937 &random) {
                     break;
                 }
                 case 2:
-                    fake_usb::add_device(bus, 0x05A9,
-                                         static_cast<std::uint16_t>(random() % 0x2800));
+                    fake_usb::add_device(bus, kTargetVendorId,
+                                         static_cast<std::uint16_t>(random() % kTargetProductId));
                     break;
                 case 3:
-                    fake_usb::add_device(bus, static_cast<std::uint16_t>(0x05AA + random() % 100),
-                                         0x2800);
+                    fake_usb::add_device(
+                        bus, static_cast<std::uint16_t>(kTargetVendorId + 1 + random() % 100),
+                        kTargetProductId);
                     break;
                 default:
                     fake_usb::add_device(bus, 0x046D, 0xC31C);
@@ -82,17 +86,11 @@ std::vector<PlannedCamera> random_topology(std::mt19937 &random) {
     return cameras;
 }
 
-std::string hex_byte(unsigned value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%02x", value & 0xFFu);
-    return text;
-}
-
 // The text between two announcements: a failed open, or two result lines.
 void expect_camera_section(const std::string &section, const PlannedCamera &camera,
                            unsigned &last_delivered) {
     if (!camera.opens) {
-        EXPECT_EQ(section, "\nusb_open() failed");
+        EXPECT_EQ(section, expected::kOpenFailed);
         return;
     }
     static const std::regex kTwoResults(

@@ -4,18 +4,18 @@
 #include <string>
 #include <vector>
 
+#include "camera_protocol.h"
 #include "fake_usb.h"
+#include "probe_expectations.h"
 #include "probe_output.h"
 
 namespace {
 
+using camera_probe::kTargetProductId;
+using camera_probe::kTargetVendorId;
+using expected::kAnnouncement;
+using expected::result_line;
 using fake_usb::Reply;
-
-const std::string kAnnouncement = "-----> Camara TROBADA!! idVendor 05A9 - idProduct 2800";
-
-std::string result_line(int result, const char *byte_hex) {
-    return "\nusb_control_msg() returned " + std::to_string(result) + " -> 0x" + byte_hex;
-}
 
 class ProbeTest : public ::testing::Test {
   protected:
@@ -45,7 +45,7 @@ TEST_F(ProbeTest, FailedBusScanPrintsOnlyItsMessageAndStopsWithMinusOne) {
     ProbeOutcome run = run_probe();
 
     EXPECT_EQ(run.status, -1);
-    EXPECT_EQ(run.output, "No hi ha busos USB");
+    EXPECT_EQ(run.output, expected::kNoBuses);
     EXPECT_EQ(fake_usb::call_names(),
               (std::vector<std::string>{"usb_set_debug", "usb_init", "usb_find_busses"}));
 }
@@ -57,7 +57,7 @@ TEST_F(ProbeTest, FailedDeviceScanPrintsOnlyItsMessageAndSkipsTheWalk) {
     ProbeOutcome run = run_probe();
 
     EXPECT_EQ(run.status, -1);
-    EXPECT_EQ(run.output, "No hi ha dispositius connectats als busos");
+    EXPECT_EQ(run.output, expected::kNoDevices);
     EXPECT_TRUE(fake_usb::calls_named("usb_get_busses").empty());
     EXPECT_TRUE(fake_usb::calls_named("usb_open").empty());
 }
@@ -90,10 +90,10 @@ TEST_F(ProbeTest, EmptyBusListAndEmptyBusesPrintNothing) {
 
 TEST_F(ProbeTest, DevicesMatchingOnlyOneIdAreNeverOpened) {
     struct usb_bus *bus = fake_usb::add_bus();
-    fake_usb::add_device(bus, 0x05A9, 0x2801);
-    fake_usb::add_device(bus, 0x05A8, 0x2800);
-    fake_usb::add_device(bus, 0x2800, 0x05A9);
-    fake_usb::add_device(bus, 0x05A9, 0x0000);
+    fake_usb::add_device(bus, kTargetVendorId, kTargetProductId + 1);
+    fake_usb::add_device(bus, kTargetVendorId - 1, kTargetProductId);
+    fake_usb::add_device(bus, kTargetProductId, kTargetVendorId);
+    fake_usb::add_device(bus, kTargetVendorId, 0x0000);
 
     ProbeOutcome run = run_probe();
 
@@ -108,9 +108,9 @@ TEST_F(ProbeTest, EveryCameraOnEveryBusIsProbedInListOrder) {
     struct usb_bus *second = fake_usb::add_bus();
     fake_usb::add_device(first, 0x1d6b, 0x0002);
     fake_usb::FakeDevice &camera_a = fake_usb::add_camera(first, 0x01);
-    fake_usb::add_device(first, 0x05A9, 0x1234);
+    fake_usb::add_device(first, kTargetVendorId, 0x1234);
     fake_usb::FakeDevice &camera_b = fake_usb::add_camera(first, 0x02);
-    fake_usb::add_device(second, 0x046d, 0x2800);
+    fake_usb::add_device(second, 0x046d, kTargetProductId);
     fake_usb::FakeDevice &camera_c = fake_usb::add_camera(second, 0x03);
 
     ProbeOutcome run = run_probe();
@@ -199,7 +199,7 @@ TEST_F(ProbeTest, CameraThatCannotBeOpenedIsReportedAndTheWalkGoesOn) {
     ProbeOutcome run = run_probe();
 
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, kAnnouncement + "\nusb_open() failed" + kAnnouncement +
+    EXPECT_EQ(run.output, kAnnouncement + expected::kOpenFailed + kAnnouncement +
                               result_line(1, "07") + result_line(1, "15"));
     for (const fake_usb::Call &call : fake_usb::calls()) {
         if (call.function == "usb_control_msg" || call.function == "usb_close") {

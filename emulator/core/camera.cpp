@@ -46,8 +46,11 @@ std::uint8_t Camera::register_locked(std::uint16_t index) const {
 }
 
 Answer Camera::vendor_request(const SetupPacket &setup) {
-    bool is_read = setup.bmRequestType == kReadRequestType && setup.bRequest == kReadRequest;
-    bool is_write = setup.bmRequestType == kWriteRequestType && setup.bRequest == kWriteRequest;
+    bool to_device = setup.is_vendor_to_device();
+    bool is_read = to_device && setup.is_device_to_host() &&
+                   setup.bRequest == camera_probe::kVendorReadRequest;
+    bool is_write = to_device && !setup.is_device_to_host() &&
+                    setup.bRequest == camera_probe::kVendorWriteRequest;
     if (!is_read && !is_write) {
         return Answer::stall();
     }

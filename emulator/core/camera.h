@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "camera_protocol.h"
 #include "usb_device.h"
 
 namespace usb_emulator {
@@ -47,17 +48,13 @@ struct CameraConfig {
     CameraFault fault;
 };
 
-// Vendor read (bmRequestType 0xC0, bRequest 3) returns the register named
-// by wIndex; vendor write (0x40, 2, no data stage) stores the low byte of
-// wValue in it. Anything else is stalled.
+// Vendor read (bmRequestType 0xC0, the read request) returns the register
+// named by wIndex; vendor write (0x40, the write request, no data stage)
+// stores the low byte of wValue in it. Anything else is stalled.
 class Camera : public UsbDevice {
   public:
-    static constexpr std::uint16_t kVendorId = 0x05A9;
-    static constexpr std::uint16_t kProductId = 0x2800;
-    static constexpr std::uint8_t kReadRequestType = 0xC0;
-    static constexpr std::uint8_t kWriteRequestType = 0x40;
-    static constexpr std::uint8_t kReadRequest = 3;
-    static constexpr std::uint8_t kWriteRequest = 2;
+    static constexpr std::uint16_t kVendorId = camera_probe::kTargetVendorId;
+    static constexpr std::uint16_t kProductId = camera_probe::kTargetProductId;
 
     explicit Camera(const CameraConfig &config = {});
     std::uint8_t register_at(std::uint16_t index) const;

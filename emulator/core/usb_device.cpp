@@ -139,6 +139,11 @@ std::uint8_t UsbDevice::configuration() const {
     return configuration_;
 }
 
+void UsbDevice::reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    configuration_ = 0;
+}
+
 void UsbDevice::unplug() {
     std::lock_guard<std::mutex> lock(mutex_);
     unplugged_ = true;

@@ -31,6 +31,9 @@ struct SetupPacket {
     bool is_device_to_host() const { return (bmRequestType & 0x80) != 0; }
     // Standard requests (enumeration) as opposed to class or vendor ones.
     bool is_standard() const { return (bmRequestType & 0x60) == 0; }
+    // A vendor request addressed to the device itself (not an interface or
+    // an endpoint), either direction.
+    bool is_vendor_to_device() const { return (bmRequestType & 0x7F) == 0x40; }
 };
 
 // One control transfer as the device received it. The timeout is known
@@ -106,6 +109,9 @@ class UsbDevice {
     // SET_CONFIGURATION, which some transports deliver out of band.
     bool set_configuration(std::uint8_t configuration);
     std::uint8_t configuration() const;
+    // A bus reset: the device is unconfigured until the host configures it
+    // again. Its other state (a camera's registers) is the device's own.
+    void reset();
 
     // Unplugs the device: from now on every transfer finds it gone.
     void unplug();
@@ -133,10 +139,20 @@ class UsbDevice {
     std::vector<ControlTransfer> transfers_;
 };
 
-// A device that is not the camera: it knows no vendor request.
+// A bus's root hub, as Linux presents it (1d6b:0002, the Linux
+// Foundation's USB 2.0 root hub): hub class, its status-change endpoint.
+class RootHub : public UsbDevice {
+  public:
+    static constexpr std::uint16_t kVendorId = 0x1d6b;
+    static constexpr std::uint16_t kProductId = 0x0002;
+
+    RootHub() : UsbDevice(kVendorId, kProductId, kHubClass) {}
+};
+
+// A device that is not the camera, nor a hub: it knows no vendor request.
 class Decoy : public UsbDevice {
   public:
-    using UsbDevice::UsbDevice;
+    Decoy(std::uint16_t vendor, std::uint16_t product) : UsbDevice(vendor, product, 0x00) {}
 };
 
 }  // namespace usb_emulator

@@ -47,20 +47,29 @@ int milliseconds_until(std::chrono::steady_clock::time_point deadline) {
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
+// Ends a child that can no longer be watched, so that none is left behind.
+void kill_and_reap(const StartedProcess &child) {
+    ::kill(child.pid, SIGKILL);
+    ::waitpid(child.pid, nullptr, 0);
+    ::close(child.exit_fd);
+}
+
 // Sleeps in poll() until the child exits or writes. Kills it once the time
 // limit has passed, and stops reading then too when a descendant still
-// holds the output open.
+// holds the output open. A poll that fails is an error: the child is
+// killed and reaped, and no exit status is made up for it.
 void collect(const StartedProcess &child, int output_fd, std::chrono::milliseconds time_limit,
              ProcessResult &result) {
     auto deadline = std::chrono::steady_clock::now() + time_limit;
     int wait_status = 0;
     bool exited = false;
+    bool killed_for_time = false;
     bool output_open = output_fd >= 0;
     while (!exited || output_open) {
         bool late = milliseconds_until(deadline) == 0;
-        if (late && !exited && !result.killed_for_time) {
+        if (late && !exited && !killed_for_time) {
             ::kill(child.pid, SIGKILL);
-            result.killed_for_time = true;
+            killed_for_time = true;
         }
         if (late && exited) {
             break;
@@ -73,9 +82,18 @@ void collect(const StartedProcess &child, int output_fd, std::chrono::millisecon
         if (output_open) {
             watched[count++] = pollfd{output_fd, POLLIN, 0};
         }
-        int timeout = result.killed_for_time ? -1 : milliseconds_until(deadline);
-        if (::poll(watched, count, timeout) < 0 && errno != EINTR) {
-            break;
+        int timeout = killed_for_time ? -1 : milliseconds_until(deadline);
+        if (::poll(watched, count, timeout) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            std::runtime_error error = system_error("poll");
+            if (exited) {
+                ::close(child.exit_fd);
+            } else {
+                kill_and_reap(child);
+            }
+            throw error;
         }
         for (nfds_t i = 0; i < count; ++i) {
             if (watched[i].revents == 0) {
@@ -138,9 +156,10 @@ pid_t fork_and_exec(std::vector<std::string> argv, std::vector<std::string> envi
 StartedProcess watch(pid_t pid) {
     int exit_fd = open_pidfd(pid);
     if (exit_fd < 0) {
+        std::runtime_error error = system_error("pidfd_open");
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
-        throw system_error("pidfd_open");
+        throw error;
     }
     return StartedProcess{pid, exit_fd};
 }
@@ -160,6 +179,22 @@ std::vector<std::string> current_environment() {
         environment.emplace_back(*variable);
     }
     return environment;
+}
+
+std::vector<std::string> with_library_dir_first(const std::vector<std::string> &environment,
+                                                const std::string &dir) {
+    const std::string name = "LD_LIBRARY_PATH=";
+    std::vector<std::string> result;
+    std::string path = name + dir;
+    for (const std::string &entry : environment) {
+        if (entry.rfind(name, 0) != 0) {
+            result.push_back(entry);
+        } else if (entry.size() > name.size()) {
+            path += ":" + entry.substr(name.size());
+        }
+    }
+    result.push_back(path);
+    return result;
 }
 
 std::string find_program(const std::string &name) {
@@ -200,7 +235,14 @@ ProcessResult run_process(const std::vector<std::string> &argv,
     if (capture[1] >= 0) {
         ::close(capture[1]);
     }
-    collect(watch(pid), capture[0], options.time_limit, result);
+    try {
+        collect(watch(pid), capture[0], options.time_limit, result);
+    } catch (...) {
+        if (capture[0] >= 0) {
+            ::close(capture[0]);
+        }
+        throw;
+    }
     if (capture[0] >= 0) {
         ::close(capture[0]);
     }

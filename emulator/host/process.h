@@ -22,22 +22,28 @@ struct ProcessOptions {
 };
 
 struct ProcessResult {
-    // The exit status as a shell shows it; 128 + N after signal N.
+    // The exit status as a shell shows it; 128 + N after signal N (9 when
+    // the time limit killed it).
     int exit_status = -1;
-    bool killed_for_time = false;
     // Why the program could not be started (errno of execve), or 0.
     int exec_error = 0;
     std::string output;
 };
 
 // Runs argv (argv[0] looked up in PATH) with exactly `environment`, its
-// standard input and error inherited, and waits for it.
+// standard input and error inherited, and waits for it. Throws when the
+// child cannot be watched; it is killed and reaped first.
 ProcessResult run_process(const std::vector<std::string> &argv,
                           const std::vector<std::string> &environment,
                           const ProcessOptions &options = {});
 
 // This process's own environment, as NAME=value entries.
 std::vector<std::string> current_environment();
+
+// `environment` with `dir` first in the loader's search path
+// (LD_LIBRARY_PATH), ahead of whatever that named before.
+std::vector<std::string> with_library_dir_first(const std::vector<std::string> &environment,
+                                                const std::string &dir);
 
 // The path execve needs: a bare command name is looked up in PATH.
 std::string find_program(const std::string &name);

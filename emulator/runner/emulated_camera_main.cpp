@@ -132,9 +132,9 @@ struct PlannedDevice {
 // camera come first; cameras alternate between two buses after them.
 std::vector<PlannedDevice> plan_devices(const Options &options) {
     std::vector<PlannedDevice> devices = {
-        {1, std::make_shared<Decoy>(Camera::kVendorId, 0x1234, 0x00)},
-        {1, std::make_shared<Decoy>(0x046D, Camera::kProductId, 0x00)},
-        {2, std::make_shared<Decoy>(0x046D, 0xC31C, 0x00)},
+        {1, std::make_shared<Decoy>(Camera::kVendorId, 0x1234)},
+        {1, std::make_shared<Decoy>(0x046D, Camera::kProductId)},
+        {2, std::make_shared<Decoy>(0x046D, 0xC31C)},
     };
     for (long camera = 0; camera < options.cameras; ++camera) {
         devices.push_back({camera % 2 == 0 ? 1 : 2, std::make_shared<Camera>(options.camera)});

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "usbfs_dialect.h"
 
-#include <cerrno>
-
 namespace usb_emulator {
 
 ControlTransfer control_transfer_from(const usbdevfs_ctrltransfer &request) {
@@ -23,6 +21,14 @@ int errno_for(Outcome outcome) {
             return ENODEV;
     }
     return EIO;
+}
+
+bool submit_fails_for(Outcome outcome) {
+    return outcome == Outcome::gone;
+}
+
+int urb_status_for(Outcome outcome) {
+    return -errno_for(outcome);
 }
 
 }  // namespace usb_emulator

@@ -1,48 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "usbfs_testbed.h"
 
-#include <sys/ioctl.h>
-
-#include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <stdexcept>
-
-#include "usbfs_dialect.h"
 
 namespace usb_emulator {
 
 namespace {
 
-struct IoctlDataUnref {
-    void operator()(UMockdevIoctlData *data) const {
-        if (data != nullptr) {
-            umockdev_ioctl_data_unref(data);
-        }
-    }
-};
-using IoctlDataPtr = std::unique_ptr<UMockdevIoctlData, IoctlDataUnref>;
-
 constexpr int kMaxUsbAddress = 127;
-
-// The first `size` bytes the client's ioctl argument points to. A pointer
-// that cannot be followed fails the call with EFAULT, as in the kernel,
-// and gives null.
-IoctlDataPtr resolve_argument(UMockdevIoctlClient *client, std::size_t size) {
-    IoctlDataPtr data(
-        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, size, nullptr));
-    if (data == nullptr) {
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
-    }
-    return data;
-}
 
 void throw_on_error(GError *error, const std::string &what) {
     if (error != nullptr) {
@@ -93,57 +64,33 @@ std::string device_record(const DeviceRef &device, const UsbDevice &emulated) {
     return record;
 }
 
-template <typename T>
-void update_field(UMockdevIoctlData *data, std::size_t offset, T value) {
-    umockdev_ioctl_data_update(data, offset, reinterpret_cast<guint8 *>(&value),
-                               static_cast<gint>(sizeof value));
-}
-
 }  // namespace
 
-// A URB submitted and not yet reaped. The device's answer is kept here and
-// written into the client's URB only when it is reaped.
-struct UsbfsTestbed::Urb {
-    IoctlDataPtr data;
-    int status = 0;  // 0 or a negative errno, as usbfs reports it
-    int actual_length = 0;
-    bool completed = false;  // false while an unanswered transfer waits for its discard
-};
-
-struct UsbfsTestbed::EmulatedDevice {
-    DeviceRef ref;
-    std::shared_ptr<UsbDevice> device;
-    Camera *camera = nullptr;
-    std::deque<Urb> urbs;
-};
-
-UsbfsTestbed::UsbfsTestbed(bool answer_ioctls) : answer_ioctls_(answer_ioctls) {
+UsbfsTestbed::UsbfsTestbed(bool answer_ioctls)
+    : answer_ioctls_(answer_ioctls),
+      ioctls_([this](const std::string &devnode) { return find(devnode); }) {
     testbed_ = umockdev_testbed_new();
-    handler_ = umockdev_ioctl_base_new();
-    if (testbed_ == nullptr || handler_ == nullptr) {
+    if (testbed_ == nullptr) {
         throw std::runtime_error("cannot create a umockdev testbed");
     }
     gchar *root = umockdev_testbed_get_root_dir(testbed_);
     root_dir_ = root;
     g_free(root);
-    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&UsbfsTestbed::handle_ioctl), this);
 }
 
 UsbfsTestbed::~UsbfsTestbed() {
-    g_signal_handlers_disconnect_by_data(handler_, this);
-    g_object_unref(handler_);
     g_object_unref(testbed_);
 }
 
 int UsbfsTestbed::add_bus() {
     next_devnum_.push_back(1);
     int bus = static_cast<int>(next_devnum_.size());
-    add(bus, std::make_shared<Decoy>(0x1d6b, 0x0002, UsbDevice::kHubClass));
+    add(bus, std::make_shared<RootHub>());
     return bus;
 }
 
 DeviceRef UsbfsTestbed::add_device(int bus, std::uint16_t vendor, std::uint16_t product) {
-    return add(bus, std::make_shared<Decoy>(vendor, product, 0x00));
+    return add(bus, std::make_shared<Decoy>(vendor, product));
 }
 
 DeviceRef UsbfsTestbed::add_camera(int bus, const CameraConfig &config) {
@@ -168,18 +115,14 @@ DeviceRef UsbfsTestbed::add(int bus, std::shared_ptr<UsbDevice> device) {
     // opens the node without it.
     GError *error = nullptr;
     if (answer_ioctls_) {
-        umockdev_testbed_attach_ioctl(testbed_, ref.devnode.c_str(), handler_, &error);
+        umockdev_testbed_attach_ioctl(testbed_, ref.devnode.c_str(), ioctls_.handler(), &error);
         throw_on_error(error, "attach ioctl handler to " + ref.devnode);
     }
     umockdev_testbed_add_from_string(testbed_, device_record(ref, *device).c_str(), &error);
     throw_on_error(error, "add " + ref.devnode);
 
-    auto emulated = std::make_unique<EmulatedDevice>();
-    emulated->ref = ref;
-    emulated->camera = dynamic_cast<Camera *>(device.get());
-    emulated->device = std::move(device);
     std::lock_guard<std::mutex> lock(mutex_);
-    devices_[ref.devnode] = std::move(emulated);
+    devices_[ref.devnode] = NodeDevice{ref, std::move(device)};
     creation_order_.push_back(ref.devnode);
     return ref;
 }
@@ -209,14 +152,14 @@ std::vector<DeviceRef> UsbfsTestbed::devices() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<DeviceRef> refs;
     for (const std::string &devnode : creation_order_) {
-        refs.push_back(devices_.at(devnode)->ref);
+        refs.push_back(devices_.at(devnode).ref);
     }
     return refs;
 }
 
-const UsbfsTestbed::EmulatedDevice &UsbfsTestbed::at(const DeviceRef &device) const {
+NodeDevice UsbfsTestbed::at(const DeviceRef &device) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return *devices_.at(device.devnode);
+    return devices_.at(device.devnode);
 }
 
 std::vector<ControlTransfer> UsbfsTestbed::transfers(const DeviceRef &device) const {
@@ -224,256 +167,24 @@ std::vector<ControlTransfer> UsbfsTestbed::transfers(const DeviceRef &device) co
 }
 
 std::uint8_t UsbfsTestbed::camera_register(const DeviceRef &camera, std::uint16_t index) const {
-    const EmulatedDevice &device = at(camera);
-    if (device.camera == nullptr) {
+    auto emulated = std::dynamic_pointer_cast<Camera>(at(camera).device);
+    if (emulated == nullptr) {
         throw std::invalid_argument(camera.devnode + " is not a camera");
     }
-    return device.camera->register_at(index);
+    return emulated->register_at(index);
 }
 
 void UsbfsTestbed::set_transfer_observer(TransferObserver observer) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    observer_ = std::move(observer);
+    ioctls_.set_transfer_observer(std::move(observer));
 }
 
-UsbfsTestbed::EmulatedDevice *UsbfsTestbed::find(const std::string &devnode) const {
+std::optional<NodeDevice> UsbfsTestbed::find(const std::string &devnode) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = devices_.find(devnode);
-    return found == devices_.end() ? nullptr : found->second.get();
-}
-
-// Lets the observer look, then has the device log and answer the transfer.
-Answer UsbfsTestbed::play(EmulatedDevice &device, const ControlTransfer &transfer) {
-    TransferObserver observer;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        observer = observer_;
+    if (found == devices_.end()) {
+        return std::nullopt;
     }
-    if (observer) {
-        observer(device.ref, transfer);
-    }
-    return device.device->control(transfer);
-}
-
-int UsbfsTestbed::handle_ioctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, void *self) {
-    return static_cast<UsbfsTestbed *>(self)->dispatch(client) ? TRUE : FALSE;
-}
-
-bool UsbfsTestbed::dispatch(UMockdevIoctlClient *client) {
-    EmulatedDevice *device = find(umockdev_ioctl_client_get_devnode(client));
-    if (device == nullptr) {
-        return false;
-    }
-    switch (umockdev_ioctl_client_get_request(client)) {
-        case USBDEVFS_CONTROL:
-            control_ioctl(*device, client);
-            return true;
-        case USBDEVFS_BULK:
-            bulk_ioctl(*device, client);
-            return true;
-        case USBDEVFS_SUBMITURB:
-            submit_urb(*device, client);
-            return true;
-        case USBDEVFS_REAPURB:
-        case USBDEVFS_REAPURBNDELAY:
-            reap_urb(*device, client);
-            return true;
-        case USBDEVFS_DISCARDURB:
-            discard_urb(*device, client);
-            return true;
-        case USBDEVFS_GET_CAPABILITIES: {
-            IoctlDataPtr caps = resolve_argument(client, sizeof(std::uint32_t));
-            if (caps == nullptr) {
-                return true;
-            }
-            update_field<std::uint32_t>(caps.get(), 0,
-                                        USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
-                                            USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                            USBDEVFS_CAP_REAP_AFTER_DISCONNECT);
-            umockdev_ioctl_client_complete(client, 0, 0);
-            return true;
-        }
-        case USBDEVFS_CONNECTINFO: {
-            IoctlDataPtr info = resolve_argument(client, sizeof(usbdevfs_connectinfo));
-            if (info == nullptr) {
-                return true;
-            }
-            update_field<unsigned>(info.get(), offsetof(usbdevfs_connectinfo, devnum),
-                                   static_cast<unsigned>(device->ref.devnum));
-            umockdev_ioctl_client_complete(client, 0, 0);
-            return true;
-        }
-        default:
-            // Hub port queries, interface claims and the like: not emulated.
-            umockdev_ioctl_client_complete(client, -1, ENOTTY);
-            return true;
-    }
-}
-
-// libusb 0.1: one synchronous ioctl per transfer, data pointer inside. A
-// transfer the device never answers fails at once, not after its timeout:
-// the timeout is logged instead, so tests see it without waiting.
-void UsbfsTestbed::control_ioctl(EmulatedDevice &device, UMockdevIoctlClient *client) {
-    IoctlDataPtr request = resolve_argument(client, sizeof(usbdevfs_ctrltransfer));
-    if (request == nullptr) {
-        return;
-    }
-    usbdevfs_ctrltransfer ctrl{};
-    std::memcpy(&ctrl, request->data, sizeof ctrl);
-    ControlTransfer transfer = control_transfer_from(ctrl);
-    Answer answer = play(device, transfer);
-    if (int error = errno_for(answer.outcome); error != 0) {
-        umockdev_ioctl_client_complete(client, -1, error);
-        return;
-    }
-    std::size_t delivered = 0;
-    if (transfer.setup.is_device_to_host() && ctrl.wLength > 0) {
-        delivered = std::min<std::size_t>(answer.data.size(), ctrl.wLength);
-        IoctlDataPtr buffer(umockdev_ioctl_data_resolve(
-            request.get(), offsetof(usbdevfs_ctrltransfer, data), ctrl.wLength, nullptr));
-        if (buffer == nullptr) {
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            return;
-        }
-        if (delivered > 0) {
-            umockdev_ioctl_data_update(buffer.get(), 0, answer.data.data(),
-                                       static_cast<gint>(delivered));
-        }
-    }
-    umockdev_ioctl_client_complete(client, static_cast<glong>(delivered), 0);
-}
-
-// A synchronous transfer on the data endpoint. Nothing is ever streamed,
-// so it times out; an endpoint the descriptors do not list is refused as
-// the kernel refuses it.
-void UsbfsTestbed::bulk_ioctl(EmulatedDevice &device, UMockdevIoctlClient *client) {
-    IoctlDataPtr request = resolve_argument(client, sizeof(usbdevfs_bulktransfer));
-    if (request == nullptr) {
-        return;
-    }
-    usbdevfs_bulktransfer bulk{};
-    std::memcpy(&bulk, request->data, sizeof bulk);
-    auto endpoint = static_cast<std::uint8_t>(bulk.ep);
-    if (!device.device->has_endpoint(endpoint)) {
-        umockdev_ioctl_client_complete(client, -1, ENOENT);
-        return;
-    }
-    int error = errno_for(device.device->data_transfer(endpoint).outcome);
-    umockdev_ioctl_client_complete(client, error != 0 ? -1 : 0, error);
-}
-
-namespace {
-
-bool is_data_urb(const usbdevfs_urb &urb) {
-    return urb.type == USBDEVFS_URB_TYPE_BULK || urb.type == USBDEVFS_URB_TYPE_INTERRUPT;
-}
-
-}  // namespace
-
-// libusb 1.0: a control URB's buffer starts with the setup packet; a URB
-// completes later, when the client reaps it. The data stage goes into the
-// buffer now, as the kernel would write it before the URB can be reaped;
-// status and length follow at reap time.
-void UsbfsTestbed::submit_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
-    IoctlDataPtr urb_data = resolve_argument(client, sizeof(usbdevfs_urb));
-    if (urb_data == nullptr) {
-        return;
-    }
-    usbdevfs_urb urb{};
-    std::memcpy(&urb, urb_data->data, sizeof urb);
-    bool control = urb.type == USBDEVFS_URB_TYPE_CONTROL && urb.endpoint == 0 &&
-                   urb.buffer_length >= static_cast<int>(SetupPacket::kSize);
-    if (is_data_urb(urb) && !device.device->has_endpoint(urb.endpoint)) {
-        umockdev_ioctl_client_complete(client, -1, ENOENT);
-        return;
-    }
-    if (!control && !is_data_urb(urb)) {
-        umockdev_ioctl_client_complete(client, -1, EINVAL);
-        return;
-    }
-    IoctlDataPtr buffer(umockdev_ioctl_data_resolve(urb_data.get(), offsetof(usbdevfs_urb, buffer),
-                                                    urb.buffer_length, nullptr));
-    if (buffer == nullptr) {
-        umockdev_ioctl_client_complete(client, -1, EFAULT);
-        return;
-    }
-    Answer answer;
-    if (control) {
-        ControlTransfer transfer{SetupPacket::parse(buffer->data), std::nullopt};
-        answer = play(device, transfer);
-        std::size_t room = static_cast<std::size_t>(urb.buffer_length) - SetupPacket::kSize;
-        answer.data.resize(std::min(answer.data.size(), room));
-        if (transfer.setup.is_device_to_host() && !answer.data.empty()) {
-            umockdev_ioctl_data_update(buffer.get(), SetupPacket::kSize, answer.data.data(),
-                                       static_cast<gint>(answer.data.size()));
-        }
-    } else {
-        answer = device.device->data_transfer(urb.endpoint);
-    }
-    if (answer.outcome == Outcome::gone) {
-        umockdev_ioctl_client_complete(client, -1, ENODEV);
-        return;
-    }
-    Urb pending{std::move(urb_data), -errno_for(answer.outcome),
-                static_cast<int>(answer.data.size()), answer.outcome != Outcome::no_answer};
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        device.urbs.push_back(std::move(pending));
-    }
-    umockdev_ioctl_client_complete(client, 0, 0);
-}
-
-void UsbfsTestbed::reap_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
-    Urb reaped;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto done = std::find_if(device.urbs.begin(), device.urbs.end(),
-                                 [](const Urb &urb) { return urb.completed; });
-        if (done != device.urbs.end()) {
-            reaped = std::move(*done);
-            device.urbs.erase(done);
-        }
-    }
-    if (reaped.data == nullptr) {
-        umockdev_ioctl_client_complete(client, -1, EAGAIN);
-        return;
-    }
-    UMockdevIoctlData *urb_data = reaped.data.get();
-    update_field<int>(urb_data, offsetof(usbdevfs_urb, status), reaped.status);
-    update_field<int>(urb_data, offsetof(usbdevfs_urb, actual_length), reaped.actual_length);
-
-    IoctlDataPtr urb_pointer = resolve_argument(client, sizeof(void *));
-    if (urb_pointer == nullptr) {
-        return;
-    }
-    umockdev_ioctl_data_set_ptr(urb_pointer.get(), 0, urb_data);
-    umockdev_ioctl_client_complete(client, 0, 0);
-}
-
-// The library gave up waiting (its own timeout): the URB completes as
-// unlinked and is reaped like any other.
-void UsbfsTestbed::discard_urb(EmulatedDevice &device, UMockdevIoctlClient *client) {
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    gulong client_address = 0;
-    std::memcpy(&client_address, arg->data, sizeof client_address);
-    bool discarded = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (Urb &urb : device.urbs) {
-            if (!urb.completed && urb.data->client_addr == client_address) {
-                urb.completed = true;
-                urb.status = -ENOENT;
-                urb.actual_length = 0;
-                discarded = true;
-                break;
-            }
-        }
-    }
-    if (discarded) {
-        umockdev_ioctl_client_complete(client, 0, 0);
-    } else {
-        umockdev_ioctl_client_complete(client, -1, EINVAL);
-    }
+    return found->second;
 }
 
 }  // namespace usb_emulator

@@ -11,13 +11,19 @@
 #                      "result STATUS OUTPUT_BYTES ERROR_BYTES" followed by
 #                      the bytes of its standard output and standard error
 #   poweroff           switches the guest off
+# What it is doing goes to the console (ttyS0), so that a host that loses
+# the guest can show where it was.
 export PATH=/bin:/sbin:/usr/bin:/usr/sbin
+
+say() {
+    echo "init: $*"
+}
 
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 for module in $(cat /lib/modules/insmod.order); do
-    insmod "$module" || echo "init: cannot load $module"
+    insmod "$module" || say "cannot load $module"
 done
 
 host=/dev/ttyS1
@@ -39,10 +45,12 @@ ready_devices() {
 }
 
 wait_for_devices() {
+    say "waiting for $1 USB devices"
     tries=0
     while [ "$(ready_devices)" != "$1" ]; do
         tries=$((tries + 1))
         if [ "$tries" -gt 400 ]; then
+            say "only $(ready_devices) USB devices after 20 s"
             echo "devices failed $(ready_devices)" >&3
             return
         fi
@@ -55,6 +63,7 @@ run_command() {
     user=$1
     mode=$2
     command=$3
+    say "run as $user, device nodes at $mode: $command"
     if [ "$mode" != - ]; then
         chmod "$mode" /dev/bus/usb/*/*
     fi
@@ -64,10 +73,12 @@ run_command() {
         su -s /bin/sh "$user" -c "$command" </dev/null >/tmp/output 2>/tmp/errors
     fi
     status=$?
+    say "exit status $status"
     echo "result $status $(wc -c </tmp/output) $(wc -c </tmp/errors)" >&3
     cat /tmp/output /tmp/errors >&3
 }
 
+say "ready"
 echo "ready $(uname -r)" >&3
 while read -r verb first second <&3; do
     case "$verb" in
@@ -76,7 +87,10 @@ while read -r verb first second <&3; do
             read -r command <&3
             run_command "$first" "$second" "$command"
             ;;
-        poweroff) break ;;
+        poweroff)
+            say "power off"
+            break
+            ;;
         *) echo "unknown $verb" >&3 ;;
     esac
 done

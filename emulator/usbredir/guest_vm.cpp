@@ -30,6 +30,8 @@ namespace {
 // How long the guest may stay silent: a run may wait out several of the
 // kernel's 5 s transfer timeouts, and all runs slow down under TCG.
 constexpr std::chrono::milliseconds kAnswerLimit = std::chrono::seconds(120);
+// How long a QEMU whose serial line has closed may take to exit, in ms.
+constexpr int kExitGrace = 2000;
 
 std::string quoted(const std::string &word) {
     std::string text = "'";
@@ -132,6 +134,14 @@ GuestCommand GuestVm::add_command(const std::vector<std::string> &argv,
     }
     staged_.push_back(Staged{line});
     return GuestCommand{index};
+}
+
+GuestCommand GuestVm::add_shell_command(const std::string &line) {
+    if (line.empty() || line.find('\n') != std::string::npos) {
+        throw std::invalid_argument("add_shell_command: one non-empty line");
+    }
+    staged_.push_back(Staged{line});
+    return GuestCommand{staged_.size() - 1};
 }
 
 // The base image, then /init and the staged programs: the kernel unpacks
@@ -282,17 +292,42 @@ std::string GuestVm::console() const {
     return tail_of(work_dir_ + "/console.log", 4000);
 }
 
-void GuestVm::fail(const std::string &what) const {
-    throw std::runtime_error(what + "\n--- guest console (end) ---\n" + console() +
-                             "\n--- QEMU ---\n" + tail_of(work_dir_ + "/qemu.log", 2000));
+// How QEMU ended, if it has: reaped here, so that stop_qemu() has nothing
+// left to wait for. Its sockets close as it exits, a moment before it can
+// be reaped: it gets that moment.
+std::string GuestVm::qemu_state() {
+    if (!qemu_running_) {
+        return "QEMU has been stopped";
+    }
+    pollfd exited{qemu_.exit_fd, POLLIN, 0};
+    if (::poll(&exited, 1, kExitGrace) <= 0) {
+        return "QEMU is still running";
+    }
+    int wait_status = 0;
+    ::waitpid(qemu_.pid, &wait_status, 0);
+    ::close(qemu_.exit_fd);
+    qemu_running_ = false;
+    if (WIFSIGNALED(wait_status)) {
+        return "QEMU was killed by signal " + std::to_string(WTERMSIG(wait_status)) + " (" +
+               strsignal(WTERMSIG(wait_status)) + ")";
+    }
+    return "QEMU exited with status " + std::to_string(shell_status(wait_status));
 }
 
+void GuestVm::fail(const std::string &what) {
+    std::string state = qemu_state();
+    throw std::runtime_error(what + "\n--- guest console (end) ---\n" + console() +
+                             "\n--- QEMU ---\n" + state + "\n" +
+                             tail_of(work_dir_ + "/qemu.log", 2000));
+}
+
+// Never SIGPIPE: when QEMU has gone, the write fails and fail() says why.
 void GuestVm::send(const std::string &text) {
     std::size_t sent = 0;
     while (sent < text.size()) {
-        ssize_t wrote = ::write(agent_, text.data() + sent, text.size() - sent);
+        ssize_t wrote = ::send(agent_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
         if (wrote < 0 && errno != EINTR) {
-            fail("lost the guest's serial port");
+            fail(std::string("lost the guest's serial port: ") + std::strerror(errno));
         }
         sent += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
     }

@@ -67,6 +67,8 @@ class GuestVm {
     GuestCommand add_command(
         const std::vector<std::string> &argv,
         const std::vector<std::string> &host_environment = current_environment());
+    // A command line for the guest's own shell (busybox), staging nothing.
+    GuestCommand add_shell_command(const std::string &line);
 
     void boot();
     // Replaces the devices on the bus with `devices`, then waits until the
@@ -90,7 +92,8 @@ class GuestVm {
     std::string read_line(std::chrono::milliseconds limit);
     std::string read_exactly(std::size_t count);
     void fill_buffer(std::chrono::milliseconds limit);
-    [[noreturn]] void fail(const std::string &what) const;
+    [[noreturn]] void fail(const std::string &what);
+    std::string qemu_state();
     void wait_for_devices(std::size_t count);
     void stop_qemu();
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "usbredir_link.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <usbredirparser.h>
@@ -90,7 +91,9 @@ int write_callback(void *priv, std::uint8_t *data, int count) {
 void hello_callback(void *priv, usb_redir_hello_header *) {
     link_of(priv).on_hello();
 }
-void reset_callback(void *) {}  // the device has no state a reset clears
+void reset_callback(void *priv) {
+    link_of(priv).on_reset();
+}
 void set_configuration_callback(void *priv, std::uint64_t id,
                                 usb_redir_set_configuration_header *header) {
     link_of(priv).on_set_configuration(id, header->configuration);
@@ -187,7 +190,9 @@ UsbredirLink::UsbredirLink(int socket_fd) : fd_(socket_fd) {
     parser_->start_bulk_receiving_func = ignore_bulk_receiving_start;
     parser_->stop_bulk_receiving_func = ignore_bulk_receiving_stop;
 
-    // QEMU refuses a device on xHCI unless these three are offered.
+    // What QEMU's usb-redir asks of a device before it attaches it to xHCI
+    // (the connect header's version fields, endpoints' packet sizes), and
+    // the id and bulk length sizes it speaks itself.
     std::uint32_t caps[USB_REDIR_CAPS_SIZE] = {};
     usbredirparser_caps_set_cap(caps, usb_redir_cap_connect_device_version);
     usbredirparser_caps_set_cap(caps, usb_redir_cap_ep_info_max_packet_size);
@@ -226,8 +231,9 @@ int UsbredirLink::read_bytes(std::uint8_t *data, int count) {
     return -1;  // closed, or broken
 }
 
+// Never SIGPIPE: when QEMU has gone, the write fails and the bus says so.
 int UsbredirLink::write_bytes(const std::uint8_t *data, int count) {
-    ssize_t sent = ::write(fd_, data, static_cast<std::size_t>(count));
+    ssize_t sent = ::send(fd_, data, static_cast<std::size_t>(count), MSG_NOSIGNAL);
     if (sent >= 0) {
         return static_cast<int>(sent);
     }
@@ -278,6 +284,12 @@ void UsbredirLink::on_hello() {
     peer_ready_ = true;
     if (device_ != nullptr && !connected_) {
         connect_device();
+    }
+}
+
+void UsbredirLink::on_reset() {
+    if (device_ != nullptr) {
+        device_->reset();
     }
 }
 

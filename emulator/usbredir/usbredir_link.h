@@ -43,6 +43,7 @@ class UsbredirLink {
 
     // usbredirparser callbacks, public so the C trampolines reach them.
     void on_hello();
+    void on_reset();
     // Both take the header and the data stage the parser allocated.
     void on_control_packet(std::uint64_t id, const void *header, std::uint8_t *data);
     void on_bulk_packet(std::uint64_t id, const void *header, std::uint8_t *data);

@@ -30,10 +30,8 @@ if(NOT EXISTS "${_compat_sources}/core.c")
       "'${CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR}' (its default tries ${_compat_candidates})")
   endif()
   message(STATUS "libusb-compat-0.1 sources not found: compat tests skip")
-  add_test(NAME compat_needs_libusb_compat_sources
-    COMMAND sh -c "echo 'no libusb-compat-0.1 sources: compat tests skipped'; exit 77")
-  set_tests_properties(compat_needs_libusb_compat_sources PROPERTIES
-    LABELS compat SKIP_RETURN_CODE 77)
+  camera_probe_skipped_test(compat_needs_libusb_compat_sources compat
+    "no libusb-compat-0.1 sources")
   return()
 endif()
 message(STATUS "libusb-compat-0.1 from ${CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR}")
@@ -64,9 +62,7 @@ set(CAMERA_PROBE_LIBUSB_COMPAT_DIR "${CMAKE_BINARY_DIR}/libusb-compat")
 
 # The umockdev scenarios again, over libusb-compat.
 if(NOT CAMERA_PROBE_HAVE_UMOCKDEV)
-  add_test(NAME compat_needs_umockdev
-    COMMAND sh -c "echo 'umockdev is not installed: compat tests skipped'; exit 77")
-  set_tests_properties(compat_needs_umockdev PROPERTIES LABELS compat SKIP_RETURN_CODE 77)
+  camera_probe_skipped_test(compat_needs_umockdev compat "umockdev is not installed")
   return()
 endif()
 add_dependencies(camera_probe_e2e_tests libusb_compat)

@@ -21,9 +21,9 @@ namespace {
 TEST(CameraProbeEndToEnd, OneCameraAmongDecoysGivesTheTypicalOutput) {
     UsbfsTestbed testbed;
     int bus = testbed.add_bus();
-    testbed.add_device(bus, 0x05A9, 0x2801);  // vendor only
+    testbed.add_device(bus, kTargetVendorId, 0x2801);  // vendor only
     DeviceRef camera = testbed.add_camera(bus);
-    testbed.add_device(bus, 0x04A9, 0x2800);  // product only
+    testbed.add_device(bus, 0x04A9, kTargetProductId);  // product only
 
     ProgramRun run = run_camera_probe(testbed);
 
@@ -42,8 +42,8 @@ TEST(CameraProbeEndToEnd, ProbeByteCarriesFromOneCameraIntoTheNextOnesFailedRead
         camera_config(0x00, {FaultAction::stall, FaultTarget::first_read});
     testbed.add_device(first_bus, 0x046D, 0xC31C);
     DeviceRef camera_a = testbed.add_camera(first_bus, stalls_first_read);
-    testbed.add_device(first_bus, 0x05A9, 0x0001);
-    testbed.add_device(second_bus, 0x1234, 0x2800);
+    testbed.add_device(first_bus, kTargetVendorId, 0x0001);
+    testbed.add_device(second_bus, 0x1234, kTargetProductId);
     DeviceRef camera_b = testbed.add_camera(second_bus, stalls_first_read);
     testbed.add_device(second_bus, 0x0BDA, 0x8153);
 
@@ -95,7 +95,7 @@ TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
     UsbfsTestbed testbed;
     int first_bus = testbed.add_bus();
     int second_bus = testbed.add_bus();
-    testbed.add_device(first_bus, 0x05A9, 0x1234);
+    testbed.add_device(first_bus, kTargetVendorId, 0x1234);
     DeviceRef faulty = testbed.add_camera(first_bus, fault.config);
     DeviceRef healthy = testbed.add_camera(second_bus, camera_config(0x07));
 
@@ -125,29 +125,26 @@ TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
     }
 }
 
-CameraConfig fault(FaultAction action, FaultTarget target) {
-    return camera_config(0x00, {action, target});
-}
-
 INSTANTIATE_TEST_SUITE_P(
     EveryFault, CameraFaults,
     ::testing::Values(
-        FaultCase{"StalledReads", fault(FaultAction::stall, FaultTarget::every_read), -32, "", -32,
-                  ""},
-        FaultCase{"StalledFirstRead", fault(FaultAction::stall, FaultTarget::first_read), -32, "",
-                  1, "15"},
-        FaultCase{"ZeroLengthReads", fault(FaultAction::zero_length, FaultTarget::every_read), 0,
-                  "", 0, ""},
-        FaultCase{"ZeroLengthFirstRead", fault(FaultAction::zero_length, FaultTarget::first_read),
-                  0, "", 1, "15"},
-        FaultCase{"NoAnswer", fault(FaultAction::no_answer, FaultTarget::every_transfer), -110, "",
-                  -110, "", 3},
-        FaultCase{"NoAnswerToFirstRead", fault(FaultAction::no_answer, FaultTarget::first_read),
-                  -110, "", 1, "15", 1},
+        FaultCase{"StalledReads", camera_with(FaultAction::stall, FaultTarget::every_read), -32, "",
+                  -32, ""},
+        FaultCase{"StalledFirstRead", camera_with(FaultAction::stall, FaultTarget::first_read), -32,
+                  "", 1, "15"},
+        FaultCase{"ZeroLengthReads", camera_with(FaultAction::zero_length, FaultTarget::every_read),
+                  0, "", 0, ""},
+        FaultCase{"ZeroLengthFirstRead",
+                  camera_with(FaultAction::zero_length, FaultTarget::first_read), 0, "", 1, "15"},
+        FaultCase{"NoAnswer", camera_with(FaultAction::no_answer, FaultTarget::every_transfer),
+                  -110, "", -110, "", 3},
+        FaultCase{"NoAnswerToFirstRead",
+                  camera_with(FaultAction::no_answer, FaultTarget::first_read), -110, "", 1, "15",
+                  1},
         // Once unplugged, a camera stays gone.
-        FaultCase{"UnpluggedAtFirstRead", fault(FaultAction::unplug, FaultTarget::first_read),
+        FaultCase{"UnpluggedAtFirstRead", camera_with(FaultAction::unplug, FaultTarget::first_read),
                   kUnplugged, "", kUnplugged, ""},
-        FaultCase{"UnpluggedAtWrite", fault(FaultAction::unplug, FaultTarget::write), 1, "00",
+        FaultCase{"UnpluggedAtWrite", camera_with(FaultAction::unplug, FaultTarget::write), 1, "00",
                   kUnplugged, "00"},
         FaultCase{"RejectedWrite", camera_config(0x42, {FaultAction::stall, FaultTarget::write}), 1,
                   "42", 1, "42"},
@@ -165,17 +162,15 @@ TEST(CameraProbeEndToEnd, MissingOrBrokenUsbFilesystem) {
     UsbfsTestbed no_usb_filesystem;
     no_usb_filesystem.hide_usb_filesystem();
     ProgramRun no_buses = run_camera_probe(no_usb_filesystem);
-    EXPECT_EQ(no_buses.process.output, ByLibusb<std::string>("No hi ha busos USB", "").on(libusb));
+    EXPECT_EQ(no_buses.process.output, ByLibusb<std::string>(expected::kNoBuses, "").on(libusb));
     EXPECT_EQ(no_buses.process.exit_status, ByLibusb<int>(255, 0).on(libusb));
 
     UsbfsTestbed broken_bus;
     DeviceRef camera = broken_bus.add_camera(broken_bus.add_bus());
     broken_bus.break_bus_directory(2);
     ProgramRun no_devices = run_camera_probe(broken_bus);
-    EXPECT_EQ(
-        no_devices.process.output,
-        ByLibusb<std::string>("No hi ha dispositius connectats als busos", healthy_camera("00"))
-            .on(libusb));
+    EXPECT_EQ(no_devices.process.output,
+              ByLibusb<std::string>(expected::kNoDevices, healthy_camera("00")).on(libusb));
     EXPECT_EQ(no_devices.process.exit_status, ByLibusb<int>(255, 0).on(libusb));
     EXPECT_EQ(transfer_texts(broken_bus, camera),
               ByLibusb<std::vector<std::string>>({}, exchange_transfers()).on(libusb));
@@ -271,8 +266,10 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
     // Cameras at the start, middle and end of buses; none on bus 2.
     const std::vector<std::pair<int, int>> camera_slots = {{1, 0},  {1, 119}, {3, 13}, {3, 64},
                                                            {3, 65}, {4, 77},  {4, 119}};
-    const std::uint16_t decoy_ids[][2] = {
-        {0x05A9, 0x2801}, {0x05A8, 0x2800}, {0x2800, 0x05A9}, {0x046D, 0xC31C}};
+    const std::uint16_t decoy_ids[][2] = {{kTargetVendorId, 0x2801},
+                                          {0x05A8, kTargetProductId},
+                                          {kTargetProductId, kTargetVendorId},
+                                          {0x046D, 0xC31C}};
 
     UsbfsTestbed testbed;
     std::vector<DeviceRef> cameras;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "e2e_support.h"
+#include "process.h"
 
 namespace {
 
@@ -42,9 +43,10 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "no libusb-compat at %s\n", library.c_str());
             return 1;
         }
-        const char *old_path = std::getenv("LD_LIBRARY_PATH");
-        std::string path = compat_dir + (old_path != nullptr ? std::string(":") + old_path : "");
-        ::setenv("LD_LIBRARY_PATH", path.c_str(), 1);
+        std::string path =
+            usb_emulator::with_library_dir_first(usb_emulator::current_environment(), compat_dir)
+                .back();
+        ::setenv("LD_LIBRARY_PATH", path.substr(path.find('=') + 1).c_str(), 1);
         e2e::set_libusb_under_test(e2e::Libusb::compat);
     }
     ::testing::InitGoogleTest(&argc, argv);

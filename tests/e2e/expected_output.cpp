@@ -3,8 +3,6 @@
 
 namespace e2e {
 
-const std::string kAnnouncement = "-----> Camara TROBADA!! idVendor 05A9 - idProduct 2800";
-
 const std::vector<std::string> kExchangeTransfers = {
     "bmRequestType=0xc0 bRequest=3 wValue=0x0000 wIndex=0x0013 wLength=1 timeout=5000",
     "bmRequestType=0x40 bRequest=2 wValue=0x0015 wIndex=0x0013 wLength=0 timeout=5000",
@@ -27,16 +25,12 @@ CameraConfig camera_config(std::uint8_t register_value, CameraFault fault) {
     return config;
 }
 
+CameraConfig camera_with(FaultAction action, FaultTarget target) {
+    return camera_config(0x00, {action, target});
+}
+
 const char *libusb_name(Libusb libusb) {
     return libusb == Libusb::compat ? "libusb-compat-0.1" : "libusb 0.1.12";
-}
-
-std::string result_line(int result, const std::string &byte_hex) {
-    return "\nusb_control_msg() returned " + std::to_string(result) + " -> 0x" + byte_hex;
-}
-
-std::string healthy_camera(const std::string &first_byte_hex) {
-    return kAnnouncement + result_line(1, first_byte_hex) + result_line(1, "15");
 }
 
 std::vector<std::string> vendor_transfer_texts(const usb_emulator::UsbDevice &device) {

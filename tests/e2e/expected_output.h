@@ -9,15 +9,21 @@
 #include <vector>
 
 #include "camera.h"
+#include "camera_protocol.h"
+#include "probe_expectations.h"
 
 namespace e2e {
 
+using camera_probe::kTargetProductId;
+using camera_probe::kTargetVendorId;
 using usb_emulator::CameraConfig;
 using usb_emulator::CameraFault;
 using usb_emulator::FaultAction;
 using usb_emulator::FaultTarget;
 
 CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = {});
+// A camera whose registers hold 0x00 and that has `action` at `target`.
+CameraConfig camera_with(FaultAction action, FaultTarget target);
 
 // The two Linux implementations of the libusb 0.1 API the tool runs on:
 // libusb 0.1.12 (Debian, Ubuntu) and libusb-compat-0.1 over libusb-1.0
@@ -38,10 +44,10 @@ struct ByLibusb {
     const T &on(Libusb libusb) const { return libusb == Libusb::compat ? compat : original; }
 };
 
-extern const std::string kAnnouncement;
-std::string result_line(int result, const std::string &byte_hex);
-// Announcement and both result lines of a camera whose reads succeed.
-std::string healthy_camera(const std::string &first_byte_hex);
+using expected::healthy_camera;
+using expected::kAnnouncement;
+using expected::kOpenFailed;
+using expected::result_line;
 
 // The exchange's three setup packets, each with the timeout it carries.
 extern const std::vector<std::string> kExchangeTransfers;

@@ -36,7 +36,7 @@ TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
     const DialectCase &dialect = GetParam();
     UsbfsTestbed testbed;
     int bus = testbed.add_bus();
-    testbed.add_device(bus, 0x05A9, 0x1234);
+    testbed.add_device(bus, kTargetVendorId, 0x1234);
     DeviceRef camera = testbed.add_camera(bus, camera_config(0x5C, dialect.fault));
 
     // A short timeout so a camera that never answers costs little.

@@ -8,10 +8,20 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "camera_protocol.h"
+#include "probe_expectations.h"
+
 namespace {
 
+using namespace camera_probe;
+
+constexpr std::uint8_t kReadType =
+    LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_VENDOR | LIBUSB_RECIPIENT_DEVICE;
+constexpr std::uint8_t kWriteType =
+    LIBUSB_ENDPOINT_OUT | LIBUSB_REQUEST_TYPE_VENDOR | LIBUSB_RECIPIENT_DEVICE;
+
 void print_read(int result, unsigned char byte) {
-    std::printf("\nusb_control_msg() returned %d -> 0x%02x", result, byte);
+    std::fputs(expected::result_line(result, expected::hex_byte(byte)).c_str(), stdout);
 }
 
 void exchange(libusb_device *device, unsigned timeout_ms, unsigned char &byte) {
@@ -22,10 +32,13 @@ void exchange(libusb_device *device, unsigned timeout_ms, unsigned char &byte) {
         return;
     }
     // The result is taken before the byte is printed: the read fills it.
-    int result = libusb_control_transfer(handle, 0xC0, 3, 0x0000, 0x13, &byte, 1, timeout_ms);
+    int result = libusb_control_transfer(handle, kReadType, kVendorReadRequest, 0x0000,
+                                         kRegisterIndex, &byte, 1, timeout_ms);
     print_read(result, byte);
-    libusb_control_transfer(handle, 0x40, 2, 0x0015, 0x13, nullptr, 0, timeout_ms);
-    result = libusb_control_transfer(handle, 0xC0, 3, 0x0000, 0x13, &byte, 1, timeout_ms);
+    libusb_control_transfer(handle, kWriteType, kVendorWriteRequest, kWrittenValue, kRegisterIndex,
+                            nullptr, 0, timeout_ms);
+    result = libusb_control_transfer(handle, kReadType, kVendorReadRequest, 0x0000, kRegisterIndex,
+                                     &byte, 1, timeout_ms);
     print_read(result, byte);
     libusb_close(handle);
 }
@@ -34,7 +47,7 @@ void exchange(libusb_device *device, unsigned timeout_ms, unsigned char &byte) {
 
 int main(int argc, char **argv) {
     unsigned timeout_ms =
-        argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : 5000;
+        argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : kTransferTimeoutMs;
     libusb_context *context = nullptr;
     if (libusb_init(&context) != 0) {
         std::printf("libusb_init() failed");
@@ -47,13 +60,12 @@ int main(int argc, char **argv) {
         libusb_exit(context);
         return 1;
     }
-    unsigned char byte = 0x20;
+    unsigned char byte = kProbeBytePreset;
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor{};
         if (libusb_get_device_descriptor(devices[i], &descriptor) == 0 &&
-            descriptor.idVendor == 0x05A9 && descriptor.idProduct == 0x2800) {
-            std::printf("-----> Camara TROBADA!! idVendor %04X - idProduct %04X",
-                        descriptor.idVendor, descriptor.idProduct);
+            descriptor.idVendor == kTargetVendorId && descriptor.idProduct == kTargetProductId) {
+            std::fputs(expected::kAnnouncement.c_str(), stdout);
             exchange(devices[i], timeout_ms, byte);
         }
     }

@@ -32,7 +32,7 @@ using usb_emulator::GuestVm;
 using usb_emulator::UsbDevice;
 
 // Devices that share only the vendor or only the product ID with the camera.
-constexpr std::uint16_t kDecoyIds[][2] = {{0x05A9, 0x2801}, {0x04A9, 0x2800}};
+constexpr std::uint16_t kDecoyIds[][2] = {{kTargetVendorId, 0x2801}, {0x04A9, kTargetProductId}};
 constexpr std::size_t kUsbPorts = 4;
 
 // The libraries a scenario runs on. libusb-compat takes the rows that tell
@@ -68,24 +68,6 @@ std::string boot_failure;
 // camera-probe staged with each library, indexed by Libusb.
 usb_emulator::GuestCommand probe_on[2];
 
-#ifdef LIBUSB_COMPAT_DIR
-// This process's environment with libusb-compat's folder first in the
-// loader's path, as the guest command is staged from it.
-std::vector<std::string> compat_environment() {
-    std::vector<std::string> environment;
-    std::string path = "LD_LIBRARY_PATH=" LIBUSB_COMPAT_DIR;
-    for (const std::string &entry : usb_emulator::current_environment()) {
-        if (entry.rfind("LD_LIBRARY_PATH=", 0) == 0) {
-            path += ":" + entry.substr(entry.find('=') + 1);
-        } else {
-            environment.push_back(entry);
-        }
-    }
-    environment.push_back(path);
-    return environment;
-}
-#endif
-
 class VmScenarios : public ::testing::TestWithParam<VmRun> {
   protected:
     // A guest that cannot boot fails every scenario, with the reason.
@@ -96,8 +78,9 @@ class VmScenarios : public ::testing::TestWithParam<VmRun> {
                 std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(), kUsbPorts);
             probe_on[static_cast<int>(Libusb::original)] = vm->add_command({CAMERA_PROBE_BINARY});
 #ifdef LIBUSB_COMPAT_DIR
-            probe_on[static_cast<int>(Libusb::compat)] =
-                vm->add_command({CAMERA_PROBE_BINARY}, compat_environment());
+            probe_on[static_cast<int>(Libusb::compat)] = vm->add_command(
+                {CAMERA_PROBE_BINARY}, usb_emulator::with_library_dir_first(
+                                           usb_emulator::current_environment(), LIBUSB_COMPAT_DIR));
 #endif
             vm->boot();
             guest = vm.release();
@@ -127,7 +110,7 @@ TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
     std::vector<std::shared_ptr<Camera>> cameras;
     std::vector<std::shared_ptr<UsbDevice>> devices;
     for (const auto &ids : kDecoyIds) {
-        devices.push_back(std::make_shared<Decoy>(ids[0], ids[1], 0x00));
+        devices.push_back(std::make_shared<Decoy>(ids[0], ids[1]));
     }
     for (const CameraConfig &config : scenario.cameras) {
         cameras.push_back(std::make_shared<Camera>(config));
@@ -158,10 +141,6 @@ TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
     }
 }
 
-CameraConfig faulty(FaultAction action, FaultTarget target) {
-    return camera_config(0x00, {action, target});
-}
-
 GuestRunOptions as_user_with_nodes(const char *mode) {
     GuestRunOptions options;
     options.user = "probe";
@@ -179,8 +158,6 @@ constexpr int kTimedOut = -110;
 constexpr int kNoDevice = -19;
 constexpr int kCompatNoDevice = -6;
 
-const std::string kOpenFailed = "\nusb_open() failed";
-
 const VmScenario kScenarios[] = {
     {"OneCamera", kBoth, {camera_config(0x00)}, {}, healthy_camera("00")},
     {"TwoCameras",
@@ -190,36 +167,36 @@ const VmScenario kScenarios[] = {
      healthy_camera("9a") + healthy_camera("9a")},
     {"StalledFirstRead",
      kOriginalOnly,
-     {faulty(FaultAction::stall, FaultTarget::first_read)},
+     {camera_with(FaultAction::stall, FaultTarget::first_read)},
      {},
      kAnnouncement + result_line(kStall, "20") + result_line(1, "15")},
     {"StalledFirstReadsCarryTheByteIntoTheSecondCamera",
      kOriginalOnly,
-     {faulty(FaultAction::stall, FaultTarget::first_read),
-      faulty(FaultAction::stall, FaultTarget::first_read)},
+     {camera_with(FaultAction::stall, FaultTarget::first_read),
+      camera_with(FaultAction::stall, FaultTarget::first_read)},
      {},
      kAnnouncement + result_line(kStall, "20") + result_line(1, "15") + kAnnouncement +
          result_line(kStall, "15") + result_line(1, "15")},
     {"ZeroLengthFirstRead",
      kOriginalOnly,
-     {faulty(FaultAction::zero_length, FaultTarget::first_read)},
+     {camera_with(FaultAction::zero_length, FaultTarget::first_read)},
      {},
      kAnnouncement + result_line(0, "20") + result_line(1, "15")},
     {"RejectedWrite",
      kOriginalOnly,
-     {faulty(FaultAction::stall, FaultTarget::write)},
+     {camera_with(FaultAction::stall, FaultTarget::write)},
      {},
      kAnnouncement + result_line(1, "00") + result_line(1, "00")},
     {"UnpluggedAtFirstRead",
      kBoth,
-     {faulty(FaultAction::unplug, FaultTarget::first_read)},
+     {camera_with(FaultAction::unplug, FaultTarget::first_read)},
      {},
      {kAnnouncement + result_line(kShutDown, "20") + result_line(kNoDevice, "20"),
       kAnnouncement + result_line(kCompatNoDevice, "20") + result_line(kCompatNoDevice, "20")},
      1},
     {"UnpluggedDuringTheWrite",
      kBoth,
-     {faulty(FaultAction::unplug, FaultTarget::write)},
+     {camera_with(FaultAction::unplug, FaultTarget::write)},
      {},
      {kAnnouncement + result_line(1, "00") + result_line(kNoDevice, "00"),
       kAnnouncement + result_line(1, "00") + result_line(kCompatNoDevice, "00")},
@@ -242,7 +219,7 @@ const VmScenario kScenarios[] = {
      0},
     {"NoAnswerToFirstRead",
      kOriginalOnly,
-     {faulty(FaultAction::no_answer, FaultTarget::first_read)},
+     {camera_with(FaultAction::no_answer, FaultTarget::first_read)},
      {},
      kAnnouncement + result_line(kTimedOut, "20") + result_line(1, "15"),
      3,

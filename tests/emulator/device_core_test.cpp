@@ -125,7 +125,7 @@ TEST(EmulatedCamera, RunnerFaultNamesHitTheFirstReadOrTheWrite) {
 }
 
 TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
-    Decoy decoy(0x046D, 0xC31C, 0x00);
+    Decoy decoy(0x046D, 0xC31C);
     std::vector<std::uint8_t> device = decoy.device_descriptor();
     std::vector<std::uint8_t> configuration = decoy.configuration_descriptor();
     ASSERT_EQ(device.size(), 18u);
@@ -156,7 +156,7 @@ TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
     EXPECT_FALSE(decoy.set_configuration(2));
     EXPECT_EQ(decoy.control(transfer(0xC0, 3, 0, kRegister, 1)).outcome, Outcome::stall);
 
-    Decoy hub(0x1d6b, 0x0002, UsbDevice::kHubClass);
+    RootHub hub;
     EXPECT_EQ(hub.configuration_descriptor()[18 + 3], 0x03);  // interrupt endpoint
     EXPECT_EQ(hub.interface_class(), UsbDevice::kHubClass);
 }

@@ -26,17 +26,6 @@ std::string host_path_of(const std::vector<SharedLibrary> &libraries, const std:
     return "";
 }
 
-std::vector<std::string> with_library_path(const std::string &path) {
-    std::vector<std::string> environment;
-    for (const std::string &entry : current_environment()) {
-        if (entry.rfind("LD_LIBRARY_PATH=", 0) != 0) {
-            environment.push_back(entry);
-        }
-    }
-    environment.push_back("LD_LIBRARY_PATH=" + path);
-    return environment;
-}
-
 // LD_LIBRARY_PATH=build/libusb-compat, as typed in the project's folder,
 // stages the library in that folder, under its absolute path.
 TEST(SharedLibraries, RelativeLibraryPathIsTakenFromTheWorkingDirectory) {
@@ -51,8 +40,8 @@ TEST(SharedLibraries, RelativeLibraryPathIsTakenFromTheWorkingDirectory) {
     fs::path working_directory = fs::current_path();
 
     fs::current_path(base);
-    std::vector<SharedLibrary> staged =
-        shared_libraries_of("/bin/sh", loader, with_library_path("lib"));
+    std::vector<SharedLibrary> staged = shared_libraries_of(
+        "/bin/sh", loader, with_library_dir_first(current_environment(), "lib"));
     fs::current_path(working_directory);
     fs::remove_all(base);
 

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+// The usbfs transport's URB queue as a raw usbfs client sees it: what
+// libusb-1.0 cannot tell apart, each ioctl's own answer can.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+#ifndef USBFS_CLIENT_BINARY
+#error "USBFS_CLIENT_BINARY must name the built usbfs-client"
+#endif
+
+namespace e2e {
+namespace {
+
+std::string run_client(const CameraConfig &camera, const std::vector<std::string> &steps) {
+    UsbfsTestbed testbed;
+    DeviceRef node = testbed.add_camera(testbed.add_bus(), camera);
+    std::vector<std::string> argv = {USBFS_CLIENT_BINARY, node.devnode};
+    argv.insert(argv.end(), steps.begin(), steps.end());
+    ProgramRun run = run_program(testbed, argv);
+    EXPECT_EQ(run.process.exit_status, 0) << run.process.output;
+    return run.process.output;
+}
+
+TEST(UsbfsUrbs, AReapThatFaultsLeavesTheCompletionForTheNextReap) {
+    EXPECT_EQ(run_client(camera_config(0x5C), {"submit", "0x13", "reap-null", "reap", "reap"}),
+              "submit: 0\n"
+              "reap-null: -1 EFAULT\n"
+              "reap: 0\n"
+              "reap: status=0 actual_length=1 data=5c\n"
+              "reap: -1 EAGAIN\n");
+}
+
+TEST(UsbfsUrbs, AnUnansweredUrbWaitsUntilDiscardedThenReapsAsUnlinked) {
+    EXPECT_EQ(run_client(camera_with(FaultAction::no_answer, FaultTarget::first_read),
+                         {"submit", "0x13", "reap", "discard", "reap"}),
+              "submit: 0\n"
+              "reap: -1 EAGAIN\n"
+              "discard: 0\n"
+              "reap: 0\n"
+              "reap: status=-2 actual_length=0 data=00\n");
+}
+
+TEST(UsbfsUrbs, ASubmitToAnUnpluggedCameraFailsAtOnce) {
+    EXPECT_EQ(run_client(camera_with(FaultAction::unplug, FaultTarget::first_read),
+                         {"submit", "0x13", "reap"}),
+              "submit: -1 ENODEV\n"
+              "reap: -1 EAGAIN\n");
+}
+
+}  // namespace
+}  // namespace e2e
