@@ -35,7 +35,7 @@ constexpr long kMaxVmCameras = 12;
 
 const char kUsage[] =
     "usage: emulated-camera [--vm [--arch ARCH]] [--cameras N] [--register 0xNN]\n"
-    "                       [--fault NAME] [--fail-first-read] [--log] -- COMMAND [ARGS...]\n"
+    "                       [--fault NAME] [--log] -- COMMAND [ARGS...]\n"
     "Runs COMMAND with N emulated USB cameras (05a9:2800, default 1) and three other\n"
     "devices that share one ID with them, and exits with COMMAND's status.\n"
     "  --vm               run COMMAND inside a QEMU guest on Debian's kernel, the\n"
@@ -49,7 +49,6 @@ const char kUsage[] =
     "  --fault NAME       the first vendor read of each camera: stall, zero-length\n"
     "                     (no data), no-answer, unplug; or reject-write (the write\n"
     "                     stalls)\n"
-    "  --fail-first-read  the same as --fault stall\n"
     "  --log              print the control transfers each device saw to stderr\n";
 
 struct Options {
@@ -102,8 +101,6 @@ bool take_option(char **argv, int argc, int &index, Options &options) {
                usb_emulator::fault_named(value_text)) {
         options.camera.fault = *usb_emulator::fault_named(value_text);
         ++index;
-    } else if (option == "--fail-first-read") {
-        options.camera.fault = *usb_emulator::fault_named("stall");
     } else if (option == "--log") {
         options.log = true;
     } else {

@@ -31,7 +31,8 @@ struct GuestSettings {
     std::string kernel;
     std::string base_initramfs;  // busybox, kernel modules, users; no /init
     std::string init_script;     // becomes /init
-    // KVM cannot boot this guest on our machines: TCG unless asked for.
+    // TCG unless asked for: whether KVM can boot this guest depends on
+    // the host (docs/testing.md).
     bool kvm = false;
     std::chrono::seconds boot_limit{180};
 
