@@ -158,3 +158,48 @@ package-windows: windows-build
 
 clean-windows:
 	rm -rf $(WINDOWS_BUILD_DIR)
+
+# ARM: camera-probe and its unit tests cross-compiled for Debian's arm64 and
+# armhf into build-arm64/ and build-armhf/, against each architecture's
+# libusb from Debian's packages, fetched through a private apt configuration
+# in $(FOREIGN_APT_DIR) and never installed here. The unit tests run under
+# qemu-user (ctest in those folders); the arm label of make test runs them
+# and camera-probe of both in an arm64 guest on Debian's arm64 kernel.
+ARM64_BUILD_DIR ?= build-arm64
+ARMHF_BUILD_DIR ?= build-armhf
+FOREIGN_APT_DIR ?= $(BUILD_DIR)/foreign-apt
+CMAKE_FLAGS += -DCAMERA_PROBE_ARM64_BUILD_DIR=$(abspath $(ARM64_BUILD_DIR)) \
+	-DCAMERA_PROBE_ARMHF_BUILD_DIR=$(abspath $(ARMHF_BUILD_DIR)) \
+	-DCAMERA_PROBE_FOREIGN_APT_DIR=$(abspath $(FOREIGN_APT_DIR))
+ifeq ($(CI),true)
+CMAKE_FLAGS += -DCAMERA_PROBE_REQUIRE_ARM=ON
+endif
+
+.PHONY: arm-build package-arm guest-image-arm64 clean-arm
+
+arm-build: deps
+	scripts/build-arm arm64 $(ARM64_BUILD_DIR) $(FOREIGN_APT_DIR)
+	scripts/build-arm armhf $(ARMHF_BUILD_DIR) $(FOREIGN_APT_DIR)
+
+# $(BUILD_DIR)/camera-probe_<version>_arm64.deb and _armhf.deb, built with
+# dpkg-buildpackage -a from the same debian/, then checked: architecture,
+# Depends, lintian, hardening.
+package-arm:
+	scripts/install-deps --package crossbuild-essential-arm64 crossbuild-essential-armhf
+	scripts/arm-sysroot arm64 $(ARM64_BUILD_DIR) $(FOREIGN_APT_DIR)
+	scripts/arm-sysroot armhf $(ARMHF_BUILD_DIR) $(FOREIGN_APT_DIR)
+	scripts/build-package $(BUILD_DIR) arm64 $(ARM64_BUILD_DIR)
+	scripts/build-package $(BUILD_DIR) armhf $(ARMHF_BUILD_DIR)
+	scripts/check-package $(BUILD_DIR) arm64
+	scripts/check-package $(BUILD_DIR) armhf
+
+# The arm64 guest: Debian's arm64 kernel, busybox and the arm64 and armhf
+# libraries camera-probe loads, in $(BUILD_DIR)/guest-arm64.
+guest-image-arm64: build
+	cmake --build $(BUILD_DIR) --target guest-image-arm64
+
+# make test runs the arm label too.
+test: arm-build guest-image-arm64
+
+clean-arm:
+	rm -rf $(ARM64_BUILD_DIR) $(ARMHF_BUILD_DIR)

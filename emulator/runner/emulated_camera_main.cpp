@@ -7,6 +7,7 @@
 // Wine's bus driver over the same emulated usbfs).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -39,8 +40,9 @@ constexpr long kMaxVmCameras = 12;
 constexpr auto kWineStartTimeout = std::chrono::seconds(60);
 
 const char kUsage[] =
-    "usage: emulated-camera [--vm | --wine] [--cameras N] [--register 0xNN]\n"
-    "                       [--fault NAME] [--lie NAME] [--log] -- COMMAND [ARGS...]\n"
+    "usage: emulated-camera [--vm [--arch ARCH] | --wine] [--cameras N]\n"
+    "                       [--register 0xNN] [--fault NAME] [--lie NAME] [--log]\n"
+    "                       -- COMMAND [ARGS...]\n"
     "Runs COMMAND with N emulated USB cameras (05a9:2800, default 1) and three other\n"
     "devices that share one ID with them, and exits with COMMAND's status.\n"
     "  --vm               run COMMAND inside a QEMU guest on Debian's kernel, the\n"
@@ -51,6 +53,9 @@ const char kUsage[] =
     "                     on the emulated usbfs (make windows-stack builds that stack;\n"
     "                     CAMERA_PROBE_WINE_STACK names another one, WINEDEBUG reaches\n"
     "                     the Wine session)\n"
+    "  --arch ARCH        with --vm: the guest's architecture, amd64 (default) or\n"
+    "                     arm64 (Debian's arm64 kernel under qemu-system-aarch64);\n"
+    "                     an arm64 guest runs arm64 and armhf programs\n"
     "  --cameras N        number of cameras, 0 to 200 (0 to 12 with --vm)\n"
     "  --register 0xNN    what the cameras' registers hold at first (default 0x00)\n"
     "  --fault NAME       the first vendor read of each camera: stall, zero-length\n"
@@ -65,11 +70,23 @@ const char kUsage[] =
 struct Options {
     bool vm = false;
     bool wine = false;
+    std::string arch = "amd64";
     long cameras = 1;
     CameraConfig camera;
     bool log = false;
     std::vector<std::string> command;
 };
+
+#ifdef USB_EMULATOR_HAVE_VM
+bool known_guest_architecture(const std::string &arch) {
+    std::vector<std::string> known = usb_emulator::guest_architectures();
+    return std::find(known.begin(), known.end(), arch) != known.end();
+}
+#else
+bool known_guest_architecture(const std::string &arch) {
+    return arch == "amd64";
+}
+#endif
 
 bool parse_number(const char *text, long low, long high, long &value) {
     char *end = nullptr;
@@ -87,6 +104,10 @@ bool take_option(char **argv, int argc, int &index, Options &options) {
         options.vm = true;
     } else if (option == "--wine") {
         options.wine = true;
+    } else if (option == "--arch" && value_text != nullptr &&
+               known_guest_architecture(value_text)) {
+        options.arch = value_text;
+        ++index;
     } else if (option == "--cameras" && value_text != nullptr &&
                parse_number(value_text, 0, kMaxCameras, value)) {
         options.cameras = value;
@@ -137,6 +158,10 @@ bool parse_options(int argc, char **argv, Options &options) {
     }
     if (options.vm && options.wine) {
         std::fprintf(stderr, "emulated-camera: --vm and --wine exclude each other\n");
+        return false;
+    }
+    if (!options.vm && options.arch != "amd64") {
+        std::fprintf(stderr, "emulated-camera: --arch needs --vm\n");
         return false;
     }
     if (options.vm && options.cameras > kMaxVmCameras) {
@@ -241,7 +266,7 @@ int run_in_vm(const Options &options, const std::vector<PlannedDevice> &devices)
     for (const PlannedDevice &planned : devices) {
         wired.push_back(planned.device);
     }
-    usb_emulator::GuestVm vm(usb_emulator::GuestSettings::from_build(), wired.size());
+    usb_emulator::GuestVm vm(usb_emulator::GuestSettings::from_build(options.arch), wired.size());
     usb_emulator::GuestCommand command = vm.add_command(options.command);
     vm.boot();
     vm.plug(wired);

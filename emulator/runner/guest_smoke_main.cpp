@@ -4,7 +4,8 @@
 // xHCI root hub and its node are there, a command's output, error output
 // and exit status cross the serial line unchanged (every byte value), the
 // unprivileged user is one, and an emulated camera enumerates. Prints each
-// check and the wall times; exits 0 when every check passed.
+// check and the wall times; exits 0 when every check passed. --arch arm64
+// checks the arm64 guest instead.
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -98,8 +99,22 @@ GuestRunOptions as_probe() {
 
 }  // namespace
 
-int main() {
-    usb_emulator::GuestSettings settings = usb_emulator::GuestSettings::from_build();
+int main(int argc, char **argv) {
+    // guest-smoke [--arch ARCH]: the guest of another architecture (arm64).
+    std::string arch = "amd64";
+    if (argc == 3 && std::string(argv[1]) == "--arch") {
+        arch = argv[2];
+    } else if (argc != 1) {
+        std::fprintf(stderr, "usage: guest-smoke [--arch ARCH]\n");
+        return 2;
+    }
+    usb_emulator::GuestSettings settings;
+    try {
+        settings = usb_emulator::GuestSettings::from_build(arch);
+    } catch (const std::invalid_argument &error) {
+        std::fprintf(stderr, "guest-smoke: %s\n", error.what());
+        return 2;
+    }
     if (std::string missing = settings.missing(); !missing.empty()) {
         std::fprintf(stderr, "guest-smoke: cannot boot the guest: no %s\n", missing.c_str());
         return 2;

@@ -19,6 +19,9 @@
 #ifndef USB_EMULATOR_GUEST_DIR
 #define USB_EMULATOR_GUEST_DIR ""
 #endif
+#ifndef USB_EMULATOR_GUEST_ARM64_DIR
+#define USB_EMULATOR_GUEST_ARM64_DIR ""
+#endif
 #ifndef USB_EMULATOR_GUEST_INIT
 #define USB_EMULATOR_GUEST_INIT ""
 #endif
@@ -65,29 +68,92 @@ std::string base_name(const std::string &path) {
     return path.substr(path.find_last_of('/') + 1);
 }
 
+// How QEMU boots each architecture's guest, and where the project builds
+// it. The PC (q35) has two 16550 serial ports: the console on ttyS0, the
+// host's line on ttyS1. QEMU's virt board has a single PL011 (ttyAMA0, the
+// console) and drops a second -serial without a word, so the host's line is
+// the second port of a PCI serial card: ttyS1 again, for the same /init.
+// Under TCG the Cortex-A57 boots in a few seconds; -cpu max, which emulates
+// pointer authentication, takes about 18 s.
+struct Machine {
+    const char *arch;
+    const char *qemu;
+    const char *qemu_package;
+    const char *guest_dir;           // as built
+    const char *guest_dir_variable;  // the environment variable that overrides it
+    const char *kernel_file;
+    const char *make_target;
+    const char *machine;
+    const char *tcg_cpu;
+    const char *memory_mib;
+    const char *console;
+    bool second_serial_on_pci;
+};
+
+const Machine kMachines[] = {
+    {"amd64", "qemu-system-x86_64", "qemu-system-x86", USB_EMULATOR_GUEST_DIR,
+     "CAMERA_PROBE_GUEST_DIR", "vmlinux", "guest-image", "q35", "max", "256", "ttyS0", false},
+    {"arm64", "qemu-system-aarch64", "qemu-system-arm", USB_EMULATOR_GUEST_ARM64_DIR,
+     "CAMERA_PROBE_GUEST_ARM64_DIR", "Image", "guest-image-arm64", "virt", "cortex-a57", "512",
+     "ttyAMA0", true},
+};
+
+const Machine &machine_of(const std::string &arch) {
+    for (const Machine &machine : kMachines) {
+        if (arch == machine.arch) {
+            return machine;
+        }
+    }
+    throw std::invalid_argument("no guest for architecture " + arch);
+}
+
+// The architecture this program was built for, by Debian's name.
+std::string host_architecture() {
+#if defined(__x86_64__)
+    return "amd64";
+#elif defined(__aarch64__)
+    return "arm64";
+#else
+    return "";
+#endif
+}
+
 }  // namespace
 
-GuestSettings GuestSettings::from_build() {
+std::vector<std::string> guest_architectures() {
+    std::vector<std::string> names;
+    for (const Machine &machine : kMachines) {
+        names.emplace_back(machine.arch);
+    }
+    return names;
+}
+
+GuestSettings GuestSettings::from_build(const std::string &arch) {
+    const Machine &machine = machine_of(arch);
     GuestSettings settings;
-    std::string guest_dir = USB_EMULATOR_GUEST_DIR;
-    if (const char *override_dir = std::getenv("CAMERA_PROBE_GUEST_DIR")) {
+    settings.arch = arch;
+    settings.qemu = machine.qemu;
+    std::string guest_dir = machine.guest_dir;
+    if (const char *override_dir = std::getenv(machine.guest_dir_variable)) {
         guest_dir = override_dir;
     }
-    settings.kernel = guest_dir + "/vmlinux";
+    settings.kernel = guest_dir + "/" + machine.kernel_file;
     settings.base_initramfs = guest_dir + "/base.cpio";
     settings.init_script = USB_EMULATOR_GUEST_INIT;
+    // KVM runs only a guest of this host's own architecture.
     const char *accel = std::getenv("CAMERA_PROBE_VM_ACCEL");
-    settings.kvm = accel != nullptr && std::string(accel) == "kvm";
+    settings.kvm = accel != nullptr && std::string(accel) == "kvm" && arch == host_architecture();
     return settings;
 }
 
 std::string GuestSettings::missing() const {
+    const Machine &machine = machine_of(arch);
     if (find_program(qemu).find('/') == std::string::npos) {
-        return qemu + " (Debian package qemu-system-x86)";
+        return qemu + " (Debian package " + machine.qemu_package + ")";
     }
     for (const std::string *path : {&kernel, &base_initramfs, &init_script}) {
         if (!exists(*path)) {
-            return *path + " (make guest-image builds it)";
+            return *path + " (make " + machine.make_target + " builds it)";
         }
     }
     return "";
@@ -117,23 +183,33 @@ GuestCommand GuestVm::add_command(const std::vector<std::string> &argv,
         throw std::invalid_argument("add_command: no command");
     }
     std::string program = find_program(argv[0]);
-    std::string loader;
-    std::vector<SharedLibrary> libraries = shared_libraries_of(program, loader, host_environment);
     std::size_t index = staged_.size();
     std::string home = "/opt/command-" + std::to_string(index);
     programs_.add_host_file(home + "/" + base_name(program), program, 0755);
+    std::string line = "exec " + home + "/" + base_name(program);
+    for (std::size_t i = 1; i < argv.size(); ++i) {
+        line += " " + quoted(argv[i]);
+    }
+    // This host's loader cannot read a program of another architecture;
+    // the guest's loader finds its libraries in the guest image.
+    if (settings_.arch == host_architecture()) {
+        stage_host_libraries(program, home + "/lib", host_environment);
+        line = "LD_LIBRARY_PATH=" + home + "/lib " + line;
+    }
+    staged_.push_back(Staged{line});
+    return GuestCommand{index};
+}
+
+void GuestVm::stage_host_libraries(const std::string &program, const std::string &guest_dir,
+                                   const std::vector<std::string> &host_environment) {
+    std::string loader;
+    std::vector<SharedLibrary> libraries = shared_libraries_of(program, loader, host_environment);
     for (const SharedLibrary &library : libraries) {
-        programs_.add_host_file(home + "/lib/" + library.name, library.host_path, 0755);
+        programs_.add_host_file(guest_dir + "/" + library.name, library.host_path, 0755);
     }
     if (!loader.empty()) {
         programs_.add_host_file(loader, loader, 0755);
     }
-    std::string line = "LD_LIBRARY_PATH=" + home + "/lib exec " + home + "/" + base_name(program);
-    for (std::size_t i = 1; i < argv.size(); ++i) {
-        line += " " + quoted(argv[i]);
-    }
-    staged_.push_back(Staged{line});
-    return GuestCommand{index};
 }
 
 GuestCommand GuestVm::add_shell_command(const std::string &line) {
@@ -159,16 +235,17 @@ std::string GuestVm::build_initramfs() const {
 }
 
 std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) const {
+    const Machine &machine = machine_of(settings_.arch);
     std::vector<std::string> arguments = {
         settings_.qemu,
         "-machine",
-        "q35",
+        machine.machine,
         "-accel",
         settings_.kvm ? "kvm" : "tcg",
         "-cpu",
-        settings_.kvm ? "host" : "max",
+        settings_.kvm ? "host" : machine.tcg_cpu,
         "-m",
-        "256",
+        machine.memory_mib,
         "-smp",
         "1",
         "-nodefaults",
@@ -181,18 +258,21 @@ std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) c
         "-initrd",
         initramfs,
         "-append",
-        "console=ttyS0 quiet loglevel=3 panic=-1 cryptomgr.notests",
+        std::string("console=") + machine.console + " quiet loglevel=3 panic=-1 cryptomgr.notests",
         "-chardev",
         "file,id=console,path=" + work_dir_ + "/console.log",
         "-serial",
         "chardev:console",
         "-chardev",
         "socket,id=agent,path=" + work_dir_ + "/agent.sock",
-        "-serial",
-        "chardev:agent",
-        "-device",
-        "qemu-xhci,id=xhci,p2=15,p3=1",
     };
+    if (machine.second_serial_on_pci) {
+        arguments.insert(arguments.end(), {"-chardev", "null,id=unused", "-device",
+                                           "pci-serial-2x,chardev1=unused,chardev2=agent"});
+    } else {
+        arguments.insert(arguments.end(), {"-serial", "chardev:agent"});
+    }
+    arguments.insert(arguments.end(), {"-device", "qemu-xhci,id=xhci,p2=15,p3=1"});
     for (std::size_t port = 0; port < bus_->ports(); ++port) {
         std::string id = "usbredir" + std::to_string(port);
         arguments.insert(arguments.end(),

@@ -21,8 +21,14 @@
 namespace usb_emulator {
 
 struct GuestSettings {
+    // Debian's name of the guest's architecture: amd64 (a PC) or arm64
+    // (QEMU's virt board). A guest of another architecture than this host's
+    // holds the libraries of its own in its image.
+    std::string arch = "amd64";
     std::string qemu = "qemu-system-x86_64";
-    std::string kernel;          // an uncompressed vmlinux, booted through PVH
+    // amd64: an uncompressed vmlinux, booted through PVH; arm64: the Image
+    // as Debian ships it.
+    std::string kernel;
     std::string base_initramfs;  // busybox, kernel modules, users; no /init
     std::string init_script;     // becomes /init
     // TCG unless asked for: whether KVM can boot this guest depends on
@@ -30,11 +36,16 @@ struct GuestSettings {
     bool kvm = false;
     std::chrono::seconds boot_limit{180};
 
-    // The guest built with the project, and CAMERA_PROBE_VM_ACCEL=kvm.
-    static GuestSettings from_build();
+    // The guest of `arch` built with the project (make guest-image,
+    // guest-image-arm64), and CAMERA_PROBE_VM_ACCEL=kvm for the host's own
+    // architecture. Throws for an architecture without a guest.
+    static GuestSettings from_build(const std::string &arch = "amd64");
     // What is missing to boot, or empty.
     std::string missing() const;
 };
+
+// The architectures GuestSettings::from_build knows, by Debian's names.
+std::vector<std::string> guest_architectures();
 
 // A program staged into the guest; made by GuestVm::add_command.
 struct GuestCommand {
@@ -64,7 +75,9 @@ class GuestVm {
 
     // Before boot(): stages argv[0] and the shared libraries it loads on
     // this host, as `host_environment` (LD_LIBRARY_PATH above all) makes
-    // the host's loader resolve them, so the guest runs the same ones.
+    // the host's loader resolve them, so the guest runs the same ones. A
+    // guest of another architecture gets argv[0] alone: it loads the
+    // libraries of the guest image.
     GuestCommand add_command(
         const std::vector<std::string> &argv,
         const std::vector<std::string> &host_environment = current_environment());
@@ -90,6 +103,8 @@ class GuestVm {
         std::string guest_line;  // the shell command line that runs it in the guest
     };
 
+    void stage_host_libraries(const std::string &program, const std::string &guest_dir,
+                              const std::vector<std::string> &host_environment);
     std::string build_initramfs() const;
     std::vector<std::string> qemu_arguments(const std::string &initramfs) const;
     void send(const std::string &text);

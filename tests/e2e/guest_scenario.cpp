@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+#include "guest_scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace e2e {
+
+namespace {
+
+constexpr std::uint16_t kDecoyIds[][2] = {{kTargetVendorId, 0x2801}, {0x04A9, kTargetProductId}};
+
+}  // namespace
+
+PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest,
+                                 const std::vector<CameraConfig> &cameras) {
+    PluggedDevices plugged;
+    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> devices;
+    for (const auto &ids : kDecoyIds) {
+        plugged.decoys.push_back(std::make_shared<usb_emulator::Decoy>(ids[0], ids[1]));
+        devices.push_back(plugged.decoys.back());
+    }
+    for (const CameraConfig &config : cameras) {
+        plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(config));
+        devices.push_back(plugged.cameras.back());
+    }
+    guest.plug(devices);
+    return plugged;
+}
+
+void expect_transfers(const PluggedDevices &plugged, std::size_t transfers_reaching_camera) {
+    for (const auto &camera : plugged.cameras) {
+        EXPECT_EQ(vendor_transfer_texts(*camera), exchange_setups(transfers_reaching_camera));
+    }
+    for (const auto &decoy : plugged.decoys) {
+        EXPECT_EQ(vendor_transfer_texts(*decoy), std::vector<std::string>{});
+    }
+}
+
+usb_emulator::GuestRunOptions as_user_with_nodes(const char *mode) {
+    usb_emulator::GuestRunOptions options;
+    options.user = "probe";
+    options.node_mode = mode;
+    return options;
+}
+
+}  // namespace e2e

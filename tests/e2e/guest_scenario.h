@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+// What a scenario in a QEMU guest plugs and checks, whichever the guest's
+// architecture: the cameras among devices that share one ID with them, and
+// which of the exchange's transfers reached each.
+#ifndef CAMERA_PROBE_TESTS_E2E_GUEST_SCENARIO_H
+#define CAMERA_PROBE_TESTS_E2E_GUEST_SCENARIO_H
+
+#include <cerrno>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "expected_output.h"
+#include "guest_vm.h"
+
+namespace e2e {
+
+// What the kernel's USB stack returns: xHCI reports a stall as EPIPE, a
+// transfer cut by the unplug as ESHUTDOWN, and the kernel's timeout as
+// ETIMEDOUT; a gone device's node gives ENODEV.
+constexpr int kStall = -EPIPE;
+constexpr int kShutDown = -ESHUTDOWN;
+constexpr int kTimedOut = -ETIMEDOUT;
+constexpr int kNoDevice = -ENODEV;
+
+struct PluggedDevices {
+    std::vector<std::shared_ptr<usb_emulator::Camera>> cameras;
+    // Devices that share only the vendor or only the product ID with the camera.
+    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> decoys;
+};
+
+// Replugs the guest's bus with the decoys, then a camera for each config.
+PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest,
+                                 const std::vector<CameraConfig> &cameras);
+
+// Each camera saw the first `transfers_reaching_camera` of the exchange's
+// transfers and nothing else; no decoy saw any.
+void expect_transfers(const PluggedDevices &plugged, std::size_t transfers_reaching_camera);
+
+// A run as the guest's unprivileged user with every device node at `mode`.
+usb_emulator::GuestRunOptions as_user_with_nodes(const char *mode);
+
+}  // namespace e2e
+
+#endif
