@@ -60,22 +60,17 @@ class Arm64Guest : public ::testing::TestWithParam<ArmRun> {
   protected:
     // A guest that cannot boot fails every scenario, with the reason.
     static void SetUpTestSuite() {
-        auto started = std::chrono::steady_clock::now();
-        try {
-            auto vm = std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(kGuestArch),
-                                                kUsbPorts);
-            for (const ArmBuild &build : arm_builds()) {
-                probe_of.push_back(vm->add_command({build.camera_probe()}));
-            }
-            vm->boot();
-            guest = vm.release();
-        } catch (const std::exception &error) {
-            boot_failure = error.what();
-            return;
-        }
-        std::printf(
-            "arm64 guest kernel %s booted in %.1f s\n", guest->kernel_release().c_str(),
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+        guest = e2e::boot_for_suite(
+                    [] {
+                        auto staged = std::make_unique<GuestVm>(
+                            usb_emulator::GuestSettings::from_build(kGuestArch), kUsbPorts);
+                        for (const ArmBuild &build : arm_builds()) {
+                            probe_of.push_back(staged->add_command({build.camera_probe()}));
+                        }
+                        return staged;
+                    },
+                    boot_failure)
+                    .release();
     }
     static void TearDownTestSuite() {
         if (guest != nullptr) {

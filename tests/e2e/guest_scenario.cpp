@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <exception>
 #include <string>
 
 namespace e2e {
@@ -12,6 +15,22 @@ namespace {
 constexpr std::uint16_t kDecoyIds[][2] = {{kTargetVendorId, 0x2801}, {0x04A9, kTargetProductId}};
 
 }  // namespace
+
+std::unique_ptr<usb_emulator::GuestVm> boot_for_suite(
+    const std::function<std::unique_ptr<usb_emulator::GuestVm>()> &prepare, std::string &failure) {
+    auto started = std::chrono::steady_clock::now();
+    std::unique_ptr<usb_emulator::GuestVm> vm;
+    try {
+        vm = prepare();
+        vm->boot();
+    } catch (const std::exception &error) {
+        failure = error.what();
+        return nullptr;
+    }
+    std::printf("guest kernel %s booted in %.1f s\n", vm->kernel_release().c_str(),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return vm;
+}
 
 PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest,
                                  const std::vector<CameraConfig> &cameras) {

@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "expected_output.h"
@@ -22,6 +24,12 @@ constexpr int kStall = -EPIPE;
 constexpr int kShutDown = -ESHUTDOWN;
 constexpr int kTimedOut = -ETIMEDOUT;
 constexpr int kNoDevice = -ENODEV;
+
+// The guest a suite boots once: made and staged by `prepare`, then booted,
+// its boot time printed. Null, with `failure` saying why, when it cannot
+// be made or booted; every scenario then fails with that reason.
+std::unique_ptr<usb_emulator::GuestVm> boot_for_suite(
+    const std::function<std::unique_ptr<usb_emulator::GuestVm>()> &prepare, std::string &failure);
 
 struct PluggedDevices {
     std::vector<std::shared_ptr<usb_emulator::Camera>> cameras;

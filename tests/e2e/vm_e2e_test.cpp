@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "expected_output.h"
+#include "guest_scenario.h"
 #include "guest_vm.h"
 
 #ifndef CAMERA_PROBE_BINARY
@@ -26,15 +27,11 @@
 namespace e2e {
 namespace {
 
-using usb_emulator::Camera;
-using usb_emulator::Decoy;
 using usb_emulator::DescriptorLie;
 using usb_emulator::GuestRunOptions;
 using usb_emulator::GuestVm;
-using usb_emulator::UsbDevice;
 
-// Devices that share only the vendor or only the product ID with the camera.
-constexpr std::uint16_t kDecoyIds[][2] = {{kTargetVendorId, 0x2801}, {0x04A9, kTargetProductId}};
+// Two decoys and at most two cameras.
 constexpr std::size_t kUsbPorts = 4;
 
 // The libraries a scenario runs on. libusb-compat takes the rows that tell
@@ -102,27 +99,26 @@ class VmScenarios : public ::testing::TestWithParam<VmRun> {
   protected:
     // A guest that cannot boot fails every scenario, with the reason.
     static void SetUpTestSuite() {
-        auto started = std::chrono::steady_clock::now();
-        try {
-            auto vm =
-                std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(), kUsbPorts);
-            probe_on[static_cast<int>(Libusb::original)] = vm->add_command({CAMERA_PROBE_BINARY});
+        std::unique_ptr<GuestVm> vm = boot_for_suite(
+            [] {
+                auto staged =
+                    std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(), kUsbPorts);
+                probe_on[static_cast<int>(Libusb::original)] =
+                    staged->add_command({CAMERA_PROBE_BINARY});
 #ifdef LIBUSB_COMPAT_DIR
-            probe_on[static_cast<int>(Libusb::compat)] = vm->add_command(
-                {CAMERA_PROBE_BINARY}, usb_emulator::with_library_dir_first(
-                                           usb_emulator::current_environment(), LIBUSB_COMPAT_DIR));
+                probe_on[static_cast<int>(Libusb::compat)] = staged->add_command(
+                    {CAMERA_PROBE_BINARY},
+                    usb_emulator::with_library_dir_first(usb_emulator::current_environment(),
+                                                         LIBUSB_COMPAT_DIR));
 #endif
-            failing_command = vm->add_command(kFailingCommand);
-            vm->boot();
+                failing_command = staged->add_command(kFailingCommand);
+                return staged;
+            },
+            boot_failure);
+        if (vm != nullptr) {
             vm->set_answer_limit(kScenarioLimit);
             guest = vm.release();
-        } catch (const std::exception &error) {
-            boot_failure = error.what();
-            return;
         }
-        std::printf(
-            "guest kernel %s booted in %.1f s\n", guest->kernel_release().c_str(),
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     }
     static void TearDownTestSuite() {
         if (guest != nullptr) {
@@ -137,24 +133,26 @@ class VmScenarios : public ::testing::TestWithParam<VmRun> {
     }
 };
 
-// Plugs the devices and runs the scenario's command. A guest that does
-// not answer within the scenario's limit is lost: the failure names this
-// scenario, and the later ones say where it was lost instead of waiting.
+// Plugs the scenario's cameras among the decoys and runs its command. A
+// guest that does not answer within the scenario's limit is lost: the
+// failure names this scenario, and the later ones say where it was lost
+// instead of waiting.
 struct TimedRun {
+    PluggedDevices plugged;
     usb_emulator::GuestRun run;
     double seconds = 0;  // the command's run, without the plugging
 };
 
-std::optional<TimedRun> run_in_guest(const VmRun &vm_run,
-                                     const std::vector<std::shared_ptr<UsbDevice>> &devices) {
+std::optional<TimedRun> run_in_guest(const VmRun &vm_run) {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     try {
-        guest->plug(devices);
+        TimedRun timed;
+        timed.plugged = plug_among_decoys(*guest, vm_run.scenario.cameras);
         const usb_emulator::GuestCommand &command = vm_run.scenario.runs_failing_command
                                                         ? failing_command
                                                         : probe_on[static_cast<int>(vm_run.libusb)];
         auto started = std::chrono::steady_clock::now();
-        TimedRun timed{guest->run(command, vm_run.scenario.run)};
+        timed.run = guest->run(command, vm_run.scenario.run);
         timed.seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         return timed;
@@ -168,17 +166,7 @@ std::optional<TimedRun> run_in_guest(const VmRun &vm_run,
 TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
     const VmScenario &scenario = GetParam().scenario;
     Libusb libusb = GetParam().libusb;
-    std::vector<std::shared_ptr<Camera>> cameras;
-    std::vector<std::shared_ptr<UsbDevice>> devices;
-    for (const auto &ids : kDecoyIds) {
-        devices.push_back(std::make_shared<Decoy>(ids[0], ids[1]));
-    }
-    for (const CameraConfig &config : scenario.cameras) {
-        cameras.push_back(std::make_shared<Camera>(config));
-        devices.push_back(cameras.back());
-    }
-
-    std::optional<TimedRun> timed = run_in_guest(GetParam(), devices);
+    std::optional<TimedRun> timed = run_in_guest(GetParam());
     if (!timed) {
         return;
     }
@@ -192,9 +180,7 @@ TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
         EXPECT_NE(run.errors.find("Sanitizer"), std::string::npos) << run.errors;
         EXPECT_NE(run.errors.find(std::string(" in ") + function + " "), std::string::npos)
             << run.errors;
-        for (const auto &camera : cameras) {
-            EXPECT_EQ(vendor_transfer_texts(*camera), std::vector<std::string>{});
-        }
+        expect_transfers(timed->plugged, 0);
         return;
     }
 #endif
@@ -202,13 +188,7 @@ TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
     EXPECT_EQ(run.output, scenario.expected_output.on(libusb));
     EXPECT_EQ(run.exit_status, scenario.exit_status);
     EXPECT_EQ(run.errors, scenario.errors);
-    for (const auto &camera : cameras) {
-        EXPECT_EQ(vendor_transfer_texts(*camera),
-                  exchange_setups(scenario.transfers_reaching_camera.on(libusb)));
-    }
-    for (std::size_t decoy = 0; decoy < std::size(kDecoyIds); ++decoy) {
-        EXPECT_EQ(vendor_transfer_texts(*devices[decoy]), std::vector<std::string>{});
-    }
+    expect_transfers(timed->plugged, scenario.transfers_reaching_camera.on(libusb));
     if (scenario.waits_for_kernel_timeout) {
         EXPECT_GE(seconds, 5.0);
         EXPECT_LT(seconds, 15.0);
@@ -223,22 +203,9 @@ CameraConfig lying(usb_emulator::DescriptorLie lie) {
     return config;
 }
 
-GuestRunOptions as_user_with_nodes(const char *mode) {
-    GuestRunOptions options;
-    options.user = "probe";
-    options.node_mode = mode;
-    return options;
-}
-
-// xHCI reports a stall as EPIPE, a transfer cut by the unplug as
-// ESHUTDOWN, and the kernel's timeout as ETIMEDOUT; a gone device's node
-// gives ENODEV. libusb-compat turns libusb-1.0's LIBUSB_ERROR_NO_DEVICE,
-// which stands for both of the last two, into ENXIO.
-constexpr int kStall = -32;
-constexpr int kShutDown = -108;
-constexpr int kTimedOut = -110;
-constexpr int kNoDevice = -19;
-constexpr int kCompatNoDevice = -6;
+// libusb-compat turns libusb-1.0's LIBUSB_ERROR_NO_DEVICE, which stands for
+// both a transfer cut by the unplug and a gone device, into ENXIO.
+constexpr int kCompatNoDevice = -ENXIO;
 
 // libusb 0.1.12's usb_parse_configuration() reads past the configuration it
 // was given where the kernel's copy of a lying configuration is shorter than
