@@ -58,9 +58,9 @@ TEST(UsbfsUrbs, ASubmitToAnUnpluggedCameraFailsAtOnce) {
 TEST(UsbfsSysfs, EachDeviceShowsItsOwnIdsBusAndAddress) {
     UsbfsTestbed testbed;
     int bus = testbed.add_bus();
-    testbed.add_device(bus, 0x05A9, 0x1234);
+    testbed.add_device(bus, kTargetVendorId, 0x1234);
     testbed.add_camera(bus);
-    testbed.add_device(testbed.add_bus(), 0x046D, 0x2800);
+    testbed.add_device(testbed.add_bus(), 0x046D, kTargetProductId);
     // Devices are made bus by bus, each bus's in address order.
     std::string expected;
     for (const DeviceRef &device : testbed.devices()) {
