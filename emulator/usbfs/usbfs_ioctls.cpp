@@ -39,6 +39,18 @@ IoctlDataPtr resolve_argument(UMockdevIoctlClient *client, std::size_t size) {
     return data;
 }
 
+// The client's ioctl argument as a T, in `value`, and the data resolved
+// for it (through which the pointers inside it are followed); null, with
+// the call failed EFAULT, when it cannot be read.
+template <typename T>
+IoctlDataPtr argument_as(UMockdevIoctlClient *client, T &value) {
+    IoctlDataPtr data = resolve_argument(client, sizeof(T));
+    if (data != nullptr) {
+        std::memcpy(&value, data->data, sizeof value);
+    }
+    return data;
+}
+
 template <typename T>
 void update_field(UMockdevIoctlData *data, std::size_t offset, T value) {
     umockdev_ioctl_data_update(data, offset, reinterpret_cast<guint8 *>(&value),
@@ -150,12 +162,11 @@ bool UsbfsIoctls::dispatch(UMockdevIoctlClient *client) {
 // transfer the device never answers fails at once, not after its timeout:
 // the timeout is logged instead, so tests see it without waiting.
 void UsbfsIoctls::control_ioctl(const NodeDevice &node, UMockdevIoctlClient *client) {
-    IoctlDataPtr request = resolve_argument(client, sizeof(usbdevfs_ctrltransfer));
+    usbdevfs_ctrltransfer ctrl{};
+    IoctlDataPtr request = argument_as(client, ctrl);
     if (request == nullptr) {
         return;
     }
-    usbdevfs_ctrltransfer ctrl{};
-    std::memcpy(&ctrl, request->data, sizeof ctrl);
     ControlTransfer transfer = control_transfer_from(ctrl);
     Answer answer = play(node, transfer);
     if (int error = errno_for(answer.outcome); error != 0) {
@@ -187,12 +198,11 @@ void UsbfsIoctls::control_ioctl(const NodeDevice &node, UMockdevIoctlClient *cli
 // so it times out; an endpoint the descriptors do not list is refused as
 // the kernel refuses it.
 void UsbfsIoctls::bulk_ioctl(const NodeDevice &node, UMockdevIoctlClient *client) {
-    IoctlDataPtr request = resolve_argument(client, sizeof(usbdevfs_bulktransfer));
+    usbdevfs_bulktransfer bulk{};
+    IoctlDataPtr request = argument_as(client, bulk);
     if (request == nullptr) {
         return;
     }
-    usbdevfs_bulktransfer bulk{};
-    std::memcpy(&bulk, request->data, sizeof bulk);
     auto endpoint = static_cast<std::uint8_t>(bulk.ep);
     if (!node.device->has_endpoint(endpoint)) {
         umockdev_ioctl_client_complete(client, -1, ENOENT);
@@ -207,12 +217,11 @@ void UsbfsIoctls::bulk_ioctl(const NodeDevice &node, UMockdevIoctlClient *client
 // buffer now, as the kernel would write it before the URB can be reaped;
 // status and length follow at reap time.
 void UsbfsIoctls::submit_urb(const NodeDevice &node, UMockdevIoctlClient *client) {
-    IoctlDataPtr urb_data = resolve_argument(client, sizeof(usbdevfs_urb));
+    usbdevfs_urb urb{};
+    IoctlDataPtr urb_data = argument_as(client, urb);
     if (urb_data == nullptr) {
         return;
     }
-    usbdevfs_urb urb{};
-    std::memcpy(&urb, urb_data->data, sizeof urb);
     bool control = urb.type == USBDEVFS_URB_TYPE_CONTROL && urb.endpoint == 0 &&
                    urb.buffer_length >= static_cast<int>(SetupPacket::kSize);
     if (is_data_urb(urb) && !node.device->has_endpoint(urb.endpoint)) {
