@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "camera_protocol.h"
+#include "probe_expectations.h"
 
 struct usb_dev_handle {
     fake_usb::FakeDevice *device;
@@ -98,8 +98,7 @@ FakeDevice &add_device(struct usb_bus *bus, std::uint16_t vendor, std::uint16_t 
 }
 
 FakeDevice &add_camera(struct usb_bus *bus, unsigned char register_value) {
-    FakeDevice &camera =
-        add_device(bus, camera_probe::kTargetVendorId, camera_probe::kTargetProductId);
+    FakeDevice &camera = add_device(bus, expected::kVendorId, expected::kProductId);
     camera.register_value = register_value;
     return camera;
 }

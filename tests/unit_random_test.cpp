@@ -8,17 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "camera_protocol.h"
 #include "fake_usb.h"
 #include "probe_expectations.h"
 #include "probe_output.h"
 
 namespace {
 
-using camera_probe::kTargetProductId;
-using camera_probe::kTargetVendorId;
 using expected::hex_byte;
 using expected::kAnnouncement;
+using expected::kProductId;
+using expected::kVendorId;
 using fake_usb::FakeDevice;
 using fake_usb::Reply;
 
@@ -69,13 +68,13 @@ std::vector<PlannedCamera> random_topology(std::mt19937 &random) {
                     break;
                 }
                 case 2:
-                    fake_usb::add_device(bus, kTargetVendorId,
-                                         static_cast<std::uint16_t>(random() % kTargetProductId));
+                    fake_usb::add_device(bus, kVendorId,
+                                         static_cast<std::uint16_t>(random() % kProductId));
                     break;
                 case 3:
-                    fake_usb::add_device(
-                        bus, static_cast<std::uint16_t>(kTargetVendorId + 1 + random() % 100),
-                        kTargetProductId);
+                    fake_usb::add_device(bus,
+                                         static_cast<std::uint16_t>(kVendorId + 1 + random() % 100),
+                                         kProductId);
                     break;
                 default:
                     fake_usb::add_device(bus, 0x046D, 0xC31C);

@@ -4,16 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "camera_protocol.h"
 #include "fake_usb.h"
 #include "probe_expectations.h"
 #include "probe_output.h"
 
 namespace {
 
-using camera_probe::kTargetProductId;
-using camera_probe::kTargetVendorId;
 using expected::kAnnouncement;
+using expected::kProductId;
+using expected::kVendorId;
 using expected::result_line;
 using fake_usb::Reply;
 
@@ -69,7 +68,8 @@ TEST_F(ProbeTest, ScansThatReturnZeroAreNotFailures) {
     ProbeOutcome run = run_probe();
 
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, kAnnouncement + result_line(1, "00") + result_line(1, "15"));
+    EXPECT_EQ(run.output,
+              kAnnouncement + result_line(1, "00") + result_line(1, expected::kWrittenHex));
 }
 
 // --- device walk ----------------------------------------------------------
@@ -90,10 +90,10 @@ TEST_F(ProbeTest, EmptyBusListAndEmptyBusesPrintNothing) {
 
 TEST_F(ProbeTest, DevicesMatchingOnlyOneIdAreNeverOpened) {
     struct usb_bus *bus = fake_usb::add_bus();
-    fake_usb::add_device(bus, kTargetVendorId, kTargetProductId + 1);
-    fake_usb::add_device(bus, kTargetVendorId - 1, kTargetProductId);
-    fake_usb::add_device(bus, kTargetProductId, kTargetVendorId);
-    fake_usb::add_device(bus, kTargetVendorId, 0x0000);
+    fake_usb::add_device(bus, kVendorId, kProductId + 1);
+    fake_usb::add_device(bus, kVendorId - 1, kProductId);
+    fake_usb::add_device(bus, kProductId, kVendorId);
+    fake_usb::add_device(bus, kVendorId, 0x0000);
 
     ProbeOutcome run = run_probe();
 
@@ -108,18 +108,19 @@ TEST_F(ProbeTest, EveryCameraOnEveryBusIsProbedInListOrder) {
     struct usb_bus *second = fake_usb::add_bus();
     fake_usb::add_device(first, 0x1d6b, 0x0002);
     fake_usb::FakeDevice &camera_a = fake_usb::add_camera(first, 0x01);
-    fake_usb::add_device(first, kTargetVendorId, 0x1234);
+    fake_usb::add_device(first, kVendorId, 0x1234);
     fake_usb::FakeDevice &camera_b = fake_usb::add_camera(first, 0x02);
-    fake_usb::add_device(second, 0x046d, kTargetProductId);
+    fake_usb::add_device(second, 0x046d, kProductId);
     fake_usb::FakeDevice &camera_c = fake_usb::add_camera(second, 0x03);
 
     ProbeOutcome run = run_probe();
 
     EXPECT_EQ(run.status, 0);
     // Each announcement continues the previous camera's last result line.
-    EXPECT_EQ(run.output, kAnnouncement + result_line(1, "01") + result_line(1, "15") +
-                              kAnnouncement + result_line(1, "02") + result_line(1, "15") +
-                              kAnnouncement + result_line(1, "03") + result_line(1, "15"));
+    EXPECT_EQ(run.output,
+              kAnnouncement + result_line(1, "01") + result_line(1, expected::kWrittenHex) +
+                  kAnnouncement + result_line(1, "02") + result_line(1, expected::kWrittenHex) +
+                  kAnnouncement + result_line(1, "03") + result_line(1, expected::kWrittenHex));
     std::vector<const struct usb_device *> opened;
     for (const fake_usb::Call &call : fake_usb::calls_named("usb_open")) {
         opened.push_back(call.device);
@@ -138,29 +139,30 @@ TEST_F(ProbeTest, ExchangeIssuesExactTransfersThenClosesOnce) {
     std::vector<fake_usb::Call> transfers = fake_usb::calls_named("usb_control_msg");
     ASSERT_EQ(transfers.size(), 3u);
     const usb_dev_handle *handle = fake_usb::calls_named("usb_open").at(0).handle;
-    const int expected[3][6] = {
+    using namespace expected;
+    const int sent[3][6] = {
         // request type, request, value, index, size, null buffer
-        {0xC0, 3, 0x0000, 0x13, 1, 0},
-        {0x40, 2, 0x0015, 0x13, 0, 1},
-        {0xC0, 3, 0x0000, 0x13, 1, 0},
+        {kReadRequestType, kReadRequest, 0x0000, kRegister, 1, 0},
+        {kWriteRequestType, kWriteRequest, kWrittenValue, kRegister, 0, 1},
+        {kReadRequestType, kReadRequest, 0x0000, kRegister, 1, 0},
     };
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE("transfer " + std::to_string(i + 1));
         EXPECT_EQ(transfers[i].handle, handle);
-        EXPECT_EQ(transfers[i].request_type, expected[i][0]);
-        EXPECT_EQ(transfers[i].request, expected[i][1]);
-        EXPECT_EQ(transfers[i].value, expected[i][2]);
-        EXPECT_EQ(transfers[i].index, expected[i][3]);
-        EXPECT_EQ(transfers[i].size, expected[i][4]);
-        EXPECT_EQ(transfers[i].null_buffer, expected[i][5] == 1);
-        EXPECT_EQ(transfers[i].timeout, 5000);
+        EXPECT_EQ(transfers[i].request_type, sent[i][0]);
+        EXPECT_EQ(transfers[i].request, sent[i][1]);
+        EXPECT_EQ(transfers[i].value, sent[i][2]);
+        EXPECT_EQ(transfers[i].index, sent[i][3]);
+        EXPECT_EQ(transfers[i].size, sent[i][4]);
+        EXPECT_EQ(transfers[i].null_buffer, sent[i][5] == 1);
+        EXPECT_EQ(transfers[i].timeout, kTimeoutMs);
     }
     std::vector<std::string> names = fake_usb::call_names();
     EXPECT_EQ(names.back(), "usb_close");
     EXPECT_EQ(fake_usb::calls().back().handle, handle);
     EXPECT_EQ(fake_usb::open_handles(), 0);
     EXPECT_EQ(fake_usb::bad_closes(), 0);
-    EXPECT_EQ(camera.register_value, 0x15);
+    EXPECT_EQ(camera.register_value, kWrittenValue);
 }
 
 TEST_F(ProbeTest, FailedReadsShowTheLastDeliveredByteEvenFromAnEarlierCamera) {
@@ -175,8 +177,9 @@ TEST_F(ProbeTest, FailedReadsShowTheLastDeliveredByteEvenFromAnEarlierCamera) {
     EXPECT_EQ(run.status, 0);
     // The preset space before any byte arrives; 0x9A in two small digits;
     // the second camera's failed and empty reads keep the first's byte.
-    EXPECT_EQ(run.output, kAnnouncement + result_line(-32, "20") + result_line(1, "9a") +
-                              kAnnouncement + result_line(-110, "9a") + result_line(0, "9a"));
+    EXPECT_EQ(run.output, kAnnouncement + result_line(-32, expected::kPresetHex) +
+                              result_line(1, "9a") + kAnnouncement + result_line(-110, "9a") +
+                              result_line(0, "9a"));
 }
 
 TEST_F(ProbeTest, RejectedWriteStillReadsBackTheUnchangedRegister) {
@@ -200,7 +203,7 @@ TEST_F(ProbeTest, CameraThatCannotBeOpenedIsReportedAndTheWalkGoesOn) {
 
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, kAnnouncement + expected::kOpenFailed + kAnnouncement +
-                              result_line(1, "07") + result_line(1, "15"));
+                              result_line(1, "07") + result_line(1, expected::kWrittenHex));
     for (const fake_usb::Call &call : fake_usb::calls()) {
         if (call.function == "usb_control_msg" || call.function == "usb_close") {
             EXPECT_EQ(call.device, &working.record) << call.function;

@@ -116,16 +116,18 @@ const ArmScenario kScenarios[] = {
     {"StalledFirstRead",
      {camera_with(FaultAction::stall, FaultTarget::first_read)},
      {},
-     kAnnouncement + result_line(kStall, "20") + result_line(1, "15")},
+     kAnnouncement + result_line(kStall, expected::kPresetHex) +
+         result_line(1, expected::kWrittenHex)},
     {"UnpluggedAtFirstRead",
      {camera_with(FaultAction::unplug, FaultTarget::first_read)},
      {},
-     kAnnouncement + result_line(kShutDown, "20") + result_line(kNoDevice, "20"),
+     kAnnouncement + result_line(kShutDown, expected::kPresetHex) +
+         result_line(kNoDevice, expected::kPresetHex),
      1},
     {"UserWithReadOnlyNode",
      {camera_config(0x00)},
      e2e::as_user_with_nodes("0664"),
-     kAnnouncement + result_line(-1, "20") + result_line(-1, "20"),
+     kAnnouncement + result_line(-1, expected::kPresetHex) + result_line(-1, expected::kPresetHex),
      0},
     {"UserWithoutAccessToTheNode", {camera_config(0x00)}, e2e::as_user_with_nodes("0600"), "", 0},
 };

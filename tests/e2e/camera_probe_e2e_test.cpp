@@ -21,9 +21,9 @@ namespace {
 TEST(CameraProbeEndToEnd, OneCameraAmongDecoysGivesTheTypicalOutput) {
     UsbfsTestbed testbed;
     int bus = testbed.add_bus();
-    testbed.add_device(bus, kTargetVendorId, 0x2801);  // vendor only
+    testbed.add_device(bus, kVendorId, 0x2801);  // vendor only
     DeviceRef camera = testbed.add_camera(bus);
-    testbed.add_device(bus, 0x04A9, kTargetProductId);  // product only
+    testbed.add_device(bus, 0x04A9, kProductId);  // product only
 
     ProgramRun run = run_camera_probe(testbed);
 
@@ -42,8 +42,8 @@ TEST(CameraProbeEndToEnd, ProbeByteCarriesFromOneCameraIntoTheNextOnesFailedRead
         camera_config(0x00, {FaultAction::stall, FaultTarget::first_read});
     testbed.add_device(first_bus, 0x046D, 0xC31C);
     DeviceRef camera_a = testbed.add_camera(first_bus, stalls_first_read);
-    testbed.add_device(first_bus, kTargetVendorId, 0x0001);
-    testbed.add_device(second_bus, 0x1234, kTargetProductId);
+    testbed.add_device(first_bus, kVendorId, 0x0001);
+    testbed.add_device(second_bus, 0x1234, kProductId);
     DeviceRef camera_b = testbed.add_camera(second_bus, stalls_first_read);
     testbed.add_device(second_bus, 0x0BDA, 0x8153);
 
@@ -52,9 +52,10 @@ TEST(CameraProbeEndToEnd, ProbeByteCarriesFromOneCameraIntoTheNextOnesFailedRead
     // Whichever camera the library walks first shows the preset space; the
     // other shows the byte the first one's read-back left behind.
     EXPECT_EQ(run.process.exit_status, 0);
-    EXPECT_EQ(run.process.output, kAnnouncement + result_line(-32, "20") + result_line(1, "15") +
-                                      kAnnouncement + result_line(-32, "15") +
-                                      result_line(1, "15"));
+    EXPECT_EQ(run.process.output, kAnnouncement + result_line(-32, expected::kPresetHex) +
+                                      result_line(1, expected::kWrittenHex) + kAnnouncement +
+                                      result_line(-32, expected::kWrittenHex) +
+                                      result_line(1, expected::kWrittenHex));
     EXPECT_EQ(run.transfer_order.size(), 2u);
     EXPECT_EQ(transfer_texts(testbed, camera_a), exchange_transfers());
     EXPECT_EQ(transfer_texts(testbed, camera_b), exchange_transfers());
@@ -68,9 +69,9 @@ struct FaultCase {
     const char *name;
     CameraConfig config;
     ByLibusb<int> first_result;
-    const char *first_byte;
+    std::string first_byte;
     ByLibusb<int> second_result;
-    const char *second_byte;
+    std::string second_byte;
     // Transfers the camera never answers.
     int unanswered = 0;
 };
@@ -95,7 +96,7 @@ TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
     UsbfsTestbed testbed;
     int first_bus = testbed.add_bus();
     int second_bus = testbed.add_bus();
-    testbed.add_device(first_bus, kTargetVendorId, 0x1234);
+    testbed.add_device(first_bus, kVendorId, 0x1234);
     DeviceRef faulty = testbed.add_camera(first_bus, fault.config);
     DeviceRef healthy = testbed.add_camera(second_bus, camera_config(0x07));
 
@@ -106,8 +107,8 @@ TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
     ASSERT_EQ(run.transfer_order.size(), 2u);
     Libusb libusb = libusb_under_test();
     bool faulty_first = run.transfer_order[0] == faulty;
-    std::string stale = faulty_first ? "20" : "15";
-    auto byte = [&](const char *expected) { return *expected ? std::string(expected) : stale; };
+    std::string stale = faulty_first ? expected::kPresetHex : expected::kWrittenHex;
+    auto byte = [&](const std::string &shown) { return shown.empty() ? stale : shown; };
     std::string faulty_text = kAnnouncement +
                               result_line(fault.first_result.on(libusb), byte(fault.first_byte)) +
                               result_line(fault.second_result.on(libusb), byte(fault.second_byte));
@@ -131,16 +132,17 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"StalledReads", camera_with(FaultAction::stall, FaultTarget::every_read), -32, "",
                   -32, ""},
         FaultCase{"StalledFirstRead", camera_with(FaultAction::stall, FaultTarget::first_read), -32,
-                  "", 1, "15"},
+                  "", 1, expected::kWrittenHex},
         FaultCase{"ZeroLengthReads", camera_with(FaultAction::zero_length, FaultTarget::every_read),
                   0, "", 0, ""},
         FaultCase{"ZeroLengthFirstRead",
-                  camera_with(FaultAction::zero_length, FaultTarget::first_read), 0, "", 1, "15"},
+                  camera_with(FaultAction::zero_length, FaultTarget::first_read), 0, "", 1,
+                  expected::kWrittenHex},
         FaultCase{"NoAnswer", camera_with(FaultAction::no_answer, FaultTarget::every_transfer),
                   -110, "", -110, "", 3},
         FaultCase{"NoAnswerToFirstRead",
-                  camera_with(FaultAction::no_answer, FaultTarget::first_read), -110, "", 1, "15",
-                  1},
+                  camera_with(FaultAction::no_answer, FaultTarget::first_read), -110, "", 1,
+                  expected::kWrittenHex, 1},
         // Once unplugged, a camera stays gone.
         FaultCase{"UnpluggedAtFirstRead", camera_with(FaultAction::unplug, FaultTarget::first_read),
                   kUnplugged, "", kUnplugged, ""},
@@ -148,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                   kUnplugged, "00"},
         FaultCase{"RejectedWrite", camera_config(0x42, {FaultAction::stall, FaultTarget::write}), 1,
                   "42", 1, "42"},
-        FaultCase{"HighRegisterByte", camera_config(0x9A), 1, "9a", 1, "15"},
+        FaultCase{"HighRegisterByte", camera_config(0x9A), 1, "9a", 1, expected::kWrittenHex},
         FaultCase{"HighByteAndRejectedWrite",
                   camera_config(0xC3, {FaultAction::stall, FaultTarget::write}), 1, "c3", 1, "c3"}),
     [](const ::testing::TestParamInfo<FaultCase> &param) { return param.param.name; });
@@ -266,10 +268,8 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
     // Cameras at the start, middle and end of buses; none on bus 2.
     const std::vector<std::pair<int, int>> camera_slots = {{1, 0},  {1, 119}, {3, 13}, {3, 64},
                                                            {3, 65}, {4, 77},  {4, 119}};
-    const std::uint16_t decoy_ids[][2] = {{kTargetVendorId, 0x2801},
-                                          {0x05A8, kTargetProductId},
-                                          {kTargetProductId, kTargetVendorId},
-                                          {0x046D, 0xC31C}};
+    const std::uint16_t decoy_ids[][2] = {
+        {kVendorId, 0x2801}, {0x05A8, kProductId}, {kProductId, kVendorId}, {0x046D, 0xC31C}};
 
     UsbfsTestbed testbed;
     std::vector<DeviceRef> cameras;

@@ -25,8 +25,9 @@ void set_libusb_under_test(Libusb libusb) {
 }
 
 std::vector<std::string> exchange_transfers() {
-    return ByLibusb<std::vector<std::string>>{kExchangeTransfers, exchange_setups()}.on(
-        libusb_under_test());
+    return ByLibusb<std::vector<std::string>>{expected::exchange_transfer_texts(true),
+                                              exchange_setups()}
+        .on(libusb_under_test());
 }
 
 ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv) {

@@ -1,20 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "expected_output.h"
 
+#include <algorithm>
+
 namespace e2e {
 
-const std::vector<std::string> kExchangeTransfers = {
-    "bmRequestType=0xc0 bRequest=3 wValue=0x0000 wIndex=0x0013 wLength=1 timeout=5000",
-    "bmRequestType=0x40 bRequest=2 wValue=0x0015 wIndex=0x0013 wLength=0 timeout=5000",
-    "bmRequestType=0xc0 bRequest=3 wValue=0x0000 wIndex=0x0013 wLength=1 timeout=5000",
-};
-
 std::vector<std::string> exchange_setups(std::size_t count) {
-    std::vector<std::string> setups;
-    for (std::size_t i = 0; i < count && i < kExchangeTransfers.size(); ++i) {
-        const std::string &text = kExchangeTransfers[i];
-        setups.push_back(text.substr(0, text.find(" timeout=")));
-    }
+    std::vector<std::string> setups = expected::exchange_transfer_texts(false);
+    setups.resize(std::min(count, setups.size()));
     return setups;
 }
 

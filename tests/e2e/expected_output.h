@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "camera.h"
-#include "camera_protocol.h"
 #include "probe_expectations.h"
 
 namespace e2e {
 
-using camera_probe::kTargetProductId;
-using camera_probe::kTargetVendorId;
+using expected::kProductId;
+using expected::kVendorId;
 using usb_emulator::CameraConfig;
 using usb_emulator::CameraFault;
 using usb_emulator::FaultAction;
@@ -49,9 +48,8 @@ using expected::kAnnouncement;
 using expected::kOpenFailed;
 using expected::result_line;
 
-// The exchange's three setup packets, each with the timeout it carries.
-extern const std::vector<std::string> kExchangeTransfers;
-// The same without the timeout, where the transport does not carry it.
+// The exchange's first `count` setup packets, without the timeout, where
+// the transport does not carry it.
 std::vector<std::string> exchange_setups(std::size_t count = 3);
 
 // The class and vendor requests among a device's transfers, as text: what

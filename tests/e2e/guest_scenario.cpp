@@ -12,7 +12,7 @@ namespace e2e {
 
 namespace {
 
-constexpr std::uint16_t kDecoyIds[][2] = {{kTargetVendorId, 0x2801}, {0x04A9, kTargetProductId}};
+constexpr std::uint16_t kDecoyIds[][2] = {{kVendorId, 0x2801}, {0x04A9, kProductId}};
 
 }  // namespace
 

@@ -36,7 +36,7 @@ TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
     const DialectCase &dialect = GetParam();
     UsbfsTestbed testbed;
     int bus = testbed.add_bus();
-    testbed.add_device(bus, kTargetVendorId, 0x1234);
+    testbed.add_device(bus, kVendorId, 0x1234);
     DeviceRef camera = testbed.add_camera(bus, camera_config(0x5C, dialect.fault));
 
     // A short timeout so a camera that never answers costs little.
@@ -50,21 +50,24 @@ TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
 
 INSTANTIATE_TEST_SUITE_P(
     UrbOutcomes, Libusb1Dialect,
-    ::testing::Values(
-        DialectCase{"Healthy", {}, healthy_camera("5c")},
-        DialectCase{"StalledFirstRead",
-                    {FaultAction::stall, FaultTarget::first_read},
-                    kAnnouncement + result_line(kErrorPipe, "20") + result_line(1, "15")},
-        DialectCase{"ZeroLengthReads",
-                    {FaultAction::zero_length, FaultTarget::every_read},
-                    kAnnouncement + result_line(0, "20") + result_line(0, "20")},
-        DialectCase{"NoAnswerToFirstRead",
-                    {FaultAction::no_answer, FaultTarget::first_read},
-                    kAnnouncement + result_line(kErrorTimeout, "20") + result_line(1, "15")},
-        DialectCase{
-            "UnpluggedAtFirstRead",
-            {FaultAction::unplug, FaultTarget::first_read},
-            kAnnouncement + result_line(kErrorNoDevice, "20") + result_line(kErrorNoDevice, "20")}),
+    ::testing::Values(DialectCase{"Healthy", {}, healthy_camera("5c")},
+                      DialectCase{"StalledFirstRead",
+                                  {FaultAction::stall, FaultTarget::first_read},
+                                  kAnnouncement + result_line(kErrorPipe, expected::kPresetHex) +
+                                      result_line(1, expected::kWrittenHex)},
+                      DialectCase{"ZeroLengthReads",
+                                  {FaultAction::zero_length, FaultTarget::every_read},
+                                  kAnnouncement + result_line(0, expected::kPresetHex) +
+                                      result_line(0, expected::kPresetHex)},
+                      DialectCase{"NoAnswerToFirstRead",
+                                  {FaultAction::no_answer, FaultTarget::first_read},
+                                  kAnnouncement + result_line(kErrorTimeout, expected::kPresetHex) +
+                                      result_line(1, expected::kWrittenHex)},
+                      DialectCase{"UnpluggedAtFirstRead",
+                                  {FaultAction::unplug, FaultTarget::first_read},
+                                  kAnnouncement +
+                                      result_line(kErrorNoDevice, expected::kPresetHex) +
+                                      result_line(kErrorNoDevice, expected::kPresetHex)}),
     [](const ::testing::TestParamInfo<DialectCase> &param) { return param.param.name; });
 
 }  // namespace

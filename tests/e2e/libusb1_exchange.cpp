@@ -8,17 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "camera_protocol.h"
 #include "probe_expectations.h"
 
 namespace {
 
-using namespace camera_probe;
-
-constexpr std::uint8_t kReadType =
-    LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_VENDOR | LIBUSB_RECIPIENT_DEVICE;
-constexpr std::uint8_t kWriteType =
-    LIBUSB_ENDPOINT_OUT | LIBUSB_REQUEST_TYPE_VENDOR | LIBUSB_RECIPIENT_DEVICE;
+using namespace expected;
 
 void print_read(int result, unsigned char byte) {
     std::fputs(expected::result_line(result, expected::hex_byte(byte)).c_str(), stdout);
@@ -32,12 +26,12 @@ void exchange(libusb_device *device, unsigned timeout_ms, unsigned char &byte) {
         return;
     }
     // The result is taken before the byte is printed: the read fills it.
-    int result = libusb_control_transfer(handle, kReadType, kVendorReadRequest, 0x0000,
-                                         kRegisterIndex, &byte, 1, timeout_ms);
+    int result = libusb_control_transfer(handle, kReadRequestType, kReadRequest, 0x0000, kRegister,
+                                         &byte, 1, timeout_ms);
     print_read(result, byte);
-    libusb_control_transfer(handle, kWriteType, kVendorWriteRequest, kWrittenValue, kRegisterIndex,
+    libusb_control_transfer(handle, kWriteRequestType, kWriteRequest, kWrittenValue, kRegister,
                             nullptr, 0, timeout_ms);
-    result = libusb_control_transfer(handle, kReadType, kVendorReadRequest, 0x0000, kRegisterIndex,
+    result = libusb_control_transfer(handle, kReadRequestType, kReadRequest, 0x0000, kRegister,
                                      &byte, 1, timeout_ms);
     print_read(result, byte);
     libusb_close(handle);
@@ -47,7 +41,7 @@ void exchange(libusb_device *device, unsigned timeout_ms, unsigned char &byte) {
 
 int main(int argc, char **argv) {
     unsigned timeout_ms =
-        argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : kTransferTimeoutMs;
+        argc > 1 ? static_cast<unsigned>(std::strtoul(argv[1], nullptr, 10)) : kTimeoutMs;
     libusb_context *context = nullptr;
     if (libusb_init(&context) != 0) {
         std::printf("libusb_init() failed");
@@ -64,7 +58,7 @@ int main(int argc, char **argv) {
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor{};
         if (libusb_get_device_descriptor(devices[i], &descriptor) == 0 &&
-            descriptor.idVendor == kTargetVendorId && descriptor.idProduct == kTargetProductId) {
+            descriptor.idVendor == kVendorId && descriptor.idProduct == kProductId) {
             std::fputs(expected::kAnnouncement.c_str(), stdout);
             exchange(devices[i], timeout_ms, byte);
         }

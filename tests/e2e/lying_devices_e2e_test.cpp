@@ -25,9 +25,9 @@ struct LyingOutcome {
     // byte held before) follow.
     bool listed = true;
     int first_result = 1;
-    const char *first_byte = "5a";
+    std::string first_byte = "5a";
     int second_result = 1;
-    const char *second_byte = "15";
+    std::string second_byte = expected::kWrittenHex;
     // A library that crashes inside usb_find_devices(): the signal that
     // ends camera-probe, and the library's fault, for the report.
     int crash_signal = 0;
@@ -101,7 +101,7 @@ CameraConfig lying(DescriptorLie lie) {
 // What camera-probe prints for the lying camera, given the probe byte it
 // finds when it gets there.
 std::string lying_camera_text(const LyingOutcome &outcome, const std::string &stale) {
-    auto byte = [&](const char *expected) { return *expected ? std::string(expected) : stale; };
+    auto byte = [&](const std::string &shown) { return shown.empty() ? stale : shown; };
     return kAnnouncement + result_line(outcome.first_result, byte(outcome.first_byte)) +
            result_line(outcome.second_result, byte(outcome.second_byte));
 }
@@ -135,7 +135,8 @@ TEST_P(LyingDevices, CameraProbeComesThroughAndEachLibraryDoesWhatItSays) {
     std::string healthy_text = healthy_camera("07");
     std::string expected_output = healthy_text;
     if (expected.listed) {
-        std::string liar_text = lying_camera_text(expected, liar_first ? "20" : "15");
+        std::string liar_text =
+            lying_camera_text(expected, liar_first ? expected::kPresetHex : expected::kWrittenHex);
         expected_output = liar_first ? liar_text + healthy_text : healthy_text + liar_text;
     }
     EXPECT_EQ(run.process.output, expected_output);

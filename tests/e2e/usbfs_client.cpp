@@ -22,11 +22,10 @@
 #include <deque>
 #include <string>
 
-#include "camera_protocol.h"
+#include "probe_expectations.h"
 
 namespace {
 
-constexpr unsigned char kVendorRead = 0xC0;  // device-to-host, vendor, device
 constexpr std::size_t kSetupSize = 8;
 
 // A control URB's buffer: setup packet, then one byte.
@@ -43,11 +42,11 @@ void print_result(const char *step, int result) {
 void control_read(int fd, unsigned index) {
     unsigned char byte = 0;
     usbdevfs_ctrltransfer request{};
-    request.bRequestType = kVendorRead;
-    request.bRequest = camera_probe::kVendorReadRequest;
+    request.bRequestType = expected::kReadRequestType;
+    request.bRequest = expected::kReadRequest;
     request.wIndex = static_cast<std::uint16_t>(index);
     request.wLength = 1;
-    request.timeout = camera_probe::kTransferTimeoutMs;
+    request.timeout = expected::kTimeoutMs;
     request.data = &byte;
     int result = ::ioctl(fd, USBDEVFS_CONTROL, &request);
     print_result("read", result);
@@ -62,8 +61,8 @@ void submit(int fd, unsigned index, std::deque<usbdevfs_urb> &urbs,
             std::deque<UrbBuffer> &buffers) {
     usbdevfs_urb &urb = urbs.emplace_back();
     UrbBuffer &buffer = buffers.emplace_back();
-    const unsigned char setup[kSetupSize] = {kVendorRead,
-                                             camera_probe::kVendorReadRequest,
+    const unsigned char setup[kSetupSize] = {expected::kReadRequestType,
+                                             expected::kReadRequest,
                                              0,
                                              0,
                                              static_cast<unsigned char>(index & 0xFF),

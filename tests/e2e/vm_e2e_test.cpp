@@ -226,19 +226,21 @@ const VmScenario kScenarios[] = {
      kOriginalOnly,
      {camera_with(FaultAction::stall, FaultTarget::first_read)},
      {},
-     kAnnouncement + result_line(kStall, "20") + result_line(1, "15")},
+     kAnnouncement + result_line(kStall, expected::kPresetHex) +
+         result_line(1, expected::kWrittenHex)},
     {"StalledFirstReadsCarryTheByteIntoTheSecondCamera",
      kOriginalOnly,
      {camera_with(FaultAction::stall, FaultTarget::first_read),
       camera_with(FaultAction::stall, FaultTarget::first_read)},
      {},
-     kAnnouncement + result_line(kStall, "20") + result_line(1, "15") + kAnnouncement +
-         result_line(kStall, "15") + result_line(1, "15")},
+     kAnnouncement + result_line(kStall, expected::kPresetHex) +
+         result_line(1, expected::kWrittenHex) + kAnnouncement +
+         result_line(kStall, expected::kWrittenHex) + result_line(1, expected::kWrittenHex)},
     {"ZeroLengthFirstRead",
      kOriginalOnly,
      {camera_with(FaultAction::zero_length, FaultTarget::first_read)},
      {},
-     kAnnouncement + result_line(0, "20") + result_line(1, "15")},
+     kAnnouncement + result_line(0, expected::kPresetHex) + result_line(1, expected::kWrittenHex)},
     {"RejectedWrite",
      kOriginalOnly,
      {camera_with(FaultAction::stall, FaultTarget::write)},
@@ -248,8 +250,10 @@ const VmScenario kScenarios[] = {
      kBoth,
      {camera_with(FaultAction::unplug, FaultTarget::first_read)},
      {},
-     {kAnnouncement + result_line(kShutDown, "20") + result_line(kNoDevice, "20"),
-      kAnnouncement + result_line(kCompatNoDevice, "20") + result_line(kCompatNoDevice, "20")},
+     {kAnnouncement + result_line(kShutDown, expected::kPresetHex) +
+          result_line(kNoDevice, expected::kPresetHex),
+      kAnnouncement + result_line(kCompatNoDevice, expected::kPresetHex) +
+          result_line(kCompatNoDevice, expected::kPresetHex)},
      1},
     {"UnpluggedDuringTheWrite",
      kBoth,
@@ -265,7 +269,8 @@ const VmScenario kScenarios[] = {
      kBoth,
      {camera_config(0x00)},
      as_user_with_nodes("0664"),
-     {kAnnouncement + result_line(-1, "20") + result_line(-1, "20"), kAnnouncement + kOpenFailed},
+     {kAnnouncement + result_line(-1, expected::kPresetHex) + result_line(-1, expected::kPresetHex),
+      kAnnouncement + kOpenFailed},
      0},
     // A node it cannot read hides the camera from libusb 0.1.12.
     {"UserWithoutAccessToTheNode",
@@ -278,7 +283,8 @@ const VmScenario kScenarios[] = {
      kOriginalOnly,
      {camera_with(FaultAction::no_answer, FaultTarget::first_read)},
      {},
-     kAnnouncement + result_line(kTimedOut, "20") + result_line(1, "15"),
+     kAnnouncement + result_line(kTimedOut, expected::kPresetHex) +
+         result_line(1, expected::kWrittenHex),
      3,
      true},
     // The guest hands back a failing command's status and standard error.

@@ -58,11 +58,11 @@ std::vector<DoubleScenario> scenarios() {
         {"StalledReadCarriesTheByteIntoTheSecondCamera",
          "bus; camera; reply 1 0x9a; reply 0; reply 1 0x7e; bus; camera 0x33; reply stall",
          kAnnouncement + result_line(1, "9a") + result_line(1, "7e") + kAnnouncement +
-             result_line(libusb_win32::kStalled, "7e") + result_line(1, "15")},
+             result_line(libusb_win32::kStalled, "7e") + result_line(1, expected::kWrittenHex)},
         {"UnpluggedCameraThenAHealthyOne",
          "bus; camera; reply gone; reply gone; reply gone; camera 0x07",
-         kAnnouncement + result_line(libusb_win32::kGone, "20") +
-             result_line(libusb_win32::kGone, "20") + healthy_camera("07")},
+         kAnnouncement + result_line(libusb_win32::kGone, expected::kPresetHex) +
+             result_line(libusb_win32::kGone, expected::kPresetHex) + healthy_camera("07")},
         {"CameraThatCannotBeOpened", "bus; camera; open-fails; camera 0x07",
          kAnnouncement + expected::kOpenFailed + healthy_camera("07")},
     };

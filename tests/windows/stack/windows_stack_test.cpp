@@ -38,7 +38,7 @@ using usb_emulator::WineStack;
 
 constexpr auto kSessionStartTimeout = std::chrono::seconds(60);
 // libusb0.sys's own timeout of camera-probe's transfers.
-constexpr double kTransferTimeoutSeconds = camera_probe::kTransferTimeoutMs / 1000.0;
+constexpr double kTransferTimeoutSeconds = expected::kTimeoutMs / 1000.0;
 // What a run may take beyond the timeouts it waits out: well under one
 // timeout, so that a transfer that waited for one shows.
 constexpr double kSlackSeconds = 4.0;
@@ -59,7 +59,8 @@ void PrintTo(const StackScenario &scenario, std::ostream *out) {
 // One healthy camera's part after a faulty first read: the probe byte
 // still holds the space it was preset to.
 std::string first_read_fails(int result) {
-    return kAnnouncement + result_line(result, "20") + result_line(1, "15");
+    return kAnnouncement + result_line(result, expected::kPresetHex) +
+           result_line(1, expected::kWrittenHex);
 }
 
 // Built when the tests are listed, after the expected texts exist.
@@ -82,8 +83,8 @@ std::vector<StackScenario> scenarios() {
          1},
         {"UnpluggedAtFirstRead",
          {camera_with(FaultAction::unplug, FaultTarget::first_read)},
-         kAnnouncement + result_line(libusb_win32::kGone, "20") +
-             result_line(libusb_win32::kGone, "20")},
+         kAnnouncement + result_line(libusb_win32::kGone, expected::kPresetHex) +
+             result_line(libusb_win32::kGone, expected::kPresetHex)},
         {"UnpluggedDuringTheWrite",
          {camera_with(FaultAction::unplug, FaultTarget::write)},
          kAnnouncement + result_line(1, "00") + result_line(libusb_win32::kGone, "00")},
@@ -136,8 +137,8 @@ class WindowsStack : public ::testing::TestWithParam<StackScenario> {};
 TEST_P(WindowsStack, ProbeOnLibusbWin32) {
     const StackScenario &scenario = GetParam();
     std::vector<std::shared_ptr<UsbDevice>> decoys = {
-        std::make_shared<Decoy>(kTargetVendorId, 0x1234),
-        std::make_shared<Decoy>(0x046D, kTargetProductId),
+        std::make_shared<Decoy>(kVendorId, 0x1234),
+        std::make_shared<Decoy>(0x046D, kProductId),
         std::make_shared<Decoy>(0x046D, 0xC31C),
     };
     std::vector<std::shared_ptr<Camera>> cameras;
