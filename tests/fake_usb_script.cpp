@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: MIT
+#include "fake_usb_script.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "fake_usb.h"
+#include "libusb_win32_results.h"
+
+namespace fake_usb {
+
+namespace {
+
+// A script the fake cannot follow is a broken test: say where.
+[[noreturn]] void reject(const std::string &statement, const std::string &why) {
+    throw std::invalid_argument(why + " in \"" + statement + "\"");
+}
+
+long parse_number(const std::string &word, int base, long low, long high,
+                  const std::string &statement) {
+    char *end = nullptr;
+    errno = 0;
+    long value = std::strtol(word.c_str(), &end, base);
+    if (word.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+        reject(statement, "bad number \"" + word + "\"");
+    }
+    return value;
+}
+
+unsigned char parse_byte(const std::string &word, const std::string &statement) {
+    return static_cast<unsigned char>(parse_number(word, 0, 0x00, 0xFF, statement));
+}
+
+int parse_int(const std::string &word, const std::string &statement) {
+    return static_cast<int>(parse_number(word, 0, -0x7FFFFFFFL, 0x7FFFFFFFL, statement));
+}
+
+std::uint16_t parse_id(const std::string &word, const std::string &statement) {
+    return static_cast<std::uint16_t>(parse_number(word, 16, 0x0000, 0xFFFF, statement));
+}
+
+// A fault's result, delivering no byte.
+std::optional<int> named_result(const std::string &word) {
+    if (word == "stall") {
+        return libusb_win32::kStalled;
+    }
+    if (word == "gone") {
+        return libusb_win32::kGone;
+    }
+    return std::nullopt;
+}
+
+class ScenarioBuilder {
+  public:
+    void apply(const std::string &statement) {
+        std::istringstream words_in(statement);
+        std::vector<std::string> words;
+        for (std::string word; words_in >> word;) {
+            words.push_back(word);
+        }
+        if (words.empty()) {
+            return;
+        }
+        const std::string &command = words[0];
+        const std::size_t arguments = words.size() - 1;
+        if (command == "scan" && arguments == 2) {
+            fake_usb::set_scan_results(parse_int(words[1], statement),
+                                       parse_int(words[2], statement));
+        } else if (command == "bus" && arguments == 0) {
+            bus_ = fake_usb::add_bus();
+        } else if (command == "device" && arguments == 1) {
+            const std::size_t colon = words[1].find(':');
+            if (colon == std::string::npos) {
+                reject(statement, "IDs not written VVVV:PPPP");
+            }
+            device_ = &fake_usb::add_device(last_bus(statement),
+                                            parse_id(words[1].substr(0, colon), statement),
+                                            parse_id(words[1].substr(colon + 1), statement));
+        } else if (command == "camera" && arguments <= 1) {
+            const unsigned char held = arguments == 1 ? parse_byte(words[1], statement) : 0x00;
+            device_ = &fake_usb::add_camera(last_bus(statement), held);
+        } else if (command == "reply" && arguments == 1 && named_result(words[1])) {
+            last_device(statement).script.push_back(fake_usb::Reply{*named_result(words[1]), {}});
+        } else if (command == "reply" && (arguments == 1 || arguments == 2)) {
+            std::optional<unsigned char> byte;
+            if (arguments == 2) {
+                byte = parse_byte(words[2], statement);
+            }
+            last_device(statement).script.push_back(
+                fake_usb::Reply{parse_int(words[1], statement), byte});
+        } else if (command == "open-fails" && arguments == 0) {
+            last_device(statement).open_fails = true;
+        } else {
+            reject(statement, "unknown statement");
+        }
+    }
+
+  private:
+    struct usb_bus *last_bus(const std::string &statement) const {
+        if (bus_ == nullptr) {
+            reject(statement, "no bus yet");
+        }
+        return bus_;
+    }
+
+    fake_usb::FakeDevice &last_device(const std::string &statement) const {
+        if (device_ == nullptr) {
+            reject(statement, "no device yet");
+        }
+        return *device_;
+    }
+
+    struct usb_bus *bus_ = nullptr;
+    fake_usb::FakeDevice *device_ = nullptr;
+};
+
+std::string trimmed(const std::string &text) {
+    const char *blanks = " \t\r";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) {
+        return "";
+    }
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+}  // namespace
+
+void play_script(const std::string &script) {
+    const char *text = script.c_str();
+    ScenarioBuilder builder;
+    std::string statement;
+    for (const char *c = text;; ++c) {
+        if (*c == ';' || *c == '\n' || *c == '\0') {
+            builder.apply(trimmed(statement));
+            statement.clear();
+        } else {
+            statement.push_back(*c);
+        }
+        if (*c == '\0') {
+            break;
+        }
+    }
+}
+
+}  // namespace fake_usb

@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: MIT
+// Every scenario the suites run, once: the cameras a row plugs, and what
+// camera-probe prints with them on each stack it runs on, or why the row
+// does not run there. Each suite runs its own column. Plain data, with no
+// emulator or libusb header, so that the Windows build reads it too.
+#ifndef CAMERA_PROBE_TESTS_REGISTRY_SCENARIOS_H
+#define CAMERA_PROBE_TESTS_REGISTRY_SCENARIOS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace registry {
+
+// The stacks camera-probe runs on in the tests, one column each.
+enum class Stack {
+    usbfs_libusb012,        // emulated usbfs (umockdev), libusb 0.1.12
+    usbfs_compat,           // emulated usbfs, libusb-compat-0.1 over libusb-1.0
+    amd64_guest_libusb012,  // QEMU amd64 guest, Debian's kernel, libusb 0.1.12
+    amd64_guest_compat,     // the same guest, libusb-compat-0.1
+    arm64_guest_arm64,      // QEMU arm64 guest, the arm64 build
+    arm64_guest_armhf,      // the same guest, the armhf build
+    wine_stack,             // libusb-win32's libusb0.dll and libusb0.sys under Wine
+    libusb0_double,         // the libusb0.dll test double
+    libusb1_client,         // the libusb-1.0 client on emulated usbfs (URBs)
+    fake_libusb,            // the unit tests' in-memory libusb
+};
+extern const Stack kStacks[10];
+// A short name, as the users' table heads its columns.
+const char *stack_name(Stack stack);
+
+// A camera a row plugs: what its registers hold, and the fault and the
+// descriptor lie it has, by the emulated device's names for them.
+struct Camera {
+    std::uint8_t register_value = 0x00;
+    std::string fault = "none";
+    std::string lie = "none";
+};
+
+// One read's result line: the library's result and the byte shown, or no
+// byte where the read delivered none and the line shows what the probe
+// byte held before.
+struct Read {
+    int result = 1;
+    std::optional<std::uint8_t> byte;
+};
+Read delivers(int result, std::uint8_t byte);
+Read keeps(int result);
+
+// What one announced camera adds to the output.
+struct CameraOutput {
+    bool opened = true;  // false: usb_open() failed, no result lines
+    Read first;
+    Read second;
+};
+// Both reads deliver: the register, then the value written.
+CameraOutput healthy(std::uint8_t register_value);
+CameraOutput reads(Read first, Read second);
+CameraOutput open_fails();
+
+// What the probe does with a row on one stack.
+struct Result {
+    // Why the row does not run on this stack; empty where it does.
+    std::string not_applicable;
+    // Each camera the library lists, in walk order.
+    std::vector<CameraOutput> cameras;
+    // A failed scan's message instead, with its exit status.
+    std::string scan_failure;
+    int exit_status = 0;
+    // How many of the exchange's transfers reach each camera.
+    std::size_t transfers_reaching_camera = 3;
+    // A library fault that a plain build passes over and a sanitized build
+    // stops at, inside this library function; empty where there is none.
+    std::string sanitizers_stop_in;
+
+    bool applies() const { return not_applicable.empty(); }
+};
+Result prints(std::vector<CameraOutput> cameras);
+Result prints_nothing();
+Result not_applicable(std::string reason);
+
+struct Scenario {
+    std::string name;
+    std::vector<Camera> cameras;
+    // Transfers the cameras never answer: each costs the stack's timeout
+    // where the stack waits it out.
+    int unanswered = 0;
+    // Run as the unprivileged user with every device node at this mode
+    // (the guests); empty: as root, nodes as the kernel makes them.
+    std::string node_mode;
+    // How the in-memory libusbs (the double, the fake) play the row, in the
+    // double's scenario language; empty where they do not.
+    std::string script;
+    // One cell per stack, in kStacks' order.
+    std::vector<Result> results;
+
+    const Result &on(Stack stack) const;
+};
+// A row by its name, in a test's parameter.
+void PrintTo(const Scenario &row, std::ostream *out);
+
+// What a cell no row wrote says; the registry's own test finds it.
+extern const char kUnsetCell[];
+
+// Every row; each has a cell for every stack.
+const std::vector<Scenario> &scenarios();
+const Scenario &scenario(const std::string &name);
+// The rows a stack runs, and those it does not, with their reasons.
+std::vector<Scenario> runs_on(Stack stack);
+std::vector<std::string> not_run_on(Stack stack);
+// Prints those, one a line, as a suite starts running its column.
+void print_not_run_on(Stack stack);
+
+// What camera-probe prints for the row on `stack`, line feeds as on Linux,
+// from a probe byte holding `probe_byte`, which is left as the run leaves it.
+std::string expected_output(const Result &result, std::uint8_t &probe_byte);
+std::string expected_output(const Result &result);
+// One camera's part.
+std::string expected_output(const CameraOutput &camera, std::uint8_t &probe_byte);
+
+}  // namespace registry
+
+#endif
