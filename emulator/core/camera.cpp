@@ -3,35 +3,47 @@
 
 namespace usb_emulator {
 
+const std::vector<NamedFault> &named_faults() {
+    using A = FaultAction;
+    using T = FaultTarget;
+    static const std::vector<NamedFault> table = {
+        {"none", {}, "answers every request"},
+        {"stall", {A::stall, T::first_read}, "the first vendor read stalls"},
+        {"stall-second-read", {A::stall, T::second_read}, "the second vendor read stalls"},
+        {"stall-reads", {A::stall, T::every_read}, "every vendor read stalls"},
+        {"reject-write", {A::stall, T::write}, "the write stalls"},
+        {"zero-length", {A::zero_length, T::first_read}, "the first read delivers no data"},
+        {"zero-length-reads", {A::zero_length, T::every_read}, "no read delivers data"},
+        {"no-answer", {A::no_answer, T::first_read}, "the first read is never answered"},
+        {"no-answer-at-all", {A::no_answer, T::every_transfer}, "nothing is ever answered"},
+        {"unplug", {A::unplug, T::first_read}, "the camera is unplugged at the first read"},
+        {"unplug-at-write", {A::unplug, T::write}, "the camera is unplugged at the write"},
+        {"long-read", {A::long_read, T::first_read}, "the first read sends a byte too many"},
+        {"long-reads", {A::long_read, T::every_read}, "every read sends a byte too many"},
+    };
+    return table;
+}
+
 std::optional<CameraFault> fault_named(const std::string &name) {
-    if (name == "stall") {
-        return CameraFault{FaultAction::stall, FaultTarget::first_read};
-    }
-    if (name == "zero-length") {
-        return CameraFault{FaultAction::zero_length, FaultTarget::first_read};
-    }
-    if (name == "no-answer") {
-        return CameraFault{FaultAction::no_answer, FaultTarget::first_read};
-    }
-    if (name == "unplug") {
-        return CameraFault{FaultAction::unplug, FaultTarget::first_read};
-    }
-    if (name == "long-read") {
-        return CameraFault{FaultAction::long_read, FaultTarget::first_read};
-    }
-    if (name == "reject-write") {
-        return CameraFault{FaultAction::stall, FaultTarget::write};
+    for (const NamedFault &entry : named_faults()) {
+        if (name == entry.name) {
+            return entry.fault;
+        }
     }
     return std::nullopt;
 }
 
 std::string describe(const CameraFault &fault) {
+    for (const NamedFault &entry : named_faults()) {
+        if (fault == entry.fault) {
+            return entry.name;
+        }
+    }
+    // A fault no one named, as a test may build one.
     static const char *const kActions[] = {"none",      "stall",  "zero-length",
                                            "no-answer", "unplug", "long-read"};
-    static const char *const kTargets[] = {"first read", "every read", "write", "every transfer"};
-    if (fault.action == FaultAction::none) {
-        return "none";
-    }
+    static const char *const kTargets[] = {"first read", "second read", "every read", "write",
+                                           "every transfer"};
     return std::string(kActions[static_cast<int>(fault.action)]) + " at " +
            kTargets[static_cast<int>(fault.target)];
 }
@@ -70,13 +82,12 @@ Answer Camera::vendor_request(const SetupPacket &setup) {
 
 // Whether the fault hits this transfer; counts the reads.
 bool Camera::fault_hits(bool is_read) {
-    bool first_read = is_read && reads_seen_ == 0;
-    if (is_read) {
-        ++reads_seen_;
-    }
+    int read_number = is_read ? ++reads_seen_ : 0;
     switch (config_.fault.target) {
         case FaultTarget::first_read:
-            return first_read;
+            return read_number == 1;
+        case FaultTarget::second_read:
+            return read_number == 2;
         case FaultTarget::every_read:
             return is_read;
         case FaultTarget::write:

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "camera_protocol.h"
 #include "usb_device.h"
@@ -26,7 +27,8 @@ enum class FaultAction {
 
 // Which vendor transfers a fault hits.
 enum class FaultTarget {
-    first_read,  // the first vendor read only
+    first_read,   // the first vendor read only
+    second_read,  // the second vendor read only
     every_read,
     write,  // every vendor write
     every_transfer,
@@ -35,12 +37,23 @@ enum class FaultTarget {
 struct CameraFault {
     FaultAction action = FaultAction::none;
     FaultTarget target = FaultTarget::first_read;
+
+    bool operator==(const CameraFault &other) const {
+        return action == other.action && target == other.target;
+    }
 };
 
-// The faults the runner offers by name: "stall", "zero-length",
-// "no-answer", "unplug" and "long-read" hit the first vendor read,
-// "reject-write" stalls the write.
+// A fault as the runner and the tests name it, and what it does.
+struct NamedFault {
+    const char *name;
+    CameraFault fault;
+    const char *what;
+};
+
+// Every fault with a name, "none" first: the one table both ways go through.
+const std::vector<NamedFault> &named_faults();
 std::optional<CameraFault> fault_named(const std::string &name);
+// The fault's name; "stall at every transfer" style for one without.
 std::string describe(const CameraFault &fault);
 
 struct CameraConfig {

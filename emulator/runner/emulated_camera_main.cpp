@@ -39,7 +39,7 @@ constexpr long kMaxVmCameras = 12;
 // How long Wine may take to start its services and libusb0.sys the cameras.
 constexpr auto kWineStartTimeout = std::chrono::seconds(60);
 
-const char kUsage[] =
+const char kUsageHead[] =
     "usage: emulated-camera [--vm [--arch ARCH] | --wine] [--cameras N]\n"
     "                       [--register 0xNN] [--fault NAME] [--lie NAME] [--log]\n"
     "                       -- COMMAND [ARGS...]\n"
@@ -58,14 +58,39 @@ const char kUsage[] =
     "                     an arm64 guest runs arm64 and armhf programs\n"
     "  --cameras N        number of cameras, 0 to 200 (0 to 12 with --vm)\n"
     "  --register 0xNN    what the cameras' registers hold at first (default 0x00)\n"
-    "  --fault NAME       the first vendor read of each camera: stall, zero-length\n"
-    "                     (no data), no-answer, unplug, long-read (a byte more than\n"
-    "                     asked); or reject-write (the write stalls)\n"
-    "  --lie NAME         the cameras' descriptors lie: total-length-short,\n"
-    "                     total-length-long, total-length-tiny, no-configurations,\n"
-    "                     many-configurations, missing-configuration,\n"
-    "                     endpoint-length-zero, short-configuration-answer\n"
-    "  --log              print the control transfers each device saw to stderr\n";
+    "  --log              print the control transfers each device saw to stderr\n"
+    "  --fault NAME       what each camera does wrong (default none):\n";
+const char kLieHead[] = "  --lie NAME         how the cameras' descriptors lie:\n";
+const char kUsageIndent[] = "                       ";
+
+// The descriptor lies' names, in the device model's order: describe()
+// names each lie until it meets a value past the last.
+std::vector<std::string> lie_names() {
+    std::vector<std::string> names;
+    for (int value = 1;; ++value) {
+        std::string name = usb_emulator::describe(static_cast<usb_emulator::DescriptorLie>(value));
+        if (!usb_emulator::descriptor_lie_named(name)) {
+            return names;
+        }
+        names.push_back(name);
+    }
+}
+
+// The usage text, its fault and lie names printed from the device model's
+// own tables.
+std::string usage() {
+    std::string text = kUsageHead;
+    for (const usb_emulator::NamedFault &fault : usb_emulator::named_faults()) {
+        std::string name = fault.name;
+        name.resize(std::max<std::size_t>(name.size() + 1, 20), ' ');
+        text += kUsageIndent + name + fault.what + "\n";
+    }
+    text += kLieHead;
+    for (const std::string &name : lie_names()) {
+        text += kUsageIndent + name + "\n";
+    }
+    return text;
+}
 
 struct Options {
     bool vm = false;
@@ -290,12 +315,12 @@ int run_in_vm(const Options &, const std::vector<PlannedDevice> &) {
 
 int main(int argc, char **argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
+        std::fputs(usage().c_str(), stdout);
         return 0;
     }
     Options options;
     if (!parse_options(argc, argv, options)) {
-        std::fputs(kUsage, stderr);
+        std::fputs(usage().c_str(), stderr);
         return kUsageError;
     }
     try {

@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "camera.h"
+#include "scenarios.h"
 #include "usbfs_dialect.h"
 
 namespace usb_emulator {
@@ -68,8 +71,9 @@ TEST(EmulatedCamera, AnswersOnlyItsTwoVendorRequestsInTheirOwnDirection) {
     EXPECT_EQ(camera.control(transfer(0xC0, 3, 0, kRegister, 64)).data, bytes({0x07}));
 }
 
+// What each named fault does to the exchange's three transfers.
 struct FaultRow {
-    CameraFault fault;
+    const char *fault;
     Outcome first_read;
     Outcome write;
     Outcome second_read;
@@ -78,58 +82,87 @@ struct FaultRow {
 TEST(EmulatedCamera, EachFaultHitsOnlyTheTransfersItNames) {
     const Outcome data = Outcome::data;
     const FaultRow rows[] = {
-        {{FaultAction::stall, FaultTarget::first_read}, Outcome::stall, data, data},
-        {{FaultAction::stall, FaultTarget::every_read}, Outcome::stall, data, Outcome::stall},
-        {{FaultAction::stall, FaultTarget::write}, data, Outcome::stall, data},
-        {{FaultAction::no_answer, FaultTarget::first_read}, Outcome::no_answer, data, data},
-        {{FaultAction::no_answer, FaultTarget::every_transfer},
-         Outcome::no_answer,
-         Outcome::no_answer,
-         Outcome::no_answer},
+        {"none", data, data, data},
+        {"stall", Outcome::stall, data, data},
+        {"stall-second-read", data, data, Outcome::stall},
+        {"stall-reads", Outcome::stall, data, Outcome::stall},
+        {"reject-write", data, Outcome::stall, data},
+        {"zero-length", data, data, data},
+        {"zero-length-reads", data, data, data},
+        {"no-answer", Outcome::no_answer, data, data},
+        {"no-answer-at-all", Outcome::no_answer, Outcome::no_answer, Outcome::no_answer},
         // Unplugged is for good: nothing answers after it.
-        {{FaultAction::unplug, FaultTarget::first_read},
-         Outcome::gone,
-         Outcome::gone,
-         Outcome::gone},
-        {{FaultAction::unplug, FaultTarget::write}, data, Outcome::gone, Outcome::gone},
+        {"unplug", Outcome::gone, Outcome::gone, Outcome::gone},
+        {"unplug-at-write", data, Outcome::gone, Outcome::gone},
+        {"long-read", data, data, data},
+        {"long-reads", data, data, data},
     };
+    ASSERT_EQ(std::size(rows), named_faults().size()) << "a named fault without a row here";
     for (const FaultRow &row : rows) {
-        SCOPED_TRACE(describe(row.fault));
-        Camera camera(CameraConfig{0x00, row.fault});
+        SCOPED_TRACE(row.fault);
+        ASSERT_TRUE(fault_named(row.fault));
+        Camera camera(CameraConfig{0x00, *fault_named(row.fault)});
         EXPECT_EQ(read_register(camera).outcome, row.first_read);
         EXPECT_EQ(write_register(camera, 0x15).outcome, row.write);
         EXPECT_EQ(read_register(camera).outcome, row.second_read);
         EXPECT_EQ(camera.unplugged(), row.second_read == Outcome::gone);
     }
 
-    Camera empty_first_read(
-        CameraConfig{0x00, {FaultAction::zero_length, FaultTarget::first_read}});
-    Answer first = read_register(empty_first_read);
-    EXPECT_EQ(first.outcome, Outcome::data);
-    EXPECT_EQ(first.data, bytes({}));
+    Camera empty_first_read(CameraConfig{0x00, *fault_named("zero-length")});
+    EXPECT_EQ(read_register(empty_first_read).data, bytes({}));
     write_register(empty_first_read, 0x15);
     EXPECT_EQ(read_register(empty_first_read).data, bytes({0x15}));
+    Camera empty_reads(CameraConfig{0x00, *fault_named("zero-length-reads")});
+    EXPECT_EQ(read_register(empty_reads).data, bytes({}));
+    write_register(empty_reads, 0x15);
+    EXPECT_EQ(read_register(empty_reads).data, bytes({}));
 
-    Camera rejects_write(CameraConfig{0x42, {FaultAction::stall, FaultTarget::write}});
+    Camera rejects_write(CameraConfig{0x42, *fault_named("reject-write")});
     write_register(rejects_write, 0x15);
     EXPECT_EQ(rejects_write.register_at(kRegister), 0x42);
 
+    // The second read stalls after a write that took.
+    Camera stalls_second_read(CameraConfig{0x42, *fault_named("stall-second-read")});
+    EXPECT_EQ(read_register(stalls_second_read).data, bytes({0x42}));
+    write_register(stalls_second_read, 0x15);
+    EXPECT_EQ(stalls_second_read.register_at(kRegister), 0x15);
+    EXPECT_EQ(read_register(stalls_second_read).outcome, Outcome::stall);
+    EXPECT_EQ(read_register(stalls_second_read).data, bytes({0x15}));  // a third read answers
+
     // A long read answers more than wLength; the bus decides what of it arrives.
-    Camera long_reads(CameraConfig{0x42, {FaultAction::long_read, FaultTarget::first_read}});
-    EXPECT_EQ(read_register(long_reads).data, bytes({0x42, Camera::kLongReadExtraByte}));
-    EXPECT_EQ(write_register(long_reads, 0x15).outcome, Outcome::data);
-    EXPECT_EQ(read_register(long_reads).data, bytes({0x15}));
+    Camera long_read(CameraConfig{0x42, *fault_named("long-read")});
+    EXPECT_EQ(read_register(long_read).data, bytes({0x42, Camera::kLongReadExtraByte}));
+    EXPECT_EQ(write_register(long_read, 0x15).outcome, Outcome::data);
+    EXPECT_EQ(read_register(long_read).data, bytes({0x15}));
+    Camera long_reads(CameraConfig{0x42, *fault_named("long-reads")});
+    read_register(long_reads);
+    write_register(long_reads, 0x15);
+    EXPECT_EQ(read_register(long_reads).data, bytes({0x15, Camera::kLongReadExtraByte}));
 }
 
-TEST(EmulatedCamera, RunnerFaultNamesHitTheFirstReadOrTheWrite) {
-    EXPECT_EQ(describe(*fault_named("stall")), "stall at first read");
-    EXPECT_EQ(describe(*fault_named("zero-length")), "zero-length at first read");
-    EXPECT_EQ(describe(*fault_named("no-answer")), "no-answer at first read");
-    EXPECT_EQ(describe(*fault_named("unplug")), "unplug at first read");
-    EXPECT_EQ(describe(*fault_named("reject-write")), "stall at write");
-    EXPECT_EQ(describe(*fault_named("long-read")), "long-read at first read");
+// One table goes both ways: each name finds its fault, each fault its name.
+TEST(EmulatedCamera, FaultNamesAndFaultsGoBothWays) {
+    for (const NamedFault &entry : named_faults()) {
+        SCOPED_TRACE(entry.name);
+        EXPECT_EQ(fault_named(entry.name), entry.fault);
+        EXPECT_EQ(describe(entry.fault), entry.name);
+        EXPECT_NE(std::string(entry.what), "");
+    }
+    EXPECT_EQ(describe(CameraFault{FaultAction::zero_length, FaultTarget::write}),
+              "zero-length at write");
     EXPECT_FALSE(fault_named("timeout"));
     EXPECT_FALSE(fault_named(""));
+}
+
+// Every camera the scenario registry plugs is one the device model plays.
+TEST(EmulatedCamera, EveryRegistryCameraHasAFaultAndLieTheModelKnows) {
+    for (const registry::Scenario &row : registry::scenarios()) {
+        for (const registry::Camera &camera : row.cameras) {
+            SCOPED_TRACE(row.name);
+            EXPECT_TRUE(fault_named(camera.fault)) << camera.fault;
+            EXPECT_TRUE(descriptor_lie_named(camera.lie)) << camera.lie;
+        }
+    }
 }
 
 TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
