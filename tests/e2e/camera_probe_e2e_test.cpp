@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "scenarios.h"
 
 namespace e2e {
 namespace {
@@ -62,98 +63,66 @@ TEST(CameraProbeEndToEnd, ProbeByteCarriesFromOneCameraIntoTheNextOnesFailedRead
     EXPECT_EQ(unexpected_transfers(testbed, {camera_a, camera_b}), std::vector<std::string>{});
 }
 
-// A camera with a fault beside a healthy one: what the faulty camera's two
-// result lines show (an empty byte means the probe byte left from before),
-// and the healthy camera is still probed.
-struct FaultCase {
-    const char *name;
-    CameraConfig config;
-    ByLibusb<int> first_result;
-    std::string first_byte;
-    ByLibusb<int> second_result;
-    std::string second_byte;
-    // Transfers the camera never answers.
-    int unanswered = 0;
-};
-
-// An unplugged camera: libusb 0.1.12 passes on the kernel's ENODEV;
-// libusb-compat turns libusb-1.0's LIBUSB_ERROR_NO_DEVICE into ENXIO.
-const ByLibusb<int> kUnplugged{-19, -6};
-
+// The registry's usbfs column: each row's cameras beside a healthy camera
+// on another bus, which is probed whatever the row's cameras do. Whichever
+// the library walks first, the other starts from the probe byte it left.
 // What a transfer the camera never answers costs. The emulator answers a
 // control ioctl, which carries its timeout, at once with ETIMEDOUT; a URB
 // carries none and stays pending until libusb-1.0's own 5 s timer cancels it.
 const ByLibusb<double> kSecondsPerUnansweredTransfer{0.0, 5.0};
 
-void PrintTo(const FaultCase &fault, std::ostream *out) {
-    *out << fault.name;
+registry::Stack usbfs_stack() {
+    return libusb_under_test() == Libusb::compat ? registry::Stack::usbfs_compat
+                                                 : registry::Stack::usbfs_libusb012;
 }
 
-class CameraFaults : public ::testing::TestWithParam<FaultCase> {};
+class UsbfsColumn : public ::testing::TestWithParam<registry::Scenario> {
+  protected:
+    static void SetUpTestSuite() { registry::print_not_run_on(usbfs_stack()); }
+};
 
-TEST_P(CameraFaults, FaultyCameraReportsAndTheWalkGoesOn) {
-    const FaultCase &fault = GetParam();
+TEST_P(UsbfsColumn, ProbeBesideAHealthyCamera) {
+    const registry::Scenario &row = GetParam();
+    const registry::Result &cell = row.on(usbfs_stack());
+    ASSERT_TRUE(cell.applies()) << cell.not_applicable;
     UsbfsTestbed testbed;
     int first_bus = testbed.add_bus();
     int second_bus = testbed.add_bus();
     testbed.add_device(first_bus, kVendorId, 0x1234);
-    DeviceRef faulty = testbed.add_camera(first_bus, fault.config);
-    DeviceRef healthy = testbed.add_camera(second_bus, camera_config(0x07));
+    std::vector<DeviceRef> cameras;
+    for (const registry::Camera &camera : row.cameras) {
+        cameras.push_back(testbed.add_camera(first_bus, config_of(camera)));
+    }
+    const std::uint8_t healthy_register = 0x07;
+    DeviceRef healthy = testbed.add_camera(second_bus, camera_config(healthy_register));
 
     auto started = std::chrono::steady_clock::now();
     ProgramRun run = run_camera_probe(testbed);
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
 
-    ASSERT_EQ(run.transfer_order.size(), 2u);
-    Libusb libusb = libusb_under_test();
-    bool faulty_first = run.transfer_order[0] == faulty;
-    std::string stale = faulty_first ? expected::kPresetHex : expected::kWrittenHex;
-    auto byte = [&](const std::string &shown) { return shown.empty() ? stale : shown; };
-    std::string faulty_text = kAnnouncement +
-                              result_line(fault.first_result.on(libusb), byte(fault.first_byte)) +
-                              result_line(fault.second_result.on(libusb), byte(fault.second_byte));
-    std::string healthy_text = healthy_camera("07");
-    EXPECT_EQ(run.process.output,
-              faulty_first ? faulty_text + healthy_text : healthy_text + faulty_text);
-    EXPECT_EQ(run.process.exit_status, 0);
-    EXPECT_EQ(transfer_texts(testbed, faulty), exchange_transfers());
-    EXPECT_EQ(transfer_texts(testbed, healthy), exchange_transfers());
-    EXPECT_EQ(unexpected_transfers(testbed, {faulty, healthy}), std::vector<std::string>{});
-    if (fault.unanswered > 0) {
-        double waited = fault.unanswered * kSecondsPerUnansweredTransfer.on(libusb);
-        EXPECT_GE(took.count(), waited);
-        EXPECT_LT(took.count(), waited + 4.0);
+    ASSERT_EQ(run.transfer_order.size(), cameras.size() + 1);
+    registry::Result walked = cell;
+    auto healthy_at =
+        run.transfer_order[0] == healthy ? walked.cameras.begin() : walked.cameras.end();
+    walked.cameras.insert(healthy_at, registry::healthy(healthy_register));
+    EXPECT_EQ(run.process.output, registry::expected_output(walked));
+    EXPECT_EQ(run.process.exit_status, cell.exit_status);
+    for (const DeviceRef &camera : cameras) {
+        EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers());
     }
+    EXPECT_EQ(transfer_texts(testbed, healthy), exchange_transfers());
+    cameras.push_back(healthy);
+    EXPECT_EQ(unexpected_transfers(testbed, cameras), std::vector<std::string>{});
+    double waited = row.unanswered * kSecondsPerUnansweredTransfer.on(libusb_under_test());
+    EXPECT_GE(took.count(), waited);
+    EXPECT_LT(took.count(), waited + 4.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryFault, CameraFaults,
-    ::testing::Values(
-        FaultCase{"StalledReads", camera_with(FaultAction::stall, FaultTarget::every_read), -32, "",
-                  -32, ""},
-        FaultCase{"StalledFirstRead", camera_with(FaultAction::stall, FaultTarget::first_read), -32,
-                  "", 1, expected::kWrittenHex},
-        FaultCase{"ZeroLengthReads", camera_with(FaultAction::zero_length, FaultTarget::every_read),
-                  0, "", 0, ""},
-        FaultCase{"ZeroLengthFirstRead",
-                  camera_with(FaultAction::zero_length, FaultTarget::first_read), 0, "", 1,
-                  expected::kWrittenHex},
-        FaultCase{"NoAnswer", camera_with(FaultAction::no_answer, FaultTarget::every_transfer),
-                  -110, "", -110, "", 3},
-        FaultCase{"NoAnswerToFirstRead",
-                  camera_with(FaultAction::no_answer, FaultTarget::first_read), -110, "", 1,
-                  expected::kWrittenHex, 1},
-        // Once unplugged, a camera stays gone.
-        FaultCase{"UnpluggedAtFirstRead", camera_with(FaultAction::unplug, FaultTarget::first_read),
-                  kUnplugged, "", kUnplugged, ""},
-        FaultCase{"UnpluggedAtWrite", camera_with(FaultAction::unplug, FaultTarget::write), 1, "00",
-                  kUnplugged, "00"},
-        FaultCase{"RejectedWrite", camera_config(0x42, {FaultAction::stall, FaultTarget::write}), 1,
-                  "42", 1, "42"},
-        FaultCase{"HighRegisterByte", camera_config(0x9A), 1, "9a", 1, expected::kWrittenHex},
-        FaultCase{"HighByteAndRejectedWrite",
-                  camera_config(0xC3, {FaultAction::stall, FaultTarget::write}), 1, "c3", 1, "c3"}),
-    [](const ::testing::TestParamInfo<FaultCase> &param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(Registry, UsbfsColumn,
+                         ::testing::ValuesIn(registry::runs_on(registry::Stack::usbfs_libusb012)),
+                         [](const ::testing::TestParamInfo<registry::Scenario> &param) {
+                             return param.param.name;
+                         });
 
 // libusb 0.1.12 scans /dev/bus/usb: without it, or with a bus there that it
 // cannot open, a scan fails. libusb-compat finds devices in sysfs through

@@ -2,6 +2,8 @@
 #include "expected_output.h"
 
 #include <algorithm>
+#include <optional>
+#include <stdexcept>
 
 namespace e2e {
 
@@ -20,6 +22,19 @@ CameraConfig camera_config(std::uint8_t register_value, CameraFault fault) {
 
 CameraConfig camera_with(FaultAction action, FaultTarget target) {
     return camera_config(0x00, {action, target});
+}
+
+CameraConfig config_of(const registry::Camera &camera) {
+    CameraConfig config = camera_config(camera.register_value);
+    std::optional<CameraFault> fault = usb_emulator::fault_named(camera.fault);
+    std::optional<usb_emulator::DescriptorLie> lie = usb_emulator::descriptor_lie_named(camera.lie);
+    if (!fault || !lie) {
+        throw std::invalid_argument("no emulated camera has the fault " + camera.fault +
+                                    " or the lie " + camera.lie);
+    }
+    config.fault = *fault;
+    config.descriptor_lie = *lie;
+    return config;
 }
 
 const char *libusb_name(Libusb libusb) {

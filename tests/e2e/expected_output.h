@@ -10,6 +10,7 @@
 
 #include "camera.h"
 #include "probe_expectations.h"
+#include "scenarios.h"
 
 namespace e2e {
 
@@ -23,6 +24,8 @@ using usb_emulator::FaultTarget;
 CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = {});
 // A camera whose registers hold 0x00 and that has `action` at `target`.
 CameraConfig camera_with(FaultAction action, FaultTarget target);
+// The emulated camera a scenario registry row plugs.
+CameraConfig config_of(const registry::Camera &camera);
 
 // The two Linux implementations of the libusb 0.1 API the tool runs on:
 // libusb 0.1.12 (Debian, Ubuntu) and libusb-compat-0.1 over libusb-1.0

@@ -15,60 +15,40 @@
 namespace e2e {
 namespace {
 
-// libusb-1.0 error codes, as the client prints them.
-constexpr int kErrorNoDevice = -4;
-constexpr int kErrorTimeout = -7;
-constexpr int kErrorPipe = -9;
-
-struct DialectCase {
-    const char *name;
-    CameraFault fault;
-    std::string expected;
+// The registry's libusb-1.0 client column: the row's cameras beside a
+// decoy, the client printing what camera-probe would.
+class Libusb1Dialect : public ::testing::TestWithParam<registry::Scenario> {
+  protected:
+    static void SetUpTestSuite() { registry::print_not_run_on(registry::Stack::libusb1_client); }
 };
 
-void PrintTo(const DialectCase &dialect, std::ostream *out) {
-    *out << dialect.name;
-}
-
-class Libusb1Dialect : public ::testing::TestWithParam<DialectCase> {};
-
 TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
-    const DialectCase &dialect = GetParam();
+    const registry::Scenario &row = GetParam();
     UsbfsTestbed testbed;
     int bus = testbed.add_bus();
     testbed.add_device(bus, kVendorId, 0x1234);
-    DeviceRef camera = testbed.add_camera(bus, camera_config(0x5C, dialect.fault));
+    std::vector<DeviceRef> cameras;
+    for (const registry::Camera &camera : row.cameras) {
+        cameras.push_back(testbed.add_camera(bus, config_of(camera)));
+    }
 
     // A short timeout so a camera that never answers costs little.
     ProgramRun run = run_program(testbed, {LIBUSB1_EXCHANGE_BINARY, "300"});
 
-    EXPECT_EQ(run.process.output, dialect.expected);
+    EXPECT_EQ(run.process.output,
+              registry::expected_output(row.on(registry::Stack::libusb1_client)));
     EXPECT_EQ(run.process.exit_status, 0);
-    EXPECT_EQ(transfer_texts(testbed, camera), exchange_setups());
-    EXPECT_EQ(unexpected_transfers(testbed, {camera}), std::vector<std::string>{});
+    for (const DeviceRef &camera : cameras) {
+        EXPECT_EQ(transfer_texts(testbed, camera), exchange_setups());
+    }
+    EXPECT_EQ(unexpected_transfers(testbed, cameras), std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    UrbOutcomes, Libusb1Dialect,
-    ::testing::Values(DialectCase{"Healthy", {}, healthy_camera("5c")},
-                      DialectCase{"StalledFirstRead",
-                                  {FaultAction::stall, FaultTarget::first_read},
-                                  kAnnouncement + result_line(kErrorPipe, expected::kPresetHex) +
-                                      result_line(1, expected::kWrittenHex)},
-                      DialectCase{"ZeroLengthReads",
-                                  {FaultAction::zero_length, FaultTarget::every_read},
-                                  kAnnouncement + result_line(0, expected::kPresetHex) +
-                                      result_line(0, expected::kPresetHex)},
-                      DialectCase{"NoAnswerToFirstRead",
-                                  {FaultAction::no_answer, FaultTarget::first_read},
-                                  kAnnouncement + result_line(kErrorTimeout, expected::kPresetHex) +
-                                      result_line(1, expected::kWrittenHex)},
-                      DialectCase{"UnpluggedAtFirstRead",
-                                  {FaultAction::unplug, FaultTarget::first_read},
-                                  kAnnouncement +
-                                      result_line(kErrorNoDevice, expected::kPresetHex) +
-                                      result_line(kErrorNoDevice, expected::kPresetHex)}),
-    [](const ::testing::TestParamInfo<DialectCase> &param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(Registry, Libusb1Dialect,
+                         ::testing::ValuesIn(registry::runs_on(registry::Stack::libusb1_client)),
+                         [](const ::testing::TestParamInfo<registry::Scenario> &param) {
+                             return param.param.name;
+                         });
 
 }  // namespace
 }  // namespace e2e
