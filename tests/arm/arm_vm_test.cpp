@@ -17,38 +17,30 @@
 #include "expected_output.h"
 #include "guest_scenario.h"
 #include "guest_vm.h"
+#include "scenarios.h"
 
 namespace arm_tests {
 namespace {
 
-using e2e::camera_config;
-using e2e::camera_with;
-using e2e::CameraConfig;
-using e2e::FaultAction;
-using e2e::FaultTarget;
-using usb_emulator::GuestRunOptions;
 using usb_emulator::GuestVm;
 
 constexpr std::size_t kUsbPorts = 4;
 const char kGuestArch[] = "arm64";
 
-struct ArmScenario {
-    const char *name;
-    std::vector<CameraConfig> cameras;
-    GuestRunOptions run;
-    std::string expected_output;
-    // How many of the exchange's transfers reach each camera.
-    std::size_t transfers_reaching_camera = 3;
-};
+// The registry's column for a build: arm64 or armhf in the arm64 guest.
+registry::Stack stack_of(const std::string &arch) {
+    return arch == "armhf" ? registry::Stack::arm64_guest_armhf
+                           : registry::Stack::arm64_guest_arm64;
+}
 
-// One scenario with one build.
+// One registry row with one build.
 struct ArmRun {
-    ArmScenario scenario;
+    registry::Scenario row;
     std::size_t build;  // index into arm_builds()
 };
 
 void PrintTo(const ArmRun &run, std::ostream *out) {
-    *out << run.scenario.name << " on " << arm_builds()[run.build].arch;
+    *out << run.row.name << " on " << arm_builds()[run.build].arch;
 }
 
 GuestVm *guest = nullptr;
@@ -83,60 +75,33 @@ class Arm64Guest : public ::testing::TestWithParam<ArmRun> {
 };
 
 TEST_P(Arm64Guest, ProbeOnTheArm64KernelsUsbStack) {
-    const ArmScenario &scenario = GetParam().scenario;
-    e2e::PluggedDevices plugged = e2e::plug_among_decoys(*guest, scenario.cameras);
+    const registry::Scenario &row = GetParam().row;
+    const registry::Result &cell = row.on(stack_of(arm_builds()[GetParam().build].arch));
+    e2e::PluggedDevices plugged = e2e::plug_among_decoys(*guest, e2e::configs_of(row));
 
     auto started = std::chrono::steady_clock::now();
-    usb_emulator::GuestRun run = guest->run(probe_of.at(GetParam().build), scenario.run);
+    usb_emulator::GuestRun run =
+        guest->run(probe_of.at(GetParam().build), e2e::run_options_of(row));
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-    EXPECT_EQ(run.output, scenario.expected_output);
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, registry::expected_output(cell));
+    EXPECT_EQ(run.exit_status, cell.exit_status);
     EXPECT_EQ(run.errors, "");
-    e2e::expect_transfers(plugged, scenario.transfers_reaching_camera);
+    e2e::expect_transfers(plugged, cell.transfers_reaching_camera);
     EXPECT_LT(seconds, 5.0);
 }
 
-using e2e::kNoDevice;
-using e2e::kShutDown;
-using e2e::kStall;
-using expected::healthy_camera;
-using expected::kAnnouncement;
-using expected::result_line;
-
-// The same rows, and the same bytes, as on the PC guest: the kernel's USB
-// stack and libusb 0.1.12 answer alike on both architectures.
-const ArmScenario kScenarios[] = {
-    {"OneCameraAmongDecoys", {camera_config(0x00)}, {}, healthy_camera("00")},
-    {"TwoCamerasWithRegister9a",
-     {camera_config(0x9A), camera_config(0x9A)},
-     {},
-     healthy_camera("9a") + healthy_camera("9a")},
-    {"StalledFirstRead",
-     {camera_with(FaultAction::stall, FaultTarget::first_read)},
-     {},
-     kAnnouncement + result_line(kStall, expected::kPresetHex) +
-         result_line(1, expected::kWrittenHex)},
-    {"UnpluggedAtFirstRead",
-     {camera_with(FaultAction::unplug, FaultTarget::first_read)},
-     {},
-     kAnnouncement + result_line(kShutDown, expected::kPresetHex) +
-         result_line(kNoDevice, expected::kPresetHex),
-     1},
-    {"UserWithReadOnlyNode",
-     {camera_config(0x00)},
-     e2e::as_user_with_nodes("0664"),
-     kAnnouncement + result_line(-1, expected::kPresetHex) + result_line(-1, expected::kPresetHex),
-     0},
-    {"UserWithoutAccessToTheNode", {camera_config(0x00)}, e2e::as_user_with_nodes("0600"), "", 0},
-};
-
+// Each build's column of the registry: the rows the kernel and libusb
+// 0.1.12 answer as on the amd64 guest, in the builds' own byte order and
+// word size.
 std::vector<ArmRun> arm_runs() {
     std::vector<ArmRun> runs;
     for (std::size_t build = 0; build < arm_builds().size(); ++build) {
-        for (const ArmScenario &scenario : kScenarios) {
-            runs.push_back({scenario, build});
+        registry::Stack stack = stack_of(arm_builds()[build].arch);
+        registry::print_not_run_on(stack);
+        for (const registry::Scenario &row : registry::runs_on(stack)) {
+            runs.push_back({row, build});
         }
     }
     return runs;
@@ -144,7 +109,7 @@ std::vector<ArmRun> arm_runs() {
 
 INSTANTIATE_TEST_SUITE_P(OneBoot, Arm64Guest, ::testing::ValuesIn(arm_runs()),
                          [](const ::testing::TestParamInfo<ArmRun> &param) {
-                             return std::string(param.param.scenario.name) + "_" +
+                             return param.param.row.name + "_" +
                                     arm_builds()[param.param.build].arch;
                          });
 

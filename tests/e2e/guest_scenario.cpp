@@ -64,4 +64,17 @@ usb_emulator::GuestRunOptions as_user_with_nodes(const char *mode) {
     return options;
 }
 
+std::vector<CameraConfig> configs_of(const registry::Scenario &row) {
+    std::vector<CameraConfig> configs;
+    for (const registry::Camera &camera : row.cameras) {
+        configs.push_back(config_of(camera));
+    }
+    return configs;
+}
+
+usb_emulator::GuestRunOptions run_options_of(const registry::Scenario &row) {
+    return row.node_mode.empty() ? usb_emulator::GuestRunOptions{}
+                                 : as_user_with_nodes(row.node_mode.c_str());
+}
+
 }  // namespace e2e

@@ -48,6 +48,10 @@ void expect_transfers(const PluggedDevices &plugged, std::size_t transfers_reach
 // A run as the guest's unprivileged user with every device node at `mode`.
 usb_emulator::GuestRunOptions as_user_with_nodes(const char *mode);
 
+// What a registry row plugs into a guest, and as whom it runs there.
+std::vector<CameraConfig> configs_of(const registry::Scenario &row);
+usb_emulator::GuestRunOptions run_options_of(const registry::Scenario &row);
+
 }  // namespace e2e
 
 #endif

@@ -111,8 +111,8 @@ const char kLeakInFindDevices[] = "find_devices";
 
 // Why a row leaves a column out.
 const char kGuestTime[] =
-    "not among the guest's rows: each costs boot-time minutes under TCG, and the kernel "
-    "answers it as a row that runs there";
+    "not among the guest's rows: each costs seconds of the guest under TCG, and the kernel "
+    "answers this one as a row that runs there";
 const char kCompatInGuest[] =
     "libusb-compat runs in the guest only the rows that tell the two libraries apart on the "
     "real kernel";
