@@ -2,9 +2,9 @@
 // camera-probe.exe as built, run as a child process against the libusb0.dll
 // double (libusb0/) in scripted USB worlds: standard output byte for byte,
 // in text mode (each line feed the tool prints arrives as CR LF), the exit
-// status as Windows gives it, and nothing on standard error. The faults'
-// results are those libusb-win32 gives on its own stack (the windows-stack
-// tests measure them there).
+// status as Windows gives it, and nothing on standard error. The scripts'
+// faults give the results libusb-win32 gives on its own stack (the
+// windows-stack tests measure them there).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "libusb_win32_results.h"
 #include "probe_expectations.h"
+#include "scenarios.h"
 
 #ifndef CAMERA_PROBE_EXE
 #error "CAMERA_PROBE_EXE must name the built camera-probe.exe"
@@ -23,50 +23,6 @@
 #endif
 
 namespace {
-
-using expected::healthy_camera;
-using expected::kAnnouncement;
-using expected::result_line;
-
-struct DoubleScenario {
-    const char *name;
-    // The double's scenario (libusb0/scenario.cpp).
-    const char *setup;
-    // Standard output with line feeds.
-    std::string expected_output;
-    int status = 0;
-};
-
-void PrintTo(const DoubleScenario &scenario, std::ostream *out) {
-    *out << scenario.name;
-}
-
-// Built when the tests are listed, after the expected texts exist.
-std::vector<DoubleScenario> scenarios() {
-    return {
-        // Devices that share only the vendor or only the product ID are not probed.
-        {"OneCameraAmongDecoys",
-         "bus; device 1d6b:0002; device 05a9:1234; device 046d:2800; bus; device 1d6b:0003; "
-         "camera 0x00",
-         healthy_camera("00")},
-        {"NoCamera", "bus; device 1d6b:0002; bus", ""},
-        {"FailedBusScan", "scan -1 1; bus; camera", expected::kNoBuses, -1},
-        {"FailedDeviceScan", "scan 0 -5; bus; camera", expected::kNoDevices, -1},
-        // The first camera's write does not take, so its last read (0x7e)
-        // differs from the value written; the second camera's stalled read
-        // still shows it.
-        {"StalledReadCarriesTheByteIntoTheSecondCamera",
-         "bus; camera; reply 1 0x9a; reply 0; reply 1 0x7e; bus; camera 0x33; reply stall",
-         kAnnouncement + result_line(1, "9a") + result_line(1, "7e") + kAnnouncement +
-             result_line(libusb_win32::kStalled, "7e") + result_line(1, expected::kWrittenHex)},
-        {"UnpluggedCameraThenAHealthyOne",
-         "bus; camera; reply gone; reply gone; reply gone; camera 0x07",
-         kAnnouncement + result_line(libusb_win32::kGone, expected::kPresetHex) +
-             result_line(libusb_win32::kGone, expected::kPresetHex) + healthy_camera("07")},
-        {"CameraThatCannotBeOpened", "bus; camera; open-fails; camera 0x07",
-         kAnnouncement + expected::kOpenFailed + healthy_camera("07")},
-    };
-}
 
 // Under Wine the build's Linux paths are on drive Z:.
 std::string windows_path(std::string path) {
@@ -157,20 +113,27 @@ ProbeRun run_probe(const std::string &setup) {
     return run;
 }
 
-class DoubleScenarios : public ::testing::TestWithParam<DoubleScenario> {};
+// The registry's column for the double: each row's script, and what the
+// row expects there.
+class DoubleScenarios : public ::testing::TestWithParam<registry::Scenario> {
+  protected:
+    static void SetUpTestSuite() { registry::print_not_run_on(registry::Stack::libusb0_double); }
+};
 
 TEST_P(DoubleScenarios, ProbeOnTheDouble) {
-    const DoubleScenario &scenario = GetParam();
-    ProbeRun run = run_probe(scenario.setup);
-    EXPECT_EQ(run.output, expected::windows_line_ends(scenario.expected_output));
+    const registry::Scenario &row = GetParam();
+    const registry::Result &cell = row.on(registry::Stack::libusb0_double);
+    ProbeRun run = run_probe(row.script);
+    EXPECT_EQ(run.output, expected::windows_line_ends(registry::expected_output(cell)));
     // -1 is 0xFFFFFFFF as Windows gives it.
-    EXPECT_EQ(run.status, static_cast<DWORD>(scenario.status));
+    EXPECT_EQ(run.status, static_cast<DWORD>(cell.exit_status));
     EXPECT_EQ(run.errors, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, DoubleScenarios, ::testing::ValuesIn(scenarios()),
-                         [](const ::testing::TestParamInfo<DoubleScenario> &tested) {
-                             return std::string(tested.param.name);
+INSTANTIATE_TEST_SUITE_P(Registry, DoubleScenarios,
+                         ::testing::ValuesIn(registry::runs_on(registry::Stack::libusb0_double)),
+                         [](const ::testing::TestParamInfo<registry::Scenario> &tested) {
+                             return tested.param.name;
                          });
 
 }  // namespace

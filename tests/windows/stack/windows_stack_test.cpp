@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "expected_output.h"
-#include "libusb_win32_results.h"
+#include "scenarios.h"
 #include "usbfs_testbed.h"
 #include "wine_session.h"
 
@@ -42,57 +42,6 @@ constexpr double kTransferTimeoutSeconds = expected::kTimeoutMs / 1000.0;
 // What a run may take beyond the timeouts it waits out: well under one
 // timeout, so that a transfer that waited for one shows.
 constexpr double kSlackSeconds = 4.0;
-
-struct StackScenario {
-    const char *name;
-    std::vector<CameraConfig> cameras;
-    // Standard output with line feeds; on Windows each arrives as CR LF.
-    std::string expected_output;
-    // Transfers the camera never answers: each costs libusb0.sys's timeout.
-    int unanswered = 0;
-};
-
-void PrintTo(const StackScenario &scenario, std::ostream *out) {
-    *out << scenario.name;
-}
-
-// One healthy camera's part after a faulty first read: the probe byte
-// still holds the space it was preset to.
-std::string first_read_fails(int result) {
-    return kAnnouncement + result_line(result, expected::kPresetHex) +
-           result_line(1, expected::kWrittenHex);
-}
-
-// Built when the tests are listed, after the expected texts exist.
-std::vector<StackScenario> scenarios() {
-    return {
-        {"OneCameraAmongDecoys", {camera_config(0x00)}, healthy_camera("00")},
-        {"NoCamera", {}, ""},
-        {"TwoCameras",
-         {camera_config(0x9a), camera_config(0x9a)},
-         healthy_camera("9a") + healthy_camera("9a")},
-        {"StalledFirstRead",
-         {camera_with(FaultAction::stall, FaultTarget::first_read)},
-         first_read_fails(libusb_win32::kStalled)},
-        {"ZeroLengthFirstRead",
-         {camera_with(FaultAction::zero_length, FaultTarget::first_read)},
-         first_read_fails(libusb_win32::kNoData)},
-        {"UnansweredFirstRead",
-         {camera_with(FaultAction::no_answer, FaultTarget::first_read)},
-         first_read_fails(libusb_win32::kTimedOut),
-         1},
-        {"UnpluggedAtFirstRead",
-         {camera_with(FaultAction::unplug, FaultTarget::first_read)},
-         kAnnouncement + result_line(libusb_win32::kGone, expected::kPresetHex) +
-             result_line(libusb_win32::kGone, expected::kPresetHex)},
-        {"UnpluggedDuringTheWrite",
-         {camera_with(FaultAction::unplug, FaultTarget::write)},
-         kAnnouncement + result_line(1, "00") + result_line(libusb_win32::kGone, "00")},
-        {"RejectedWrite",
-         {camera_with(FaultAction::stall, FaultTarget::write)},
-         kAnnouncement + result_line(1, "00") + result_line(1, "00")},
-    };
-}
 
 struct ScenarioRun {
     usb_emulator::ProcessResult probe;
@@ -132,26 +81,32 @@ ScenarioRun run_scenario(const std::vector<std::shared_ptr<UsbDevice>> &decoys,
     return run;
 }
 
-class WindowsStack : public ::testing::TestWithParam<StackScenario> {};
+// The registry's column for libusb-win32's own stack.
+class WindowsStack : public ::testing::TestWithParam<registry::Scenario> {
+  protected:
+    static void SetUpTestSuite() { registry::print_not_run_on(registry::Stack::wine_stack); }
+};
 
 TEST_P(WindowsStack, ProbeOnLibusbWin32) {
-    const StackScenario &scenario = GetParam();
+    const registry::Scenario &row = GetParam();
+    const registry::Result &cell = row.on(registry::Stack::wine_stack);
     std::vector<std::shared_ptr<UsbDevice>> decoys = {
         std::make_shared<Decoy>(kVendorId, 0x1234),
         std::make_shared<Decoy>(0x046D, kProductId),
         std::make_shared<Decoy>(0x046D, 0xC31C),
     };
     std::vector<std::shared_ptr<Camera>> cameras;
-    for (const CameraConfig &config : scenario.cameras) {
-        cameras.push_back(std::make_shared<Camera>(config));
+    for (const registry::Camera &camera : row.cameras) {
+        cameras.push_back(std::make_shared<Camera>(config_of(camera)));
     }
 
     ScenarioRun run = run_scenario(decoys, cameras);
-    std::printf("  %s: session up in %.2f s, camera-probe.exe ran %.2f s\n", scenario.name,
+    std::printf("  %s: session up in %.2f s, camera-probe.exe ran %.2f s\n", row.name.c_str(),
                 run.session_start_seconds, run.probe_seconds);
 
-    EXPECT_EQ(run.probe.output, expected::windows_line_ends(scenario.expected_output));
-    EXPECT_EQ(run.probe.exit_status, 0);
+    // Standard output is in text mode: each line feed arrives as CR LF.
+    EXPECT_EQ(run.probe.output, expected::windows_line_ends(registry::expected_output(cell)));
+    EXPECT_EQ(run.probe.exit_status, cell.exit_status);
     for (const std::shared_ptr<Camera> &camera : cameras) {
         // URBs carry no timeout: libusb0.sys keeps it.
         EXPECT_EQ(vendor_transfer_texts(*camera), exchange_setups());
@@ -160,14 +115,16 @@ TEST_P(WindowsStack, ProbeOnLibusbWin32) {
         EXPECT_EQ(decoy->transfers().size(), 0u)
             << std::hex << decoy->vendor() << ":" << decoy->product();
     }
-    double waited = scenario.unanswered * kTransferTimeoutSeconds;
+    // Each transfer the camera never answers costs libusb0.sys's timeout.
+    double waited = row.unanswered * kTransferTimeoutSeconds;
     EXPECT_GE(run.probe_seconds, waited);
     EXPECT_LT(run.probe_seconds, waited + kSlackSeconds);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, WindowsStack, ::testing::ValuesIn(scenarios()),
-                         [](const ::testing::TestParamInfo<StackScenario> &tested) {
-                             return std::string(tested.param.name);
+INSTANTIATE_TEST_SUITE_P(Registry, WindowsStack,
+                         ::testing::ValuesIn(registry::runs_on(registry::Stack::wine_stack)),
+                         [](const ::testing::TestParamInfo<registry::Scenario> &tested) {
+                             return tested.param.name;
                          });
 
 }  // namespace
