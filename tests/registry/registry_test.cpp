@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The scenario registry itself: every row says something for every stack,
 // is found by its name, and renders what the probe prints with the probe
-// byte carried from one read, and one camera, to the next.
+// byte carried from one read, and one camera, to the next; and the users'
+// table in docs/ is the one it prints.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include "probe_expectations.h"
+#include "results_table.h"
 #include "scenarios.h"
 
 namespace registry {
@@ -63,6 +67,17 @@ TEST(ScenarioRegistry, OutputCarriesTheProbeByteAcrossReadsAndCameras) {
     EXPECT_EQ(expected_output(scenario("FailedBusScan").on(Stack::libusb0_double)),
               expected::kNoBuses);
     EXPECT_EQ(scenario("FailedBusScan").on(Stack::libusb0_double).exit_status, -1);
+}
+
+// docs/results.md is the registry's table as printed: a change to either
+// alone fails here (make results-table writes the file again).
+TEST(ScenarioRegistry, UsersTableIsTheRegistrysOwn) {
+    std::ifstream file(CAMERA_PROBE_RESULTS_TABLE, std::ios::binary);
+    ASSERT_TRUE(file) << "cannot read " << CAMERA_PROBE_RESULTS_TABLE;
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_EQ(text.str(), results_table())
+        << CAMERA_PROBE_RESULTS_TABLE << " and the registry disagree: make results-table";
 }
 
 }  // namespace
