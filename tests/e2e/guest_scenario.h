@@ -5,7 +5,6 @@
 #ifndef CAMERA_PROBE_TESTS_E2E_GUEST_SCENARIO_H
 #define CAMERA_PROBE_TESTS_E2E_GUEST_SCENARIO_H
 
-#include <cerrno>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -16,14 +15,6 @@
 #include "guest_vm.h"
 
 namespace e2e {
-
-// What the kernel's USB stack returns: xHCI reports a stall as EPIPE, a
-// transfer cut by the unplug as ESHUTDOWN, and the kernel's timeout as
-// ETIMEDOUT; a gone device's node gives ENODEV.
-constexpr int kStall = -EPIPE;
-constexpr int kShutDown = -ESHUTDOWN;
-constexpr int kTimedOut = -ETIMEDOUT;
-constexpr int kNoDevice = -ENODEV;
 
 // The guest a suite boots once: made and staged by `prepare`, then booted,
 // its boot time printed. Null, with `failure` saying why, when it cannot
