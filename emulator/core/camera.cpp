@@ -49,7 +49,8 @@ std::string describe(const CameraFault &fault) {
 }
 
 Camera::Camera(const CameraConfig &config)
-    : UsbDevice(kVendorId, kProductId, 0x00, config.descriptor_lie), config_(config) {}
+    : UsbDevice(config.vendor_id, config.product_id, 0x00, config.descriptor_lie),
+      config_(config) {}
 
 std::uint8_t Camera::register_at(std::uint16_t index) const {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -56,11 +56,20 @@ std::optional<CameraFault> fault_named(const std::string &name);
 // The fault's name; "stall at every transfer" style for one without.
 std::string describe(const CameraFault &fault);
 
+// The IDs a camera gives unless its config says otherwise: those of the
+// camera the tool looks for.
+constexpr std::uint16_t kCameraVendorId = camera_probe::kTargetVendorId;
+constexpr std::uint16_t kCameraProductId = camera_probe::kTargetProductId;
+
 struct CameraConfig {
     // What every register holds before the first write.
     std::uint8_t register_value = 0x00;
     CameraFault fault;
     DescriptorLie descriptor_lie = DescriptorLie::none;
+    // The device descriptor's IDs: the tests give their own, so that the
+    // camera they plug is the one they expect, whatever the tool looks for.
+    std::uint16_t vendor_id = kCameraVendorId;
+    std::uint16_t product_id = kCameraProductId;
 };
 
 // Vendor read (bmRequestType 0xC0, the read request) returns the register
@@ -70,8 +79,8 @@ class Camera : public UsbDevice {
   public:
     // What a long read sends after the register's byte.
     static constexpr std::uint8_t kLongReadExtraByte = 0xEE;
-    static constexpr std::uint16_t kVendorId = camera_probe::kTargetVendorId;
-    static constexpr std::uint16_t kProductId = camera_probe::kTargetProductId;
+    static constexpr std::uint16_t kVendorId = kCameraVendorId;
+    static constexpr std::uint16_t kProductId = kCameraProductId;
 
     explicit Camera(const CameraConfig &config = {});
     std::uint8_t register_at(std::uint16_t index) const;

@@ -23,7 +23,7 @@ TEST(CameraProbeEndToEnd, OneCameraAmongDecoysGivesTheTypicalOutput) {
     UsbfsTestbed testbed;
     int bus = testbed.add_bus();
     testbed.add_device(bus, kVendorId, 0x2801);  // vendor only
-    DeviceRef camera = testbed.add_camera(bus);
+    DeviceRef camera = testbed.add_camera(bus, camera_config(0x00));
     testbed.add_device(bus, 0x04A9, kProductId);  // product only
 
     ProgramRun run = run_camera_probe(testbed);
@@ -137,7 +137,7 @@ TEST(CameraProbeEndToEnd, MissingOrBrokenUsbFilesystem) {
     EXPECT_EQ(no_buses.process.exit_status, ByLibusb<int>(255, 0).on(libusb));
 
     UsbfsTestbed broken_bus;
-    DeviceRef camera = broken_bus.add_camera(broken_bus.add_bus());
+    DeviceRef camera = broken_bus.add_camera(broken_bus.add_bus(), camera_config(0x00));
     broken_bus.break_bus_directory(2);
     ProgramRun no_devices = run_camera_probe(broken_bus);
     EXPECT_EQ(no_devices.process.output,
@@ -183,7 +183,7 @@ OutputTiming watch_output(int reader, int writer) {
     ::fcntl(reader, F_SETFL, ::fcntl(reader, F_GETFL) | O_NONBLOCK);
     ::fcntl(reader, F_SETFD, FD_CLOEXEC);
     UsbfsTestbed testbed;
-    testbed.add_camera(testbed.add_bus());
+    testbed.add_camera(testbed.add_bus(), camera_config(0x00));
     OutputTiming timing;
     std::string seen;
     testbed.set_transfer_observer([&](const DeviceRef &, const ControlTransfer &) {
@@ -248,7 +248,7 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
             bool camera_here = std::find(camera_slots.begin(), camera_slots.end(),
                                          std::make_pair(bus, slot)) != camera_slots.end();
             if (camera_here) {
-                cameras.push_back(testbed.add_camera(bus));
+                cameras.push_back(testbed.add_camera(bus, camera_config(0x00)));
             } else {
                 const std::uint16_t *ids = decoy_ids[slot % 4];
                 testbed.add_device(bus, ids[0], ids[1]);

@@ -17,6 +17,8 @@ CameraConfig camera_config(std::uint8_t register_value, CameraFault fault) {
     CameraConfig config;
     config.register_value = register_value;
     config.fault = fault;
+    config.vendor_id = kVendorId;
+    config.product_id = kProductId;
     return config;
 }
 

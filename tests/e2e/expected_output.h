@@ -21,6 +21,7 @@ using usb_emulator::CameraFault;
 using usb_emulator::FaultAction;
 using usb_emulator::FaultTarget;
 
+// A camera with the contract's IDs, its registers holding `register_value`.
 CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = {});
 // A camera whose registers hold 0x00 and that has `action` at `target`.
 CameraConfig camera_with(FaultAction action, FaultTarget target);

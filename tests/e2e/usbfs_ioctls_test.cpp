@@ -59,7 +59,7 @@ TEST(UsbfsSysfs, EachDeviceShowsItsOwnIdsBusAndAddress) {
     UsbfsTestbed testbed;
     int bus = testbed.add_bus();
     testbed.add_device(bus, kVendorId, 0x1234);
-    testbed.add_camera(bus);
+    testbed.add_camera(bus, camera_config(0x00));
     testbed.add_device(testbed.add_bus(), 0x046D, kProductId);
     // Devices are made bus by bus, each bus's in address order.
     std::string expected;
