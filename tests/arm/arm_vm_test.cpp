@@ -77,7 +77,7 @@ class Arm64Guest : public ::testing::TestWithParam<ArmRun> {
 TEST_P(Arm64Guest, ProbeOnTheArm64KernelsUsbStack) {
     const registry::Scenario &row = GetParam().row;
     const registry::Result &cell = row.on(stack_of(arm_builds()[GetParam().build].arch));
-    e2e::PluggedDevices plugged = e2e::plug_among_decoys(*guest, e2e::configs_of(row));
+    e2e::PluggedDevices plugged = e2e::plug_among_decoys(*guest, row);
 
     auto started = std::chrono::steady_clock::now();
     usb_emulator::GuestRun run =

@@ -88,7 +88,9 @@ TEST_P(UsbfsColumn, ProbeBesideAHealthyCamera) {
     UsbfsTestbed testbed;
     int first_bus = testbed.add_bus();
     int second_bus = testbed.add_bus();
-    testbed.add_device(first_bus, kVendorId, 0x1234);
+    for (const registry::Decoy &decoy : row.decoys) {
+        testbed.add_device(first_bus, decoy.vendor_id, decoy.product_id);
+    }
     std::vector<DeviceRef> cameras;
     for (const registry::Camera &camera : row.cameras) {
         cameras.push_back(testbed.add_camera(first_bus, config_of(camera)));

@@ -10,12 +10,6 @@
 
 namespace e2e {
 
-namespace {
-
-constexpr std::uint16_t kDecoyIds[][2] = {{kVendorId, 0x2801}, {0x04A9, kProductId}};
-
-}  // namespace
-
 std::unique_ptr<usb_emulator::GuestVm> boot_for_suite(
     const std::function<std::unique_ptr<usb_emulator::GuestVm>()> &prepare, std::string &failure) {
     auto started = std::chrono::steady_clock::now();
@@ -32,15 +26,15 @@ std::unique_ptr<usb_emulator::GuestVm> boot_for_suite(
     return vm;
 }
 
-PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest,
-                                 const std::vector<CameraConfig> &cameras) {
+PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest, const registry::Scenario &row) {
     PluggedDevices plugged;
     std::vector<std::shared_ptr<usb_emulator::UsbDevice>> devices;
-    for (const auto &ids : kDecoyIds) {
-        plugged.decoys.push_back(std::make_shared<usb_emulator::Decoy>(ids[0], ids[1]));
+    for (const registry::Decoy &decoy : row.decoys) {
+        plugged.decoys.push_back(
+            std::make_shared<usb_emulator::Decoy>(decoy.vendor_id, decoy.product_id));
         devices.push_back(plugged.decoys.back());
     }
-    for (const CameraConfig &config : cameras) {
+    for (const CameraConfig &config : configs_of(row)) {
         plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(config));
         devices.push_back(plugged.cameras.back());
     }

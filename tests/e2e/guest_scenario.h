@@ -28,9 +28,8 @@ struct PluggedDevices {
     std::vector<std::shared_ptr<usb_emulator::UsbDevice>> decoys;
 };
 
-// Replugs the guest's bus with the decoys, then a camera for each config.
-PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest,
-                                 const std::vector<CameraConfig> &cameras);
+// Replugs the guest's bus with the row's decoys, then its cameras.
+PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest, const registry::Scenario &row);
 
 // Each camera saw the first `transfers_reaching_camera` of the exchange's
 // transfers and nothing else; no decoy saw any.

@@ -26,7 +26,9 @@ TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
     const registry::Scenario &row = GetParam();
     UsbfsTestbed testbed;
     int bus = testbed.add_bus();
-    testbed.add_device(bus, kVendorId, 0x1234);
+    for (const registry::Decoy &decoy : row.decoys) {
+        testbed.add_device(bus, decoy.vendor_id, decoy.product_id);
+    }
     std::vector<DeviceRef> cameras;
     for (const registry::Camera &camera : row.cameras) {
         cameras.push_back(testbed.add_camera(bus, config_of(camera)));

@@ -127,7 +127,7 @@ std::optional<TimedRun> run_in_guest(const VmRun &vm_run) {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     try {
         TimedRun timed;
-        timed.plugged = plug_among_decoys(*guest, configs_of(vm_run.row));
+        timed.plugged = plug_among_decoys(*guest, vm_run.row);
         const usb_emulator::GuestCommand &command = vm_run.runs_failing_command
                                                         ? failing_command
                                                         : probe_on[static_cast<int>(vm_run.libusb)];

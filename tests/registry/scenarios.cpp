@@ -46,6 +46,10 @@ const char *stack_name(Stack stack) {
     return "unknown stack";
 }
 
+std::vector<Decoy> id_sharing_decoys() {
+    return {{expected::kVendorId, 0x1234}, {0x046D, expected::kProductId}};
+}
+
 Read delivers(int result, std::uint8_t byte) {
     return Read{result, byte};
 }

@@ -90,11 +90,10 @@ class WindowsStack : public ::testing::TestWithParam<registry::Scenario> {
 TEST_P(WindowsStack, ProbeOnLibusbWin32) {
     const registry::Scenario &row = GetParam();
     const registry::Result &cell = row.on(registry::Stack::wine_stack);
-    std::vector<std::shared_ptr<UsbDevice>> decoys = {
-        std::make_shared<Decoy>(kVendorId, 0x1234),
-        std::make_shared<Decoy>(0x046D, kProductId),
-        std::make_shared<Decoy>(0x046D, 0xC31C),
-    };
+    std::vector<std::shared_ptr<UsbDevice>> decoys;
+    for (const registry::Decoy &decoy : row.decoys) {
+        decoys.push_back(std::make_shared<Decoy>(decoy.vendor_id, decoy.product_id));
+    }
     std::vector<std::shared_ptr<Camera>> cameras;
     for (const registry::Camera &camera : row.cameras) {
         cameras.push_back(std::make_shared<Camera>(config_of(camera)));
