@@ -103,8 +103,8 @@ constexpr int kLibusb1NoDevice = -4;
 constexpr int kLibusb1Timeout = -7;
 constexpr int kLibusb1Pipe = -9;
 
-// The guests' device nodes for an unprivileged user: writable by the
-// group only, and readable by no one but root.
+// Device node modes for a run as the guests' unprivileged user: others may
+// read but not write (udev's default), and root only (the kernel's own).
 const char kReadOnlyNode[] = "0664";
 const char kNoAccessNode[] = "0600";
 
@@ -182,10 +182,6 @@ class Row {
   private:
     Scenario scenario_;
 };
-
-}  // namespace
-
-namespace {
 
 using S = Stack;
 
