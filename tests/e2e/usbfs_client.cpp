@@ -5,6 +5,8 @@
 // Usage: usbfs-client NODE STEP...
 //   read INDEX     USBDEVFS_CONTROL: a one-byte vendor read of register INDEX
 //   submit INDEX   USBDEVFS_SUBMITURB: the same read as a control URB
+//   get-configuration  USBDEVFS_CONTROL: GET_CONFIGURATION on endpoint 0
+//   set-interface ALT  USBDEVFS_CONTROL: SET_INTERFACE of interface 0 to ALT
 //   bulk EP        USBDEVFS_BULK: a read of up to 512 bytes from endpoint EP
 //   submit-bulk EP, submit-interrupt EP
 //                  USBDEVFS_SUBMITURB: the same read as a bulk or interrupt URB
@@ -30,6 +32,10 @@
 namespace {
 
 constexpr unsigned char kVendorRead = 0xC0;  // device-to-host, vendor, device
+constexpr unsigned char kStandardFromDevice = 0x80;
+constexpr unsigned char kStandardToInterface = 0x01;
+constexpr unsigned char kGetConfiguration = 8;
+constexpr unsigned char kSetInterface = 11;
 constexpr std::size_t kSetupSize = 8;
 
 // A control URB's buffer: setup packet, then one byte. A data URB reads
@@ -84,6 +90,33 @@ void submit(int fd, unsigned index, std::deque<usbdevfs_urb> &urbs,
     print_result("submit", ::ioctl(fd, USBDEVFS_SUBMITURB, &urb));
 }
 
+// Standard requests as a raw control transfer, which usbfs passes on to
+// the device.
+void get_configuration(int fd) {
+    unsigned char configuration = 0xFF;
+    usbdevfs_ctrltransfer request{};
+    request.bRequestType = kStandardFromDevice;
+    request.bRequest = kGetConfiguration;
+    request.wLength = 1;
+    request.timeout = camera_probe::kTransferTimeoutMs;
+    request.data = &configuration;
+    int result = ::ioctl(fd, USBDEVFS_CONTROL, &request);
+    print_result("get-configuration", result);
+    if (result > 0) {
+        std::printf("get-configuration: data=%02x\n", configuration);
+    }
+}
+
+void set_interface(int fd, unsigned alternate) {
+    usbdevfs_ctrltransfer request{};
+    request.bRequestType = kStandardToInterface;
+    request.bRequest = kSetInterface;
+    request.wValue = static_cast<std::uint16_t>(alternate);
+    request.wIndex = 0;
+    request.timeout = camera_probe::kTransferTimeoutMs;
+    print_result("set-interface", ::ioctl(fd, USBDEVFS_CONTROL, &request));
+}
+
 void bulk_read(int fd, unsigned endpoint) {
     static DataBuffer buffer;
     usbdevfs_bulktransfer request{};
@@ -136,6 +169,8 @@ bool run_numbered_step(int fd, const std::string &step, unsigned number, Submitt
         control_read(fd, number);
     } else if (step == "submit") {
         submit(fd, number, submitted.urbs, submitted.control_buffers);
+    } else if (step == "set-interface") {
+        set_interface(fd, number);
     } else if (step == "bulk") {
         bulk_read(fd, number);
     } else if (step == "submit-bulk") {
@@ -152,6 +187,8 @@ bool run_numbered_step(int fd, const std::string &step, unsigned number, Submitt
 bool run_plain_step(int fd, const std::string &step, Submitted &submitted) {
     if (step == "reap") {
         reap(fd);
+    } else if (step == "get-configuration") {
+        get_configuration(fd);
     } else if (step == "reap-null") {
         print_result("reap-null", ::ioctl(fd, USBDEVFS_REAPURBNDELAY, nullptr));
     } else if (step == "discard" && !submitted.urbs.empty()) {

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The camera's bulk IN endpoint through usbfs, as a raw client sees it: the
-// synchronous bulk ioctl of libusb 0.1 and the bulk URBs of libusb-1.0.
-// The endpoint streams nothing yet, so a read of it waits; an endpoint the
+// A camera's device node as a raw usbfs client sees it. Its state: the
+// kernel has configured it at enumeration, so it takes the one interface
+// setting it has and stalls any other. Its bulk IN endpoint, through the
+// synchronous bulk ioctl of libusb 0.1 and the bulk URBs of libusb-1.0:
+// it streams nothing yet, so a read of it waits; an endpoint the
 // descriptors do not list, or a URB of the wrong type, is refused as the
 // kernel refuses it.
 #include <gtest/gtest.h>
@@ -37,6 +39,16 @@ std::string client_lines(const CameraConfig &camera, const std::vector<std::stri
 
 const CameraConfig kHealthyCamera = camera_config(0x00);
 const CameraConfig kUnpluggingCamera = camera_with(FaultAction::unplug, FaultTarget::first_read);
+
+TEST(UsbfsDeviceState, TheCameraIsConfiguredAndTakesOnlyItsOneInterfaceSetting) {
+    EXPECT_EQ(client_lines(kHealthyCamera, {"get-configuration", "set-interface", "0",
+                                            "set-interface", "1", "set-interface", "0"}),
+              "get-configuration: 1\n"
+              "get-configuration: data=01\n"
+              "set-interface: 0\n"
+              "set-interface: -1 EPIPE\n"
+              "set-interface: 0\n");
+}
 
 TEST(UsbfsBulkEndpoint, ASynchronousReadWaitsOutItsTimeoutOnTheListedEndpointOnly) {
     EXPECT_EQ(
