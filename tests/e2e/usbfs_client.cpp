@@ -32,6 +32,9 @@
 namespace {
 
 constexpr unsigned char kVendorRead = 0xC0;  // device-to-host, vendor, device
+// How long the steps other than the camera's own read allow a transfer;
+// the emulation answers at once.
+constexpr unsigned kStepTimeoutMs = 1000;
 constexpr unsigned char kStandardFromDevice = 0x80;
 constexpr unsigned char kStandardToInterface = 0x01;
 constexpr unsigned char kGetConfiguration = 8;
@@ -98,7 +101,7 @@ void get_configuration(int fd) {
     request.bRequestType = kStandardFromDevice;
     request.bRequest = kGetConfiguration;
     request.wLength = 1;
-    request.timeout = camera_probe::kTransferTimeoutMs;
+    request.timeout = kStepTimeoutMs;
     request.data = &configuration;
     int result = ::ioctl(fd, USBDEVFS_CONTROL, &request);
     print_result("get-configuration", result);
@@ -113,7 +116,7 @@ void set_interface(int fd, unsigned alternate) {
     request.bRequest = kSetInterface;
     request.wValue = static_cast<std::uint16_t>(alternate);
     request.wIndex = 0;
-    request.timeout = camera_probe::kTransferTimeoutMs;
+    request.timeout = kStepTimeoutMs;
     print_result("set-interface", ::ioctl(fd, USBDEVFS_CONTROL, &request));
 }
 
@@ -122,7 +125,7 @@ void bulk_read(int fd, unsigned endpoint) {
     usbdevfs_bulktransfer request{};
     request.ep = endpoint;
     request.len = static_cast<unsigned>(buffer.size());
-    request.timeout = camera_probe::kTransferTimeoutMs;
+    request.timeout = kStepTimeoutMs;
     request.data = buffer.data();
     print_result("bulk", ::ioctl(fd, USBDEVFS_BULK, &request));
 }
