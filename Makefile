@@ -1,72 +1,127 @@
 # SPDX-License-Identifier: MIT
-# Front door over CMake. Every target installs what is missing first.
+# Front door over CMake. Each target installs the groups of Debian packages
+# it uses (scripts/install-deps) and builds what it runs: the user's path
+# (build, run, install) needs the tool's build dependencies alone; the
+# emulator, the tests and the rest of the proving rig come with the targets
+# that use them.
 BUILD_DIR ?= build
 SANITIZE_BUILD_DIR ?= build-sanitize
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 CTEST_FLAGS ?= --output-on-failure
+# Debian's name for this machine's architecture: the QEMU guests and the
+# cross builds are checks of an amd64 host (docs/arm.md).
+HOST_ARCH ?= $(shell dpkg --print-architecture 2>/dev/null || uname -m)
 
-# Warnings are errors in CI, and the end-to-end tests, in the QEMU guest
-# too, must run there.
+# In CI warnings are errors, and a check whose pieces are missing fails
+# instead of reporting itself skipped.
 ifeq ($(CI),true)
-CMAKE_FLAGS += -DCAMERA_PROBE_WERROR=ON -DCAMERA_PROBE_REQUIRE_E2E=ON -DCAMERA_PROBE_REQUIRE_VM=ON
+CMAKE_FLAGS += -DCAMERA_PROBE_WERROR=ON -DCAMERA_PROBE_REQUIRE_CHECKS=ON
+endif
+
+CONFIGURE = cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	-DCMAKE_INSTALL_PREFIX=$(PREFIX)
+
+# ARM: camera-probe and its unit tests cross-compiled for Debian's arm64 and
+# armhf into build-arm64/ and build-armhf/, against each architecture's
+# libusb from Debian's packages, fetched through a private apt configuration
+# in $(FOREIGN_APT_DIR) and never installed here (docs/arm.md).
+ARM64_BUILD_DIR ?= build-arm64
+ARMHF_BUILD_DIR ?= build-armhf
+FOREIGN_APT_DIR ?= $(BUILD_DIR)/foreign-apt
+
+# What the tests add to a build of the tool alone, and the package groups
+# they use on this host.
+TEST_CMAKE_FLAGS = -DBUILD_TESTING=ON -DCAMERA_PROBE_EMULATOR=ON \
+	-DCAMERA_PROBE_ARM64_BUILD_DIR=$(abspath $(ARM64_BUILD_DIR)) \
+	-DCAMERA_PROBE_ARMHF_BUILD_DIR=$(abspath $(ARMHF_BUILD_DIR)) \
+	-DCAMERA_PROBE_FOREIGN_APT_DIR=$(abspath $(FOREIGN_APT_DIR))
+ifeq ($(HOST_ARCH),amd64)
+TEST_GROUPS = build unit usbfs vm guest arm
+GUEST_IMAGES = guest-image arm-build guest-image-arm64
+else
+TEST_GROUPS = build unit usbfs
+GUEST_IMAGES =
 endif
 
 VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
 	--errors-for-leak-kinds=definite --show-leak-kinds=definite \
 	--suppressions=$(CURDIR)/tests/valgrind.supp
 
-.PHONY: all deps configure build run demo vm-demo test sanitize-test memcheck lint install \
-	package package-check bench guest-image guest-smoke clean
+.PHONY: all configure build run install configure-emulator configure-tests build-tests \
+	demo vm-demo guest-image test sanitize-test memcheck lint package package-check bench \
+	clean amd64-host-only
 
 all: build
 
-deps:
-	scripts/install-deps
-
-configure: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)
+# The user's path: CMake, a C++ compiler, pkg-config and libusb-dev, and the
+# tool alone. A folder the tests were configured in keeps them; only the
+# tool is built here all the same.
+configure:
+	scripts/install-deps build
+	$(CONFIGURE) $(CMAKE_FLAGS)
 
 build: configure
-	cmake --build $(BUILD_DIR) -j2
+	cmake --build $(BUILD_DIR) -j2 --target camera-probe
 
 # Probes this machine's USB buses.
 run: build
 	$(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
 
+# Honours DESTDIR, e.g. make install PREFIX=/usr DESTDIR=/tmp/stage. Run as
+# root (sudo make install), it then hands whatever it made or changed in the
+# build folder (CMake's install_manifest.txt, a configure or a build it had
+# to do) back to the owner of the checkout, so that the user's next build
+# finds no files it cannot overwrite.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+	@if [ "$$(id -u)" -eq 0 ]; then chown -R "$$(stat -c %u:%g .)" $(BUILD_DIR); fi
+
+# The emulator beside the tool: the demo and the guest images.
+configure-emulator:
+	scripts/install-deps build usbfs
+	$(CONFIGURE) -DCAMERA_PROBE_EMULATOR=ON $(CMAKE_FLAGS)
+
+configure-tests:
+	scripts/install-deps $(TEST_GROUPS)
+	$(CONFIGURE) $(TEST_CMAKE_FLAGS) $(CMAKE_FLAGS)
+
+build-tests: configure-tests
+	cmake --build $(BUILD_DIR) -j2
+
 # The probe against an emulated camera: no hardware needed.
-demo: build
+demo: configure-emulator
+	cmake --build $(BUILD_DIR) -j2 --target camera-probe emulated-camera
 	$(BUILD_DIR)/emulated-camera -- $(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
 
 # The same camera on the wire, inside a QEMU guest on Debian's own kernel.
 vm-demo: guest-image
+	cmake --build $(BUILD_DIR) -j2 --target camera-probe emulated-camera
 	$(BUILD_DIR)/emulated-camera --vm -- $(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
 
 # The guest the vm tests boot: Debian's kernel and a base initramfs in
 # $(BUILD_DIR)/guest, the downloaded kernel package in $(BUILD_DIR)/guest-cache.
-guest-image: build
+guest-image: amd64-host-only configure-emulator
+	scripts/install-deps vm guest
 	cmake --build $(BUILD_DIR) --target guest-image
 
-# Boots that guest once under QEMU and checks what the vm tests rely on.
-guest-smoke: guest-image
-	scripts/boot-guest-smoke $(BUILD_DIR)
-
-test: guest-image
+# Every label: unit, e2e, compat and, on an amd64 host, vm and arm.
+test: build-tests $(GUEST_IMAGES)
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
 
 # Every test again, with the tool, the emulator and the tests built with
 # AddressSanitizer and UndefinedBehaviorSanitizer.
 # The vm tests boot the guest image of $(BUILD_DIR).
-sanitize-test: guest-image
+sanitize-test: build-tests $(GUEST_IMAGES)
 	cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PROBE_SANITIZE=ON \
-		-DCAMERA_PROBE_GUEST_DIR=$(CURDIR)/$(BUILD_DIR)/guest $(CMAKE_FLAGS)
+		-DCAMERA_PROBE_GUEST_DIR=$(CURDIR)/$(BUILD_DIR)/guest $(TEST_CMAKE_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_BUILD_DIR) -j2
 	cd $(SANITIZE_BUILD_DIR) && ctest $(CTEST_FLAGS)
 
 # The end-to-end scenarios again, with camera-probe under valgrind memcheck:
 # any error or definite leak makes its exit status 99 and the test fail.
-memcheck: build
-	scripts/install-deps valgrind
+memcheck: build-tests
+	scripts/install-deps memcheck
 	cd $(BUILD_DIR) && CAMERA_PROBE_E2E_WRAPPER="$(VALGRIND)" ctest $(CTEST_FLAGS) -L e2e -E Libusb1
 	# The lying devices over libusb-compat too (docs/lying-devices.md says
 	# why only they: umockdev's preload and a read of 0x00).
@@ -74,16 +129,12 @@ memcheck: build
 
 # clang-tidy and cppcheck on the tool's sources; clang-format on every source.
 lint: build
-	scripts/install-deps clang-tidy cppcheck clang-format groff-base appstream
+	scripts/install-deps lint
 	scripts/lint $(BUILD_DIR)
-
-# Honours DESTDIR, e.g. make install PREFIX=/usr DESTDIR=/tmp/stage
-install: build
-	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 # The Debian package (debian/): build/camera-probe_<version>_<arch>.deb.
 package:
-	scripts/install-deps --package
+	scripts/install-deps package
 	scripts/build-package $(BUILD_DIR)
 
 # Installs the package with apt-get, checks it, and removes it (root only).
@@ -91,48 +142,47 @@ package-check: package
 	scripts/check-package $(BUILD_DIR)
 
 # Reports camera-probe's cost against a bare C walk; never fails on the figures.
-bench: build
-	scripts/install-deps valgrind time
+bench: configure-emulator
+	scripts/install-deps bench
+	cmake --build $(BUILD_DIR) -j2 --target camera-probe camera-probe-bench bare-walk
 	$(BUILD_DIR)/bench/camera-probe-bench $(BUILD_DIR)/camera-probe $(BUILD_DIR)/bench/bare-walk
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)
+
+# The guests and the cross builds run programs built on an amd64 host.
+amd64-host-only:
+	@if [ "$(HOST_ARCH)" != amd64 ]; then \
+		echo "This target needs an amd64 host (this one is $(HOST_ARCH)): docs/arm.md" \
+			"says what runs on an ARM machine." >&2; \
+		exit 1; \
+	fi
 
 # Windows: cross-compiled with MinGW-w64 into build-windows/, checked under
 # Wine against a libusb0.dll test double and on libusb-win32's own DLL and
 # driver (docs/windows.md). The libusb-win32 SDK (include/lusb0_usb.h, and
 # its sources in source/ for the real stack) comes from LIBUSB_WIN32_SDK.
 WINDOWS_BUILD_DIR ?= build-windows
-LIBUSB_WIN32_SDK ?= $(firstword $(wildcard $(CURDIR)/../shared/sdk/libusb-win32 \
-	/work/shared/sdk/libusb-win32))
-# Wine, and what building libusb-win32 and Wine's bus driver from Debian's
-# source takes.
-WINE_PACKAGES = wine wine64
-WINDOWS_STACK_PACKAGES = $(WINE_PACKAGES) g++-mingw-w64-x86-64 wine64-tools libwine-dev \
-	dpkg-dev patch debian-archive-keyring
+LIBUSB_WIN32_SDK ?= $(wildcard $(CURDIR)/../shared/sdk/libusb-win32)
 # The windows-stack tests are built in $(BUILD_DIR), beside the emulated
-# usbfs they run on; in CI a missing piece fails them instead of skipping.
+# usbfs they run on.
 WINDOWS_STACK_FLAGS = -DCAMERA_PROBE_WINDOWS_STACK=ON \
 	-DCAMERA_PROBE_WINDOWS_BUILD_DIR=$(abspath $(WINDOWS_BUILD_DIR))
-ifeq ($(CI),true)
-WINDOWS_STACK_FLAGS += -DCAMERA_PROBE_REQUIRE_WINDOWS_STACK=ON
-endif
 
 .PHONY: windows-build windows-stack windows-check windows-demo package-windows clean-windows
 
-windows-build:
-	@test -n "$(LIBUSB_WIN32_SDK)" || { echo "No libusb-win32 SDK in ../shared/sdk or" \
-		"/work/shared/sdk: make $@ LIBUSB_WIN32_SDK=<folder with include/lusb0_usb.h>" >&2; \
-		exit 1; }
-	scripts/install-deps g++-mingw-w64-x86-64 googletest
+windows-build: amd64-host-only
+	@test -n "$(LIBUSB_WIN32_SDK)" || { echo "No libusb-win32 SDK in ../shared/sdk:" \
+		"make $@ LIBUSB_WIN32_SDK=<folder with include/lusb0_usb.h>" >&2; exit 1; }
+	scripts/install-deps build windows
 	scripts/build-windows $(WINDOWS_BUILD_DIR) "$(LIBUSB_WIN32_SDK)"
 
 # libusb0.dll and libusb0.sys from libusb-win32's sources, Wine's bus driver
 # patched, a private Wine tree and prefix (in $(WINDOWS_BUILD_DIR)/wine-stack),
 # and the runner and the windows-stack tests in $(BUILD_DIR).
 windows-stack: CMAKE_FLAGS += $(WINDOWS_STACK_FLAGS)
-windows-stack: configure
-	scripts/install-deps $(WINDOWS_STACK_PACKAGES)
+windows-stack: amd64-host-only configure-tests
+	scripts/install-deps windows-stack
 	scripts/build-windows-stack $(WINDOWS_BUILD_DIR) "$(LIBUSB_WIN32_SDK)"
 	cmake --build $(BUILD_DIR) -j2 --target emulated-camera windows_stack_tests
 
@@ -141,7 +191,6 @@ windows-stack: configure
 # on the real stack (CTest label windows-stack). The checks make the Wine
 # prefix that the stack's prefix is copied from, so they come first.
 windows-check: windows-build
-	scripts/install-deps $(WINE_PACKAGES)
 	tests/windows/check $(WINDOWS_BUILD_DIR) "$(LIBUSB_WIN32_SDK)"
 	$(MAKE) --no-print-directory windows-stack
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS) -L windows-stack
@@ -159,33 +208,21 @@ package-windows: windows-build
 clean-windows:
 	rm -rf $(WINDOWS_BUILD_DIR)
 
-# ARM: camera-probe and its unit tests cross-compiled for Debian's arm64 and
-# armhf into build-arm64/ and build-armhf/, against each architecture's
-# libusb from Debian's packages, fetched through a private apt configuration
-# in $(FOREIGN_APT_DIR) and never installed here. The unit tests run under
-# qemu-user (ctest in those folders); the arm label of make test runs them
-# and camera-probe of both in an arm64 guest on Debian's arm64 kernel.
-ARM64_BUILD_DIR ?= build-arm64
-ARMHF_BUILD_DIR ?= build-armhf
-FOREIGN_APT_DIR ?= $(BUILD_DIR)/foreign-apt
-CMAKE_FLAGS += -DCAMERA_PROBE_ARM64_BUILD_DIR=$(abspath $(ARM64_BUILD_DIR)) \
-	-DCAMERA_PROBE_ARMHF_BUILD_DIR=$(abspath $(ARMHF_BUILD_DIR)) \
-	-DCAMERA_PROBE_FOREIGN_APT_DIR=$(abspath $(FOREIGN_APT_DIR))
-ifeq ($(CI),true)
-CMAKE_FLAGS += -DCAMERA_PROBE_REQUIRE_ARM=ON
-endif
-
+# The unit tests of the cross builds run under qemu-user (ctest in those
+# folders); the arm label of make test runs them and camera-probe of both in
+# an arm64 guest on Debian's arm64 kernel.
 .PHONY: arm-build package-arm guest-image-arm64 clean-arm
 
-arm-build: deps
+arm-build: amd64-host-only
+	scripts/install-deps build unit arm
 	scripts/build-arm arm64 $(ARM64_BUILD_DIR) $(FOREIGN_APT_DIR)
 	scripts/build-arm armhf $(ARMHF_BUILD_DIR) $(FOREIGN_APT_DIR)
 
 # $(BUILD_DIR)/camera-probe_<version>_arm64.deb and _armhf.deb, built with
 # dpkg-buildpackage -a from the same debian/, then checked: architecture,
 # Depends, lintian, hardening.
-package-arm:
-	scripts/install-deps --package crossbuild-essential-arm64 crossbuild-essential-armhf
+package-arm: amd64-host-only
+	scripts/install-deps package package-arm
 	scripts/arm-sysroot arm64 $(ARM64_BUILD_DIR) $(FOREIGN_APT_DIR)
 	scripts/arm-sysroot armhf $(ARMHF_BUILD_DIR) $(FOREIGN_APT_DIR)
 	scripts/build-package $(BUILD_DIR) arm64 $(ARM64_BUILD_DIR)
@@ -195,11 +232,9 @@ package-arm:
 
 # The arm64 guest: Debian's arm64 kernel, busybox and the arm64 and armhf
 # libraries camera-probe loads, in $(BUILD_DIR)/guest-arm64.
-guest-image-arm64: build
+guest-image-arm64: amd64-host-only configure-tests
+	scripts/install-deps arm guest
 	cmake --build $(BUILD_DIR) --target guest-image-arm64
-
-# make test runs the arm label too.
-test: arm-build guest-image-arm64
 
 clean-arm:
 	rm -rf $(ARM64_BUILD_DIR) $(ARMHF_BUILD_DIR)

@@ -217,6 +217,11 @@ std::uint8_t UsbDevice::configuration() const {
     return configuration_;
 }
 
+bool UsbDevice::set_interface(std::uint8_t interface, std::uint8_t alternate) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return has_setting(interface, alternate);
+}
+
 void UsbDevice::reset() {
     std::lock_guard<std::mutex> lock(mutex_);
     configuration_ = 0;
@@ -239,6 +244,11 @@ std::vector<ControlTransfer> UsbDevice::transfers() const {
 
 Answer UsbDevice::vendor_request(const SetupPacket &) {
     return Answer::stall();
+}
+
+// A device in the Address state (unconfigured) has no interfaces yet.
+bool UsbDevice::has_setting(std::uint16_t interface, std::uint16_t alternate) const {
+    return configuration_ != 0 && interface == 0 && alternate == 0;
 }
 
 // A configuration the device does not have is stalled, as a device does.
@@ -284,8 +294,8 @@ Answer UsbDevice::standard_request(const SetupPacket &setup) {
             }
             break;
         case kSetInterface:
-            // Interface 0 has only alternate setting 0.
-            if (setup.bmRequestType == 0x01 && setup.wIndex == 0 && setup.wValue == 0) {
+            if (setup.bmRequestType == 0x01 && setup.wLength == 0 &&
+                has_setting(setup.wIndex, setup.wValue)) {
                 return Answer::with({});
             }
             break;

@@ -134,6 +134,10 @@ class UsbDevice {
     // SET_CONFIGURATION, which some transports deliver out of band.
     bool set_configuration(std::uint8_t configuration);
     std::uint8_t configuration() const;
+    // SET_INTERFACE, likewise: true when the device is configured and has
+    // that alternate setting. Its one interface has only setting 0, so
+    // nothing changes; anything else is a request error (a stall).
+    bool set_interface(std::uint8_t interface, std::uint8_t alternate) const;
     // A bus reset: the device is unconfigured until the host configures it
     // again. Its other state (a camera's registers) is the device's own.
     void reset();
@@ -154,6 +158,8 @@ class UsbDevice {
   private:
     Answer standard_request(const SetupPacket &setup);
     Answer configuration_answer(std::uint8_t index, std::uint16_t length) const;
+    // Called with mutex_ held.
+    bool has_setting(std::uint16_t interface, std::uint16_t alternate) const;
 
     const std::uint16_t vendor_;
     const std::uint16_t product_;

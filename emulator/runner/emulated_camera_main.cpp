@@ -44,7 +44,7 @@ const char kUsageHead[] =
     "                       [--register 0xNN] [--fault NAME] [--lie NAME] [--log]\n"
     "                       -- COMMAND [ARGS...]\n"
     "Runs COMMAND with N emulated USB cameras (05a9:2800, default 1) and three other\n"
-    "devices that share one ID with them, and exits with COMMAND's status.\n"
+    "devices (05a9:1234, 046d:2800 and 046d:c31c), and exits with COMMAND's status.\n"
     "  --vm               run COMMAND inside a QEMU guest on Debian's kernel, the\n"
     "                     devices on its xHCI bus through usbredir (without it: on\n"
     "                     emulated usbfs under umockdev)\n"
@@ -201,8 +201,9 @@ struct PlannedDevice {
     std::shared_ptr<UsbDevice> device;
 };
 
-// Devices that share only the vendor or only the product ID with the
-// camera come first; cameras alternate between two buses after them.
+// Three devices that are not the camera come first: one with its vendor ID,
+// one with its product ID, one with neither. Cameras alternate between two
+// buses after them.
 std::vector<PlannedDevice> plan_devices(const Options &options) {
     std::vector<PlannedDevice> devices = {
         {1, std::make_shared<Decoy>(Camera::kVendorId, 0x1234)},

@@ -57,8 +57,10 @@ void update_field(UMockdevIoctlData *data, std::size_t offset, T value) {
                                static_cast<gint>(sizeof value));
 }
 
-bool is_data_urb(const usbdevfs_urb &urb) {
-    return urb.type == USBDEVFS_URB_TYPE_BULK || urb.type == USBDEVFS_URB_TYPE_INTERRUPT;
+// Data URBs are bulk: the one interrupt endpoint in a testbed is a root
+// hub's, which the kernel's hub driver holds, so no client reaches it.
+bool is_bulk_urb(const usbdevfs_urb &urb) {
+    return urb.type == USBDEVFS_URB_TYPE_BULK;
 }
 
 }  // namespace
@@ -222,13 +224,14 @@ void UsbfsIoctls::submit_urb(const NodeDevice &node, UMockdevIoctlClient *client
     if (urb_data == nullptr) {
         return;
     }
-    bool control = urb.type == USBDEVFS_URB_TYPE_CONTROL && urb.endpoint == 0 &&
-                   urb.buffer_length >= static_cast<int>(SetupPacket::kSize);
-    if (is_data_urb(urb) && !node.device->has_endpoint(urb.endpoint)) {
+    // As usbfs checks: the endpoint first, then the URB's type against it.
+    bool to_endpoint_zero = urb.type == USBDEVFS_URB_TYPE_CONTROL && urb.endpoint == 0;
+    if (!to_endpoint_zero && !node.device->has_endpoint(urb.endpoint)) {
         umockdev_ioctl_client_complete(client, -1, ENOENT);
         return;
     }
-    if (!control && !is_data_urb(urb)) {
+    bool control = to_endpoint_zero && urb.buffer_length >= static_cast<int>(SetupPacket::kSize);
+    if (!control && !is_bulk_urb(urb)) {
         umockdev_ioctl_client_complete(client, -1, EINVAL);
         return;
     }

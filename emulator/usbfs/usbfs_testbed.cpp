@@ -64,6 +64,15 @@ std::string device_record(const DeviceRef &device, const UsbDevice &emulated) {
     return record;
 }
 
+// The kernel configures every device it enumerates (its first
+// configuration), as sysfs' bConfigurationValue says; a device without one
+// stays in the Address state.
+void configure_as_enumerated(UsbDevice &device) {
+    if (device.configuration_count() > 0) {
+        device.set_configuration(1);
+    }
+}
+
 }  // namespace
 
 UsbfsTestbed::UsbfsTestbed(bool answer_ioctls)
@@ -104,6 +113,7 @@ DeviceRef UsbfsTestbed::add(int bus, std::shared_ptr<UsbDevice> device) {
     if (next_devnum_[bus - 1] > kMaxUsbAddress) {
         throw std::length_error("bus " + std::to_string(bus) + " has no free USB address");
     }
+    configure_as_enumerated(*device);
     DeviceRef ref;
     ref.bus = bus;
     ref.devnum = next_devnum_[bus - 1]++;

@@ -11,7 +11,8 @@
 #                      "result STATUS OUTPUT_BYTES ERROR_BYTES" followed by
 #                      the bytes of its standard output and standard error
 #   poweroff           switches the guest off
-# What it is doing goes to the console (ttyS0), so that a host that loses
+# What it is doing goes to the console (ttyS0 on the PC, ttyAMA0 on the
+# arm64 virt board), so that a host that loses
 # the guest can show where it was.
 export PATH=/bin:/sbin:/usr/bin:/usr/sbin
 

@@ -109,14 +109,6 @@ void get_alt_setting_callback(void *priv, std::uint64_t id,
                               usb_redir_get_alt_setting_header *header) {
     link_of(priv).on_get_alt_setting(id, header->interface);
 }
-void start_interrupt_callback(void *priv, std::uint64_t id,
-                              usb_redir_start_interrupt_receiving_header *header) {
-    link_of(priv).on_start_interrupt_receiving(id, header->endpoint);
-}
-void stop_interrupt_callback(void *priv, std::uint64_t id,
-                             usb_redir_stop_interrupt_receiving_header *header) {
-    link_of(priv).on_stop_interrupt_receiving(id, header->endpoint);
-}
 void cancel_callback(void *priv, std::uint64_t id) {
     link_of(priv).on_cancel(id);
 }
@@ -128,7 +120,9 @@ void bulk_packet_callback(void *priv, std::uint64_t id, usb_redir_bulk_packet_he
                           std::uint8_t *data, int) {
     link_of(priv).on_bulk_packet(id, header, data);
 }
-// Packet kinds the device has no use for: iso and interrupt OUT data.
+// Iso and interrupt packets: no device on the wire has such an endpoint
+// (the wire carries no hub), so QEMU, which asks only for the endpoint
+// types the ep_info gives, never sends them; their data is freed unread.
 void iso_packet_callback(void *priv, std::uint64_t, usb_redir_iso_packet_header *,
                          std::uint8_t *data, int) {
     link_of(priv).free_packet_data(data);
@@ -139,6 +133,8 @@ void interrupt_packet_callback(void *priv, std::uint64_t, usb_redir_interrupt_pa
 }
 void ignore_iso_start(void *, std::uint64_t, usb_redir_start_iso_stream_header *) {}
 void ignore_iso_stop(void *, std::uint64_t, usb_redir_stop_iso_stream_header *) {}
+void ignore_interrupt_start(void *, std::uint64_t, usb_redir_start_interrupt_receiving_header *) {}
+void ignore_interrupt_stop(void *, std::uint64_t, usb_redir_stop_interrupt_receiving_header *) {}
 void ignore_streams_alloc(void *, std::uint64_t, usb_redir_alloc_bulk_streams_header *) {}
 void ignore_streams_free(void *, std::uint64_t, usb_redir_free_bulk_streams_header *) {}
 void ignore_filter_reject(void *) {}
@@ -175,8 +171,8 @@ UsbredirLink::UsbredirLink(int socket_fd) : fd_(socket_fd) {
     parser_->get_alt_setting_func = get_alt_setting_callback;
     parser_->start_iso_stream_func = ignore_iso_start;
     parser_->stop_iso_stream_func = ignore_iso_stop;
-    parser_->start_interrupt_receiving_func = start_interrupt_callback;
-    parser_->stop_interrupt_receiving_func = stop_interrupt_callback;
+    parser_->start_interrupt_receiving_func = ignore_interrupt_start;
+    parser_->stop_interrupt_receiving_func = ignore_interrupt_stop;
     parser_->alloc_bulk_streams_func = ignore_streams_alloc;
     parser_->free_bulk_streams_func = ignore_streams_free;
     parser_->cancel_data_packet_func = cancel_callback;
@@ -387,34 +383,17 @@ void UsbredirLink::on_get_configuration(std::uint64_t id) {
     usbredirparser_send_configuration_status(parser_, id, &status);
 }
 
-// Interface 0 has only alternate setting 0.
 void UsbredirLink::on_set_alt_setting(std::uint64_t id, std::uint8_t interface, std::uint8_t alt) {
     usb_redir_alt_setting_status_header status{};
     status.interface = interface;
     status.alt = 0;
-    status.status =
-        has_device() && interface == 0 && alt == 0 ? usb_redir_success : usb_redir_stall;
+    status.status = has_device() && device_->set_interface(interface, alt) ? usb_redir_success
+                                                                           : usb_redir_stall;
     usbredirparser_send_alt_setting_status(parser_, id, &status);
 }
 
 void UsbredirLink::on_get_alt_setting(std::uint64_t id, std::uint8_t interface) {
     on_set_alt_setting(id, interface, 0);
-}
-
-// A hub's status-change endpoint: accepted, and nothing ever changes.
-void UsbredirLink::on_start_interrupt_receiving(std::uint64_t id, std::uint8_t endpoint) {
-    usb_redir_interrupt_receiving_status_header status{};
-    status.endpoint = endpoint;
-    status.status =
-        has_device() && device_->has_endpoint(endpoint) ? usb_redir_success : usb_redir_stall;
-    usbredirparser_send_interrupt_receiving_status(parser_, id, &status);
-}
-
-void UsbredirLink::on_stop_interrupt_receiving(std::uint64_t id, std::uint8_t endpoint) {
-    usb_redir_interrupt_receiving_status_header status{};
-    status.endpoint = endpoint;
-    status.status = usb_redir_success;
-    usbredirparser_send_interrupt_receiving_status(parser_, id, &status);
 }
 
 }  // namespace usb_emulator

@@ -52,8 +52,6 @@ class UsbredirLink {
     void on_get_configuration(std::uint64_t id);
     void on_set_alt_setting(std::uint64_t id, std::uint8_t interface, std::uint8_t alt);
     void on_get_alt_setting(std::uint64_t id, std::uint8_t interface);
-    void on_start_interrupt_receiving(std::uint64_t id, std::uint8_t endpoint);
-    void on_stop_interrupt_receiving(std::uint64_t id, std::uint8_t endpoint);
     void free_packet_data(std::uint8_t *data);
     int read_bytes(std::uint8_t *data, int count);
     int write_bytes(const std::uint8_t *data, int count);

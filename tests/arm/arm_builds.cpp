@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "../missing_piece.h"
 #include "process.h"
 
 #ifndef ARM64_BUILD_DIR
@@ -66,13 +67,7 @@ const std::vector<ArmBuild> &arm_builds() {
 int run_unless_missing(int argc, char **argv, const std::string &missing) {
     ::testing::InitGoogleTest(&argc, argv);
     if (!missing.empty()) {
-#ifdef CAMERA_PROBE_REQUIRE_ARM
-        std::printf("arm tests cannot run: no %s\n", missing.c_str());
-        return 1;
-#else
-        std::printf("arm tests skipped: no %s\n", missing.c_str());
-        return 77;
-#endif
+        return camera_probe_tests::report_missing_piece("arm", missing);
     }
     return RUN_ALL_TESTS();
 }

@@ -31,9 +31,7 @@ void PrintTo(const ArmBuild &build, std::ostream *out);
 
 const std::vector<ArmBuild> &arm_builds();
 
-// Runs the suite. Where `missing` names a piece, the suite reports itself
-// skipped (77), never passed; a build that requires the arm tests (CI)
-// fails instead.
+// Runs the suite, unless `missing` names a piece it lacks.
 int run_unless_missing(int argc, char **argv, const std::string &missing);
 
 }  // namespace arm_tests

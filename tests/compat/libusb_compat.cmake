@@ -6,32 +6,13 @@
 # (LD_LIBRARY_PATH), so the same camera-probe runs on either library.
 # Included from tests/CMakeLists.txt, after the end-to-end suite's targets.
 
-set(_compat_candidates
-  "${CMAKE_SOURCE_DIR}/../shared/sdk/libusb-compat-0.1"
-  "/work/shared/sdk/libusb-compat-0.1")
-set(_compat_default "")
-foreach(_candidate IN LISTS _compat_candidates)
-  if(_compat_default STREQUAL "" AND EXISTS "${_candidate}/libusb/core.c")
-    get_filename_component(_compat_default "${_candidate}" ABSOLUTE)
-  endif()
-endforeach()
-set(CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR "${_compat_default}" CACHE PATH
-  "libusb-compat-0.1 sources (libusb/core.c), for the compat tests")
-
+set(CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR "${PROJECT_SOURCE_DIR}/../shared/sdk/libusb-compat-0.1"
+  CACHE PATH "libusb-compat-0.1 sources (libusb/core.c), for the compat tests")
 set(_compat_sources "${CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR}/libusb")
-set(_compat_required OFF)
-if(CAMERA_PROBE_REQUIRE_E2E OR "$ENV{CI}" STREQUAL "true")
-  set(_compat_required ON)
-endif()
-
 if(NOT EXISTS "${_compat_sources}/core.c")
-  if(_compat_required)
-    message(FATAL_ERROR "no libusb-compat-0.1 sources in CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR="
-      "'${CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR}' (its default tries ${_compat_candidates})")
-  endif()
   message(STATUS "libusb-compat-0.1 sources not found: compat tests skip")
-  camera_probe_skipped_test(compat_needs_libusb_compat_sources compat
-    "no libusb-compat-0.1 sources")
+  camera_probe_missing_piece_test(compat_needs_libusb_compat_sources compat
+    "no libusb-compat-0.1 sources in CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR=${CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR}")
   return()
 endif()
 message(STATUS "libusb-compat-0.1 from ${CAMERA_PROBE_LIBUSB_COMPAT_SOURCE_DIR}")
@@ -62,7 +43,7 @@ set(CAMERA_PROBE_LIBUSB_COMPAT_DIR "${CMAKE_BINARY_DIR}/libusb-compat")
 
 # The umockdev scenarios again, over libusb-compat.
 if(NOT CAMERA_PROBE_HAVE_UMOCKDEV)
-  camera_probe_skipped_test(compat_needs_umockdev compat "umockdev is not installed")
+  camera_probe_missing_piece_test(compat_needs_umockdev compat "umockdev is not installed")
   return()
 endif()
 add_dependencies(camera_probe_e2e_tests libusb_compat)

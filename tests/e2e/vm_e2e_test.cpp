@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "../missing_piece.h"
 #include "expected_output.h"
 #include "guest_scenario.h"
 #include "guest_vm.h"
@@ -213,14 +214,11 @@ INSTANTIATE_TEST_SUITE_P(OneBoot, VmScenarios, ::testing::ValuesIn(vm_runs()),
 }  // namespace
 }  // namespace e2e
 
-// Without a guest to boot the suite reports itself skipped (77), never
-// passed; CI makes a missing piece a configure error instead.
 int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
     std::string missing = usb_emulator::GuestSettings::from_build().missing();
     if (!missing.empty()) {
-        std::printf("vm tests skipped: no %s\n", missing.c_str());
-        return 77;
+        return camera_probe_tests::report_missing_piece("vm", missing);
     }
     return RUN_ALL_TESTS();
 }

@@ -30,6 +30,14 @@ struct ControlReply {
     std::vector<std::uint8_t> data;
 };
 
+// One bulk packet as QEMU received it.
+struct BulkReply {
+    std::uint64_t id = 0;
+    std::uint8_t status = 0;
+    std::uint8_t endpoint = 0;
+    std::uint32_t length = 0;
+};
+
 // QEMU's side of the link: a usbredirparser without the usb-host flag,
 // which records what the device side sends.
 class QemuSide {
@@ -65,6 +73,24 @@ class QemuSide {
             }
             qemu.replies.push_back(reply);
         };
+        parser_->bulk_packet_func = [](void *priv, std::uint64_t id,
+                                       usb_redir_bulk_packet_header *header, std::uint8_t *data,
+                                       int) {
+            QemuSide &qemu = self(priv);
+            if (data != nullptr) {
+                usbredirparser_free_packet_data(qemu.parser_, data);
+            }
+            std::uint32_t length = header->length | std::uint32_t{header->length_high} << 16;
+            qemu.bulk_replies.push_back({id, header->status, header->endpoint, length});
+        };
+        parser_->configuration_status_func = [](void *priv, std::uint64_t,
+                                                usb_redir_configuration_status_header *status) {
+            self(priv).configuration_statuses.push_back(*status);
+        };
+        parser_->alt_setting_status_func = [](void *priv, std::uint64_t,
+                                              usb_redir_alt_setting_status_header *status) {
+            self(priv).alt_setting_statuses.push_back(*status);
+        };
         std::uint32_t caps[USB_REDIR_CAPS_SIZE] = {};
         usbredirparser_caps_set_cap(caps, usb_redir_cap_connect_device_version);
         usbredirparser_caps_set_cap(caps, usb_redir_cap_ep_info_max_packet_size);
@@ -93,6 +119,29 @@ class QemuSide {
         usbredirparser_send_control_packet(parser_, id, &header, nullptr, 0);
     }
     void send_cancel(std::uint64_t id) { usbredirparser_send_cancel_data_packet(parser_, id); }
+    // A bulk IN transfer of one high-speed packet.
+    void send_bulk_in(std::uint64_t id, std::uint8_t endpoint) {
+        usb_redir_bulk_packet_header header{};
+        header.endpoint = endpoint;
+        header.length = 512;
+        usbredirparser_send_bulk_packet(parser_, id, &header, nullptr, 0);
+    }
+    // The standard requests usb-redir sends as packets of their own.
+    void send_set_configuration(std::uint64_t id, std::uint8_t configuration) {
+        usb_redir_set_configuration_header header{};
+        header.configuration = configuration;
+        usbredirparser_send_set_configuration(parser_, id, &header);
+    }
+    void send_get_configuration(std::uint64_t id) {
+        usbredirparser_send_get_configuration(parser_, id);
+    }
+    void send_set_alt_setting(std::uint64_t id, std::uint8_t interface, std::uint8_t alt) {
+        usb_redir_set_alt_setting_header header{};
+        header.interface = interface;
+        header.alt = alt;
+        usbredirparser_send_set_alt_setting(parser_, id, &header);
+    }
+    void send_reset() { usbredirparser_send_reset(parser_); }
 
     // Lets both sides talk until neither has anything left to say.
     void exchange_with(UsbredirLink &link) {
@@ -111,6 +160,9 @@ class QemuSide {
     std::optional<usb_redir_ep_info_header> endpoints;
     int disconnects = 0;
     std::vector<ControlReply> replies;
+    std::vector<BulkReply> bulk_replies;
+    std::vector<usb_redir_configuration_status_header> configuration_statuses;
+    std::vector<usb_redir_alt_setting_status_header> alt_setting_statuses;
 
   private:
     static QemuSide &self(void *priv) { return *static_cast<QemuSide *>(priv); }
@@ -247,6 +299,94 @@ TEST(UsbredirLink, ADeviceUnpluggedMidTransferDisconnectsWithoutAnAnswer) {
     wire.qemu->exchange_with(*wire.link);
     EXPECT_TRUE(wire.qemu->replies.empty());
     EXPECT_EQ(wire.qemu->disconnects, 1);
+}
+
+// The camera's bulk IN endpoint streams nothing yet: a transfer on it
+// waits until QEMU cancels it (the guest's timeout); one on an endpoint the
+// device does not list is stalled.
+TEST(UsbredirLink, ABulkInPacketWaitsUntilCancelledAndAnUnlistedEndpointStalls) {
+    Wire wire;
+    wire.link->plug(camera_with(FaultAction::none));
+    wire.qemu->exchange_with(*wire.link);
+
+    wire.qemu->send_bulk_in(5, 0x81);
+    wire.qemu->send_bulk_in(6, 0x82);
+    wire.qemu->exchange_with(*wire.link);
+    ASSERT_EQ(wire.qemu->bulk_replies.size(), 1u);
+    EXPECT_EQ(wire.qemu->bulk_replies[0].id, 6u);
+    EXPECT_EQ(wire.qemu->bulk_replies[0].status, usb_redir_stall);
+    EXPECT_EQ(wire.qemu->bulk_replies[0].endpoint, 0x82);
+    EXPECT_EQ(wire.qemu->bulk_replies[0].length, 0u);
+
+    wire.qemu->send_cancel(5);
+    wire.qemu->send_cancel(5);
+    wire.qemu->exchange_with(*wire.link);
+    ASSERT_EQ(wire.qemu->bulk_replies.size(), 2u);
+    EXPECT_EQ(wire.qemu->bulk_replies[1].id, 5u);
+    EXPECT_EQ(wire.qemu->bulk_replies[1].status, usb_redir_cancelled);
+    EXPECT_EQ(wire.qemu->bulk_replies[1].endpoint, 0x81);
+    EXPECT_EQ(wire.qemu->bulk_replies[1].length, 0u);
+    EXPECT_TRUE(wire.qemu->replies.empty());
+}
+
+TEST(UsbredirLink, ABulkPacketWaitingAcrossAnUnplugIsNeverAnswered) {
+    Wire wire;
+    wire.link->plug(camera_with(FaultAction::unplug));
+    wire.qemu->exchange_with(*wire.link);
+
+    wire.qemu->send_bulk_in(1, 0x81);
+    wire.qemu->send_control(2, 0xC0, 3, 0, kRegister, 1);  // unplugs the camera
+    wire.qemu->exchange_with(*wire.link);
+    wire.qemu->send_cancel(1);
+    wire.qemu->send_bulk_in(3, 0x81);
+    wire.qemu->exchange_with(*wire.link);
+
+    EXPECT_EQ(wire.qemu->disconnects, 1);
+    EXPECT_TRUE(wire.qemu->bulk_replies.empty());
+}
+
+// SET_INTERFACE travels as its own packet; the device decides, as it does
+// for the same request on endpoint 0.
+TEST(UsbredirLink, AnAltSettingTheCameraLacksIsStalled) {
+    Wire wire;
+    wire.link->plug(camera_with(FaultAction::none));
+    wire.qemu->exchange_with(*wire.link);
+
+    wire.qemu->send_set_configuration(1, 1);
+    wire.qemu->send_set_alt_setting(2, 0, 0);
+    wire.qemu->send_set_alt_setting(3, 0, 1);
+    wire.qemu->send_set_alt_setting(4, 1, 0);
+    wire.qemu->exchange_with(*wire.link);
+
+    ASSERT_EQ(wire.qemu->configuration_statuses.size(), 1u);
+    EXPECT_EQ(wire.qemu->configuration_statuses[0].status, usb_redir_success);
+    ASSERT_EQ(wire.qemu->alt_setting_statuses.size(), 3u);
+    EXPECT_EQ(wire.qemu->alt_setting_statuses[0].status, usb_redir_success);
+    EXPECT_EQ(wire.qemu->alt_setting_statuses[1].status, usb_redir_stall);
+    EXPECT_EQ(wire.qemu->alt_setting_statuses[2].status, usb_redir_stall);
+}
+
+TEST(UsbredirLink, AResetFromTheGuestLeavesTheDeviceUnconfigured) {
+    Wire wire;
+    auto camera = camera_with(FaultAction::none);
+    wire.link->plug(camera);
+    wire.qemu->exchange_with(*wire.link);
+
+    wire.qemu->send_set_configuration(1, 1);
+    wire.qemu->exchange_with(*wire.link);
+    ASSERT_EQ(camera->configuration(), 1);
+
+    wire.qemu->send_reset();
+    wire.qemu->send_get_configuration(2);
+    wire.qemu->send_set_alt_setting(3, 0, 0);
+    wire.qemu->exchange_with(*wire.link);
+
+    ASSERT_EQ(wire.qemu->configuration_statuses.size(), 2u);
+    EXPECT_EQ(wire.qemu->configuration_statuses[1].status, usb_redir_success);
+    EXPECT_EQ(wire.qemu->configuration_statuses[1].configuration, 0);
+    ASSERT_EQ(wire.qemu->alt_setting_statuses.size(), 1u);
+    EXPECT_EQ(wire.qemu->alt_setting_statuses[0].status, usb_redir_stall);
+    EXPECT_TRUE(wire.link->has_device());
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // libusb0.dll and libusb0.sys of libusb-win32, under Wine, over Wine's bus
 // driver (patched, tests/windows/wine-patches) and the emulated usbfs. Each
 // scenario is a testbed of its own with a Wine session inside it, since
-// Wine's bus driver takes the devices it finds when the session starts; a
-// session takes about 2 s. Checked: standard output byte for byte (CR LF),
+// Wine's bus driver takes the devices it finds when the session starts
+// (docs/windows.md gives what a session costs). Checked: standard output byte for byte (CR LF),
 // the exit status, the vendor requests that reached each camera and that
 // the decoys got no transfer at all, and the time the probe took.
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "../../missing_piece.h"
 #include "expected_output.h"
 #include "scenarios.h"
 #include "usbfs_testbed.h"
@@ -129,23 +130,14 @@ INSTANTIATE_TEST_SUITE_P(Registry, WindowsStack,
 }  // namespace
 }  // namespace e2e
 
-// Without the stack or camera-probe.exe the suite reports itself skipped
-// (77), unless the build requires it (CI), where that is a failure.
 int main(int argc, char **argv) {
     std::vector<std::string> missing = usb_emulator::WineStack::from_build().missing();
     if (::access(CAMERA_PROBE_WINDOWS_EXE, F_OK) != 0) {
         missing.emplace_back(CAMERA_PROBE_WINDOWS_EXE);
     }
     if (!missing.empty()) {
-#ifdef CAMERA_PROBE_REQUIRE_WINDOWS_STACK
-        std::fprintf(stderr, "windows-stack: missing %s (make windows-stack builds it)\n",
-                     missing.front().c_str());
-        return 1;
-#else
-        std::printf("windows-stack: missing %s (make windows-stack builds it): skipped\n",
-                    missing.front().c_str());
-        return 77;
-#endif
+        return camera_probe_tests::report_missing_piece(
+            "windows-stack", missing.front() + " (make windows-stack builds it)");
     }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

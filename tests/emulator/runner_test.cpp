@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: MIT
+// emulated-camera as a user runs it: the built runner, its options, `--`
+// and a command. It must hand back the command's exit status and give its
+// cameras what the options say. Under --wine it runs on a stand-in Wine
+// stack (fake-wine), whose start-up step fails or succeeds on cue.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "probe_expectations.h"
+#include "process.h"
+#include "scenarios.h"
+
+#ifndef EMULATED_CAMERA_BINARY
+#error "EMULATED_CAMERA_BINARY must name the built emulated-camera"
+#endif
+#ifndef CAMERA_PROBE_BINARY
+#error "CAMERA_PROBE_BINARY must name the built camera-probe"
+#endif
+#ifndef FAKE_WINE_BINARY
+#error "FAKE_WINE_BINARY must name the built fake-wine"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using usb_emulator::ProcessResult;
+
+// The runner with `arguments`, its standard error in its output, and
+// `environment` added to ours.
+ProcessResult run_runner(const std::vector<std::string> &arguments,
+                         const std::vector<std::string> &environment = {}) {
+    std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1",
+                                     EMULATED_CAMERA_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> full_environment = usb_emulator::current_environment();
+    full_environment.insert(full_environment.end(), environment.begin(), environment.end());
+    return usb_emulator::run_process(argv, full_environment);
+}
+
+ProcessResult run_shell_under_runner(const std::string &script) {
+    return run_runner({"--", "/bin/sh", "-c", script});
+}
+
+TEST(Runner, HandsBackTheCommandsExitStatus) {
+    for (int status : {0, 1, 3, 255}) {
+        SCOPED_TRACE(status);
+        EXPECT_EQ(run_shell_under_runner("exit " + std::to_string(status)).exit_status, status);
+    }
+    // A command killed by a signal, as a shell shows it: 128 + the signal.
+    EXPECT_EQ(run_shell_under_runner("kill -KILL $$").exit_status, 128 + 9);
+}
+
+TEST(Runner, ACommandThatCannotStartFailsAsInAShell) {
+    ProcessResult missing = run_runner({"--", "/nonexistent/camera-probe"});
+    EXPECT_EQ(missing.exit_status, 127);
+    EXPECT_NE(missing.output.find("/nonexistent/camera-probe"), std::string::npos)
+        << missing.output;
+}
+
+// A camera that stalls the write keeps the register it started with, so
+// both reads show it; without the fault the second read would show what
+// camera-probe wrote.
+TEST(Runner, TheFaultAndRegisterOptionsReachEveryCamera) {
+    const std::string kept_register =
+        expected::kAnnouncement + expected::result_line(1, "42") + expected::result_line(1, "42");
+    ProcessResult run = run_runner({"--cameras", "2", "--register", "0x42", "--fault",
+                                    "reject-write", "--", CAMERA_PROBE_BINARY});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, kept_register + kept_register);
+}
+
+// A fault the runner names, as a user runs it: the first read and the
+// write answered, the second read stalled, on the system's libusb 0.1.12.
+TEST(Runner, AStalledSecondReadPrintsWhatTheRegistrySays) {
+    ProcessResult run = run_runner({"--fault", "stall-second-read", "--", CAMERA_PROBE_BINARY});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output,
+              registry::expected_output(
+                  registry::scenario("StalledSecondRead").on(registry::Stack::usbfs_libusb012)));
+}
+
+// A Wine stack whose wine64 and wineserver are fake-wine, and the other
+// pieces the runner looks for empty files, in a folder of its own.
+class StandInWineStack : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("camera-probe-fake-wine-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_ / "wine/lib/wine");
+        fs::create_directories(dir_ / "prefix");
+        fs::create_directories(dir_ / "bin");
+        for (const char *program : {"wine/lib/wine/wine64", "wine/lib/wine/wineserver"}) {
+            fs::create_symlink(FAKE_WINE_BINARY, dir_ / program);
+        }
+        for (const char *piece :
+             {"prefix/system.reg", "bin/libusb0.dll", "bin/await-cameras.exe"}) {
+            std::ofstream(dir_ / piece) << "";
+        }
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // The runner under --wine on this stack, await-cameras.exe exiting with
+    // `await_status`, running `script`.
+    ProcessResult run_under_wine(int await_status, const std::string &script) {
+        return run_runner({"--wine", "--", "/bin/sh", "-c", script},
+                          {"CAMERA_PROBE_WINE_STACK=" + dir_.string(),
+                           "FAKE_WINE_AWAIT_STATUS=" + std::to_string(await_status)});
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(StandInWineStack, AFailedStartUpIsReportedAndTheCommandNeverRuns) {
+    ProcessResult run = run_under_wine(3, "echo the command ran");
+    EXPECT_NE(run.exit_status, 0);
+    EXPECT_EQ(run.output.find("the command ran"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("emulated-camera: "), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("await-cameras.exe exit status 3"), std::string::npos) << run.output;
+}
+
+TEST_F(StandInWineStack, OnceStartedTheCommandRunsInTheSessionAndItsStatusComesBack) {
+    ProcessResult run = run_under_wine(0, "echo the command ran; exit 4");
+    EXPECT_EQ(run.exit_status, 4);
+    EXPECT_EQ(run.output,
+              "fake wine: await-cameras.exe exits 0\n"
+              "the command ran\n");
+}
+
+}  // namespace

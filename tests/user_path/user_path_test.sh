@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# The user's path, on a copy of the checkout owned by an ordinary user:
+# - on a machine where every package is missing, make run, make build and
+#   make install ask apt for the build group alone (dpkg-query here says
+#   every package is missing; apt-get and sudo only record what they are
+#   asked, and the packages really present do the build);
+# - make install run as root leaves nothing in the build folder that the
+#   checkout's owner does not own;
+# - on an ARM host no target installs the guests' or the cross builds'
+#   packages, and those targets say why they do not run.
+#
+#   user_path_test.sh SOURCE_DIR WORK_DIR
+set -euo pipefail
+source_dir=$(cd "$1" && pwd)
+work=$2
+owner=65534:65534 # nobody: anyone but root
+if [ "$(id -u)" -ne 0 ]; then
+  echo "user path tests cannot run: they need root, to play a user's checkout and sudo"
+  exit 77
+fi
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+rm -rf "$work"
+mkdir -p "$work/stubs" "$work/checkout"
+work=$(cd "$work" && pwd)
+# Nothing is installed; apt-get and sudo record their calls.
+printf '#!/bin/sh\nexit 1\n' >"$work/stubs/dpkg-query"
+printf '#!/bin/sh\necho "$*" >>"%s/apt-calls"\n' "$work" >"$work/stubs/apt-get"
+printf '#!/bin/sh\nexec "$@"\n' >"$work/stubs/sudo"
+chmod +x "$work/stubs/"*
+: >"$work/apt-calls"
+
+tar -C "$source_dir" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$work/checkout" -xf -
+chown -R "$owner" "$work/checkout"
+
+# A make of our own: not the jobs of the make that may be running ctest.
+unset MAKEFLAGS MFLAGS MAKELEVEL
+run_make() {
+  PATH="$work/stubs:$PATH" make -C "$work/checkout" --no-print-directory "$@"
+}
+
+echo "== make run, make build, make install on a machine with nothing installed"
+run_make run HOST_ARCH=amd64 >"$work/run.log" 2>&1 || { cat "$work/run.log"; fail "make run"; }
+[ -x "$work/checkout/build/camera-probe" ] || fail "make run built no camera-probe"
+[ ! -e "$work/checkout/build/emulated-camera" ] || fail "make run built the emulator"
+[ ! -d "$work/checkout/build/tests" ] || fail "make run configured the tests"
+run_make build HOST_ARCH=amd64 >>"$work/run.log" 2>&1 || { cat "$work/run.log"; fail "make build"; }
+run_make install HOST_ARCH=amd64 PREFIX=/usr DESTDIR="$work/stage" >>"$work/run.log" 2>&1 ||
+  { cat "$work/run.log"; fail "make install"; }
+[ -x "$work/stage/usr/bin/camera-probe" ] || fail "make install installed no camera-probe"
+[ -f "$work/stage/usr/share/man/man1/camera-probe.1" ] || fail "make install installed no man page"
+
+build_group=$("$source_dir/scripts/install-deps" --list build)
+asked=$(sed -n 's/.* install -y .*--no-install-recommends //p' "$work/apt-calls" | tr ' ' '\n' | sort -u)
+[ -n "$asked" ] || fail "apt was asked for nothing: the stubs were not used"
+echo "apt was asked for: $(echo $asked)"
+echo "$asked" | grep -qx libusb-dev || fail "apt was not asked for libusb-dev"
+for package in $asked; do
+  echo "$build_group" | grep -qx "$package" || fail "the user's path asked apt for $package"
+done
+
+echo "== make install as root leaves the build folder to the checkout's owner"
+not_owned=$(find "$work/checkout/build" ! -user "${owner%%:*}" -print -quit)
+[ -z "$not_owned" ] || fail "a file in the build folder that is not the owner's: $not_owned"
+grep -q "install_manifest.txt" <(ls "$work/checkout/build") || fail "no install manifest to check"
+
+echo "== an ARM host: no guests, no cross builds"
+: >"$work/apt-calls"
+plan=$(run_make -n test HOST_ARCH=arm64)
+echo "$plan" | grep -q "install-deps build unit usbfs$" || fail "make test on arm64 does not install the test groups: $plan"
+if echo "$plan" | grep -E "target guest-image|scripts/build-arm |install-deps.* (vm|arm|guest)( |$)"; then
+  fail "make test on arm64 plans the guests or the cross builds"
+fi
+for target in arm-build package-arm guest-image windows-build; do
+  if run_make "$target" HOST_ARCH=arm64 >"$work/arm.log" 2>&1; then
+    fail "make $target ran on an arm64 host"
+  fi
+  grep -q "needs an amd64 host" "$work/arm.log" || fail "make $target on arm64 says: $(cat "$work/arm.log")"
+done
+[ ! -s "$work/apt-calls" ] || fail "the amd64-only targets asked apt on arm64: $(cat "$work/apt-calls")"
+echo "user path: all checks passed"
