@@ -46,8 +46,8 @@ const char *stack_name(Stack stack) {
     return "unknown stack";
 }
 
-std::vector<Decoy> id_sharing_decoys() {
-    return {{expected::kVendorId, 0x1234}, {0x046D, expected::kProductId}};
+std::vector<Decoy> default_decoys() {
+    return {{expected::kVendorId, 0x1234}, {0x046D, expected::kProductId}, {0x046D, 0xC31C}};
 }
 
 Read delivers(int result, std::uint8_t byte) {

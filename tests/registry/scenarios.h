@@ -88,14 +88,15 @@ struct Decoy {
     std::uint16_t vendor_id;
     std::uint16_t product_id;
 };
-// Devices that share only the vendor or only the product ID with the camera.
-std::vector<Decoy> id_sharing_decoys();
+// Devices that share only the vendor or only the product ID with the camera,
+// and one that shares neither, as emulated-camera plugs them.
+std::vector<Decoy> default_decoys();
 
 struct Scenario {
     std::string name;
     std::vector<Camera> cameras;
     // Plugged before the cameras, on the first bus where there are two.
-    std::vector<Decoy> decoys = id_sharing_decoys();
+    std::vector<Decoy> decoys = default_decoys();
     // Transfers the cameras never answer: each costs the stack's timeout
     // where the stack waits it out.
     int unanswered = 0;
