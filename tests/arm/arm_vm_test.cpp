@@ -24,7 +24,6 @@ namespace {
 
 using usb_emulator::GuestVm;
 
-constexpr std::size_t kUsbPorts = 4;
 const char kGuestArch[] = "arm64";
 
 // The registry's column for a build: arm64 or armhf in the arm64 guest.
@@ -55,7 +54,8 @@ class Arm64Guest : public ::testing::TestWithParam<ArmRun> {
         guest = e2e::boot_for_suite(
                     [] {
                         auto staged = std::make_unique<GuestVm>(
-                            usb_emulator::GuestSettings::from_build(kGuestArch), kUsbPorts);
+                            usb_emulator::GuestSettings::from_build(kGuestArch),
+                            e2e::usb_ports_for_every_row());
                         for (const ArmBuild &build : arm_builds()) {
                             probe_of.push_back(staged->add_command({build.camera_probe()}));
                         }

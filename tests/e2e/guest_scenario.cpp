@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -24,6 +25,14 @@ std::unique_ptr<usb_emulator::GuestVm> boot_for_suite(
     std::printf("guest kernel %s booted in %.1f s\n", vm->kernel_release().c_str(),
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     return vm;
+}
+
+std::size_t usb_ports_for_every_row() {
+    std::size_t ports = 0;
+    for (const registry::Scenario &row : registry::scenarios()) {
+        ports = std::max(ports, row.decoys.size() + row.cameras.size());
+    }
+    return ports;
 }
 
 PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest, const registry::Scenario &row) {

@@ -24,9 +24,13 @@ std::unique_ptr<usb_emulator::GuestVm> boot_for_suite(
 
 struct PluggedDevices {
     std::vector<std::shared_ptr<usb_emulator::Camera>> cameras;
-    // Devices that share only the vendor or only the product ID with the camera.
+    // Devices beside the cameras that must not be probed.
     std::vector<std::shared_ptr<usb_emulator::UsbDevice>> decoys;
 };
+
+// The usbredir ports a guest needs to plug any registry row: its decoys and
+// its cameras at once.
+std::size_t usb_ports_for_every_row();
 
 // Replugs the guest's bus with the row's decoys, then its cameras.
 PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest, const registry::Scenario &row);

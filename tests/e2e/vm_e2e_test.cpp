@@ -32,9 +32,6 @@ namespace {
 using usb_emulator::GuestRunOptions;
 using usb_emulator::GuestVm;
 
-// Two decoys and at most two cameras.
-constexpr std::size_t kUsbPorts = 4;
-
 const std::vector<Libusb> kBoth = {Libusb::original, Libusb::compat};
 
 registry::Stack guest_stack(Libusb libusb) {
@@ -82,8 +79,8 @@ class VmScenarios : public ::testing::TestWithParam<VmRun> {
     static void SetUpTestSuite() {
         std::unique_ptr<GuestVm> vm = boot_for_suite(
             [] {
-                auto staged =
-                    std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(), kUsbPorts);
+                auto staged = std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(),
+                                                        usb_ports_for_every_row());
                 probe_on[static_cast<int>(Libusb::original)] =
                     staged->add_command({CAMERA_PROBE_BINARY});
 #ifdef LIBUSB_COMPAT_DIR
