@@ -10,6 +10,12 @@
 #                      runs the command as USER with no input, and answers
 #                      "result STATUS OUTPUT_BYTES ERROR_BYTES" followed by
 #                      the bytes of its standard output and standard error
+#   driver             loads the camera's kernel webcam driver and the media
+#                      modules it needs (/lib/modules/driver.order); answers
+#                      "driver ok" or "driver failed MODULE"
+#   bound N            waits until N USB interfaces are bound to that driver
+#                      and N video device nodes exist; answers "bound ok" or
+#                      "bound failed INTERFACES NODES"
 #   poweroff           switches the guest off
 # What it is doing goes to the console (ttyS0 on the PC, ttyAMA0 on the
 # arm64 virt board), so that a host that loses
@@ -60,6 +66,54 @@ wait_for_devices() {
     echo "devices ok" >&3
 }
 
+load_driver() {
+    for module in $(cat /lib/modules/driver.order); do
+        if ! insmod "$module"; then
+            say "cannot load $module"
+            echo "driver failed ${module##*/}" >&3
+            return
+        fi
+    done
+    say "webcam driver loaded"
+    echo "driver ok" >&3
+}
+
+# The camera driver's name in sysfs, as its module registers it.
+camera_driver=ov519
+
+bound_interfaces() {
+    count=0
+    for link in /sys/bus/usb/devices/*:*/driver; do
+        [ "$(readlink "$link" 2>/dev/null)" ] || continue
+        [ "$(basename "$(readlink "$link")")" = "$camera_driver" ] && count=$((count + 1))
+    done
+    echo "$count"
+}
+
+video_nodes() {
+    count=0
+    for node in /dev/video*; do
+        [ -c "$node" ] && count=$((count + 1))
+    done
+    echo "$count"
+}
+
+# The driver probes each camera for about 5 s after it is plugged.
+wait_for_binding() {
+    say "waiting for $1 cameras bound to $camera_driver"
+    tries=0
+    while [ "$(bound_interfaces)" != "$1" ] || [ "$(video_nodes)" != "$1" ]; do
+        tries=$((tries + 1))
+        if [ "$tries" -gt 600 ]; then
+            say "after 30 s: $(bound_interfaces) interfaces bound, $(video_nodes) video nodes"
+            echo "bound failed $(bound_interfaces) $(video_nodes)" >&3
+            return
+        fi
+        sleep 0.05
+    done
+    echo "bound ok" >&3
+}
+
 run_command() {
     user=$1
     mode=$2
@@ -84,6 +138,8 @@ echo "ready $(uname -r)" >&3
 while read -r verb first second <&3; do
     case "$verb" in
         devices) wait_for_devices "$first" ;;
+        driver) load_driver ;;
+        bound) wait_for_binding "$first" ;;
         run)
             read -r command <&3
             run_command "$first" "$second" "$command"
