@@ -1,0 +1,338 @@
+// SPDX-License-Identifier: MIT
+// camera-probe as on a Linux desktop: the kernel's own webcam driver for
+// the camera (gspca_ov519) loaded in the guest before the cameras are
+// plugged, bound to each camera when camera-probe runs beside it, and still
+// bound afterwards. One boot; every row plugs its cameras together, waits
+// for the driver's probe, then arms the cameras' faults so that they hit
+// camera-probe's transfers and not the driver's (the driver reads register
+// 0x13 too, with the very same request).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "../missing_piece.h"
+#include "expected_output.h"
+#include "guest_scenario.h"
+#include "guest_vm.h"
+
+#ifndef CAMERA_PROBE_BINARY
+#error "CAMERA_PROBE_BINARY must name the built camera-probe"
+#endif
+
+namespace e2e {
+namespace {
+
+using usb_emulator::Camera;
+using usb_emulator::ControlTransfer;
+using usb_emulator::GuestRunOptions;
+using usb_emulator::GuestVm;
+
+// Two decoys and at most two cameras.
+constexpr std::size_t kUsbPorts = 4;
+// Long enough for the driver's probe and a run that waits out the kernel's
+// 5 s timeout under TCG; short enough that a lost guest leaves time for
+// the later rows to say where it was lost.
+constexpr std::chrono::seconds kRowLimit{60};
+
+// What each camera's register 0x13 held when the driver had bound to it.
+using DriverLeft = std::vector<std::uint8_t>;
+
+struct DesktopRow {
+    const char *name;
+    Libusb libusb;
+    std::vector<CameraConfig> cameras;
+    GuestRunOptions run;
+    // What camera-probe prints, from what the driver left in register 0x13.
+    std::string (*expected_output)(const DriverLeft &left);
+    int exit_status = 0;
+    // How many of the exchange's transfers reach each camera.
+    std::size_t transfers_reaching_camera = 3;
+    // False where the camera unplugs itself: the driver lets it go.
+    bool driver_stays_bound = true;
+    // A camera that never answers costs the kernel's own 5 s timeout.
+    bool waits_for_kernel_timeout = false;
+};
+
+void PrintTo(const DesktopRow &row, std::ostream *out) {
+    *out << row.name << " on " << libusb_name(row.libusb);
+}
+
+// A camera whose fault waits until the driver has bound to it.
+CameraConfig beside_driver(std::uint8_t register_value, CameraFault fault = {}) {
+    CameraConfig config = camera_config(register_value, fault);
+    config.fault_armed = false;
+    return config;
+}
+
+// The exchange answered on every camera; the first read shows the driver's
+// value, not the camera's power-up one.
+std::string answered(const DriverLeft &left) {
+    std::string text;
+    for (std::uint8_t byte : left) {
+        text += healthy_camera(expected::hex_byte(byte));
+    }
+    return text;
+}
+std::string stalled_first_read(const DriverLeft &) {
+    return kAnnouncement + result_line(kStall, "20") + result_line(1, "15");
+}
+std::string unanswered_first_read(const DriverLeft &) {
+    return kAnnouncement + result_line(kTimedOut, "20") + result_line(1, "15");
+}
+std::string unplugged_at_first_read(const DriverLeft &) {
+    return kAnnouncement + result_line(kShutDown, "20") + result_line(kNoDevice, "20");
+}
+// libusb-compat turns libusb-1.0's LIBUSB_ERROR_NO_DEVICE into ENXIO.
+std::string unplugged_at_first_read_on_compat(const DriverLeft &) {
+    return kAnnouncement + result_line(-ENXIO, "20") + result_line(-ENXIO, "20");
+}
+// libusb 0.1.12 opens the read-only node for reading; usbfs refuses every
+// transfer with EPERM. libusb-compat's open fails.
+std::string refused_by_read_only_node(const DriverLeft &) {
+    return kAnnouncement + result_line(-1, "20") + result_line(-1, "20");
+}
+std::string open_failed(const DriverLeft &) {
+    return kAnnouncement + kOpenFailed;
+}
+
+DesktopRow unplug_row(const char *name, Libusb libusb,
+                      std::string (*expected)(const DriverLeft &)) {
+    DesktopRow row{name,
+                   libusb,
+                   {beside_driver(0x00, {FaultAction::unplug, FaultTarget::first_read})},
+                   {},
+                   expected};
+    row.exit_status = 0;
+    row.transfers_reaching_camera = 1;
+    row.driver_stays_bound = false;
+    return row;
+}
+
+DesktopRow user_row(const char *name, Libusb libusb, std::string (*expected)(const DriverLeft &),
+                    std::size_t transfers) {
+    DesktopRow row{name, libusb, {beside_driver(0x00)}, as_user_with_nodes("0664"), expected};
+    row.transfers_reaching_camera = transfers;
+    return row;
+}
+
+DesktopRow timeout_row() {
+    DesktopRow row{"NoAnswerToFirstRead",
+                   Libusb::original,
+                   {beside_driver(0x00, {FaultAction::no_answer, FaultTarget::first_read})},
+                   {},
+                   unanswered_first_read};
+    row.waits_for_kernel_timeout = true;
+    return row;
+}
+
+std::vector<DesktopRow> desktop_rows() {
+    std::vector<DesktopRow> rows = {
+        {"OneCamera", Libusb::original, {beside_driver(0x00)}, {}, answered},
+        {"TwoCameras", Libusb::original, {beside_driver(0x9A), beside_driver(0x9A)}, {}, answered},
+        {"StalledFirstRead",
+         Libusb::original,
+         {beside_driver(0x00, {FaultAction::stall, FaultTarget::first_read})},
+         {},
+         stalled_first_read},
+        timeout_row(),
+        unplug_row("UnpluggedAtFirstRead", Libusb::original, unplugged_at_first_read),
+        user_row("UserWithReadOnlyNode", Libusb::original, refused_by_read_only_node, 0),
+    };
+#ifdef LIBUSB_COMPAT_DIR
+    rows.push_back(
+        {"OneCameraOverLibusbCompat", Libusb::compat, {beside_driver(0x00)}, {}, answered});
+    rows.push_back(unplug_row("UnpluggedAtFirstReadOverLibusbCompat", Libusb::compat,
+                              unplugged_at_first_read_on_compat));
+    rows.push_back(
+        user_row("UserWithReadOnlyNodeOverLibusbCompat", Libusb::compat, open_failed, 0));
+#endif
+    return rows;
+}
+
+GuestVm *guest = nullptr;
+std::string boot_failure;
+// The row the guest stopped answering in; later ones do not wait.
+std::string lost_in;
+usb_emulator::GuestCommand probe_on[2];
+
+class DesktopRows : public ::testing::TestWithParam<DesktopRow> {
+  protected:
+    static void SetUpTestSuite() {
+        std::unique_ptr<GuestVm> vm = boot_for_suite(
+            [] {
+                auto staged =
+                    std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(), kUsbPorts);
+                probe_on[static_cast<int>(Libusb::original)] =
+                    staged->add_command({CAMERA_PROBE_BINARY});
+#ifdef LIBUSB_COMPAT_DIR
+                probe_on[static_cast<int>(Libusb::compat)] = staged->add_command(
+                    {CAMERA_PROBE_BINARY},
+                    usb_emulator::with_library_dir_first(usb_emulator::current_environment(),
+                                                         LIBUSB_COMPAT_DIR));
+#endif
+                return staged;
+            },
+            boot_failure);
+        if (vm == nullptr) {
+            return;
+        }
+        vm->set_answer_limit(kRowLimit);
+        try {
+            vm->load_driver();
+        } catch (const std::exception &error) {
+            boot_failure = error.what();
+            return;
+        }
+        guest = vm.release();
+    }
+    static void TearDownTestSuite() {
+        if (guest != nullptr) {
+            guest->power_off();
+        }
+        delete guest;
+        guest = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_NE(guest, nullptr) << boot_failure;
+        ASSERT_EQ(lost_in, "") << "not run: the guest was lost in row " << lost_in;
+    }
+};
+
+// A camera's transfer log split where the driver had bound to it.
+struct SplitLog {
+    std::vector<ControlTransfer> driver;
+    std::vector<ControlTransfer> program;
+};
+
+SplitLog split_at(const Camera &camera, std::size_t driver_count) {
+    std::vector<ControlTransfer> all = camera.transfers();
+    SplitLog split;
+    split.driver.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(driver_count));
+    split.program.assign(all.begin() + static_cast<std::ptrdiff_t>(driver_count), all.end());
+    return split;
+}
+
+// What the driver's transfers leave in register 0x13 of a camera powered
+// up as `config`: its requests replayed on a fresh model of the camera.
+std::uint8_t left_in_register(const CameraConfig &config, const std::vector<ControlTransfer> &log) {
+    CameraConfig healthy = config;
+    healthy.fault = {};
+    Camera replay(healthy);
+    for (const ControlTransfer &transfer : log) {
+        if (!transfer.setup.is_standard()) {
+            replay.control(transfer);
+        }
+    }
+    return replay.register_at(camera_probe::kRegisterIndex);
+}
+
+bool writes_register(const std::vector<ControlTransfer> &log, std::uint16_t index) {
+    for (const ControlTransfer &transfer : log) {
+        if (transfer.setup.bmRequestType == 0x40 &&
+            transfer.setup.bRequest == camera_probe::kVendorWriteRequest &&
+            transfer.setup.wIndex == index) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> vendor_texts(const std::vector<ControlTransfer> &log) {
+    std::vector<std::string> texts;
+    for (const ControlTransfer &transfer : log) {
+        if (!transfer.setup.is_standard()) {
+            texts.push_back(usb_emulator::describe(transfer));
+        }
+    }
+    return texts;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+struct RowRun {
+    PluggedDevices plugged;
+    std::vector<std::size_t> driver_transfers;  // per camera, up to the binding
+    usb_emulator::GuestRun run;
+    double run_seconds = 0;
+};
+
+// Plugs the row's cameras together, waits for the driver to bind them all,
+// arms their faults and runs camera-probe; then checks the driver still
+// holds every camera that did not unplug itself.
+std::optional<RowRun> run_row(const DesktopRow &row) {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    try {
+        RowRun done;
+        done.plugged = plug_among_decoys(*guest, row.cameras);
+        auto plugged_at = std::chrono::steady_clock::now();
+        guest->wait_for_driver(row.cameras.size());
+        std::printf("%s: the driver bound %zu camera(s) %.1f s after they enumerated\n",
+                    name.c_str(), row.cameras.size(), seconds_since(plugged_at));
+        for (const auto &camera : done.plugged.cameras) {
+            done.driver_transfers.push_back(camera->transfers().size());
+            camera->arm_fault();
+        }
+        auto started = std::chrono::steady_clock::now();
+        done.run = guest->run(probe_on[static_cast<int>(row.libusb)], row.run);
+        done.run_seconds = seconds_since(started);
+        guest->wait_for_driver(row.driver_stays_bound ? row.cameras.size() : 0);
+        return done;
+    } catch (const std::exception &error) {
+        lost_in = name;
+        ADD_FAILURE() << "row " << name << ": " << error.what();
+        return std::nullopt;
+    }
+}
+
+TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
+    const DesktopRow &row = GetParam();
+    std::optional<RowRun> done = run_row(row);
+    if (!done) {
+        return;
+    }
+    DriverLeft left;
+    for (std::size_t i = 0; i < done->plugged.cameras.size(); ++i) {
+        SCOPED_TRACE("camera " + std::to_string(i));
+        SplitLog log = split_at(*done->plugged.cameras[i], done->driver_transfers[i]);
+        EXPECT_TRUE(writes_register(log.driver, camera_probe::kRegisterIndex))
+            << "the driver's initialisation never wrote the register camera-probe reads";
+        left.push_back(left_in_register(row.cameras[i], log.driver));
+        EXPECT_EQ(vendor_texts(log.program), exchange_setups(row.transfers_reaching_camera));
+    }
+    for (const auto &decoy : done->plugged.decoys) {
+        EXPECT_EQ(vendor_transfer_texts(*decoy), std::vector<std::string>{});
+    }
+    EXPECT_EQ(done->run.output, row.expected_output(left));
+    EXPECT_EQ(done->run.exit_status, row.exit_status);
+    EXPECT_EQ(done->run.errors, "");
+    if (row.waits_for_kernel_timeout) {
+        EXPECT_GE(done->run_seconds, 5.0);
+        EXPECT_LT(done->run_seconds, 15.0);
+    } else {
+        EXPECT_LT(done->run_seconds, 5.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OneBoot, DesktopRows, ::testing::ValuesIn(desktop_rows()),
+                         [](const ::testing::TestParamInfo<DesktopRow> &param) {
+                             return std::string(param.param.name);
+                         });
+
+}  // namespace
+}  // namespace e2e
+
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    std::string missing = usb_emulator::GuestSettings::from_build().missing();
+    if (!missing.empty()) {
+        return camera_probe_tests::report_missing_piece("vm desktop", missing);
+    }
+    return RUN_ALL_TESTS();
+}
