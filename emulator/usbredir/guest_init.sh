@@ -45,18 +45,29 @@ ready_devices() {
         [ -e "$device/idVendor" ] || continue
         case "${device##*/}" in usb*) continue ;; esac
         [ "$(cat "$device/bConfigurationValue" 2>/dev/null)" = 1 ] || continue
-        node=$(printf '/dev/bus/usb/%03d/%03d' "$(cat "$device/busnum")" "$(cat "$device/devnum")")
+        # A device unplugged since the check above has no numbers left.
+        busnum=$(cat "$device/busnum" 2>/dev/null) || continue
+        devnum=$(cat "$device/devnum" 2>/dev/null) || continue
+        node=$(printf '/dev/bus/usb/%03d/%03d' "$busnum" "$devnum")
         [ -e "$node" ] && count=$((count + 1))
     done
     echo "$count"
 }
 
+# Seconds since boot. The waits below end by the clock, not after a count
+# of tries: under TCG one look at sysfs costs far more than the pause
+# between looks (a dozen processes), and a count of 400 tries ran past the
+# host's answer limit, which then took the guest for lost.
+uptime_seconds() {
+    read -r up _ </proc/uptime
+    echo "${up%%.*}"
+}
+
 wait_for_devices() {
     say "waiting for $1 USB devices"
-    tries=0
+    deadline=$(($(uptime_seconds) + 20))
     while [ "$(ready_devices)" != "$1" ]; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 400 ]; then
+        if [ "$(uptime_seconds)" -ge "$deadline" ]; then
             say "only $(ready_devices) USB devices after 20 s"
             echo "devices failed $(ready_devices)" >&3
             return
@@ -101,10 +112,9 @@ video_nodes() {
 # The driver probes each camera for about 5 s after it is plugged.
 wait_for_binding() {
     say "waiting for $1 cameras bound to $camera_driver"
-    tries=0
+    deadline=$(($(uptime_seconds) + 30))
     while [ "$(bound_interfaces)" != "$1" ] || [ "$(video_nodes)" != "$1" ]; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 600 ]; then
+        if [ "$(uptime_seconds)" -ge "$deadline" ]; then
             say "after 30 s: $(bound_interfaces) interfaces bound, $(video_nodes) video nodes"
             echo "bound failed $(bound_interfaces) $(video_nodes)" >&3
             return
