@@ -5,7 +5,9 @@
 // bound afterwards. One boot; every row plugs its cameras together, waits
 // for the driver's probe, then arms the cameras' faults so that they hit
 // camera-probe's transfers and not the driver's (the driver reads register
-// 0x13 too, with the very same request).
+// 0x13 too, with the very same request). After camera-probe, a video
+// application (v4l2-client) shows what the driver's cache of the sensor's
+// registers does to the value camera-probe wrote.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -22,6 +24,9 @@
 
 #ifndef CAMERA_PROBE_BINARY
 #error "CAMERA_PROBE_BINARY must name the built camera-probe"
+#endif
+#ifndef V4L2_CLIENT_BINARY
+#error "V4L2_CLIENT_BINARY must name the built v4l2-client"
 #endif
 
 namespace e2e {
@@ -56,6 +61,8 @@ struct DesktopRow {
     bool driver_stays_bound = true;
     // A camera that never answers costs the kernel's own 5 s timeout.
     bool waits_for_kernel_timeout = false;
+    // A video application uses the camera after camera-probe.
+    bool then_video_application = false;
 };
 
 void PrintTo(const DesktopRow &row, std::ostream *out) {
@@ -130,9 +137,15 @@ DesktopRow timeout_row() {
     return row;
 }
 
+DesktopRow then_video_application(DesktopRow row) {
+    row.then_video_application = true;
+    return row;
+}
+
 std::vector<DesktopRow> desktop_rows() {
     std::vector<DesktopRow> rows = {
-        {"OneCamera", Libusb::original, {beside_driver(0x00)}, {}, answered},
+        then_video_application(
+            {"OneCamera", Libusb::original, {beside_driver(0x00)}, {}, answered}),
         {"TwoCameras", Libusb::original, {beside_driver(0x9A), beside_driver(0x9A)}, {}, answered},
         {"StalledFirstRead",
          Libusb::original,
@@ -160,6 +173,25 @@ std::string boot_failure;
 std::string lost_in;
 usb_emulator::GuestCommand probe_on[2];
 
+// A video application's steps, each one run of v4l2-client on the
+// camera's node: automatic gain set off and on again while nothing
+// streams; streaming started and stopped; and automatic gain set off and on
+// again while streaming.
+struct VideoApplicationStep {
+    std::vector<std::string> actions;
+    usb_emulator::GuestCommand command;
+};
+VideoApplicationStep autogain_while_idle{{"autogain=0", "autogain=1"}, {}};
+VideoApplicationStep stream_on_and_off{{"streamon", "streamoff"}, {}};
+VideoApplicationStep autogain_while_streaming{{"streamon", "autogain=0", "autogain=1", "streamoff"},
+                                              {}};
+
+void stage(GuestVm &vm, VideoApplicationStep &step) {
+    std::vector<std::string> argv = {V4L2_CLIENT_BINARY, "/dev/video0"};
+    argv.insert(argv.end(), step.actions.begin(), step.actions.end());
+    step.command = vm.add_command(argv);
+}
+
 class DesktopRows : public ::testing::TestWithParam<DesktopRow> {
   protected:
     static void SetUpTestSuite() {
@@ -175,6 +207,10 @@ class DesktopRows : public ::testing::TestWithParam<DesktopRow> {
                     usb_emulator::with_library_dir_first(usb_emulator::current_environment(),
                                                          LIBUSB_COMPAT_DIR));
 #endif
+                for (VideoApplicationStep *step :
+                     {&autogain_while_idle, &stream_on_and_off, &autogain_while_streaming}) {
+                    stage(*staged, *step);
+                }
                 return staged;
             },
             boot_failure);
@@ -231,11 +267,47 @@ std::uint8_t left_in_register(const CameraConfig &config, const std::vector<Cont
     return replay.register_at(camera_probe::kRegisterIndex);
 }
 
-bool writes_register(const std::vector<ControlTransfer> &log, std::uint16_t index) {
+bool is_sensor_request(const ControlTransfer &transfer, int request, std::uint16_t index) {
+    return (transfer.setup.bmRequestType & 0x60) == 0x40 && transfer.setup.bRequest == request &&
+           transfer.setup.wIndex == index;
+}
+
+// The values a log's vendor writes put into sensor register `index`.
+std::vector<std::uint8_t> values_written_to(const std::vector<ControlTransfer> &log,
+                                            std::uint16_t index) {
+    std::vector<std::uint8_t> values;
     for (const ControlTransfer &transfer : log) {
-        if (transfer.setup.bmRequestType == 0x40 &&
-            transfer.setup.bRequest == camera_probe::kVendorWriteRequest &&
-            transfer.setup.wIndex == index) {
+        if (is_sensor_request(transfer, camera_probe::kVendorWriteRequest, index)) {
+            values.push_back(static_cast<std::uint8_t>(transfer.setup.wValue & 0xFF));
+        }
+    }
+    return values;
+}
+
+bool reads_register(const std::vector<ControlTransfer> &log, std::uint16_t index) {
+    for (const ControlTransfer &transfer : log) {
+        if (is_sensor_request(transfer, camera_probe::kVendorReadRequest, index)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> vendor_writes(const std::vector<ControlTransfer> &log) {
+    std::vector<std::string> texts;
+    for (const ControlTransfer &transfer : log) {
+        if ((transfer.setup.bmRequestType & 0xE0) == 0x40) {
+            texts.push_back(usb_emulator::describe(transfer));
+        }
+    }
+    return texts;
+}
+
+// The driver reads the bridge only to start and stop streaming.
+bool reads_bridge(const std::vector<ControlTransfer> &log) {
+    for (const ControlTransfer &transfer : log) {
+        if (transfer.setup.bmRequestType == 0xC0 &&
+            transfer.setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest) {
             return true;
         }
     }
@@ -291,6 +363,60 @@ std::optional<RowRun> run_row(const DesktopRow &row) {
     }
 }
 
+// The bits of register 0x13 the driver's automatic-gain control sets.
+constexpr std::uint8_t kAutogainBits = 0x05;
+
+std::string client_output(const VideoApplicationStep &step) {
+    std::string text;
+    for (const std::string &action : step.actions) {
+        text += action + " ok\n";
+    }
+    return text;
+}
+
+// Runs one step of the video application; the transfers it caused.
+std::vector<ControlTransfer> run_step(const Camera &camera, const VideoApplicationStep &step) {
+    std::size_t before = camera.transfers().size();
+    usb_emulator::GuestRun run = guest->run(step.command);
+    EXPECT_EQ(run.output, client_output(step));
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.exit_status, 0);
+    std::vector<ControlTransfer> all = camera.transfers();
+    return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
+}
+
+// After camera-probe's write, the driver's cache still holds `cached` for
+// register 0x13, the value its initialisation wrote: a change of automatic
+// gain while streaming writes that with its bits changed, without reading
+// the register, and camera-probe's value is gone.
+void check_driver_cache(const Camera &camera, std::uint8_t cached) {
+    const std::uint16_t kRegister = camera_probe::kRegisterIndex;
+    {
+        // Turning automatic gain off makes the driver fetch the exposure
+        // (register 0x10) it then holds; nothing is written.
+        SCOPED_TRACE("automatic gain set while nothing streams");
+        std::vector<ControlTransfer> log = run_step(camera, autogain_while_idle);
+        EXPECT_EQ(vendor_writes(log), std::vector<std::string>{});
+        EXPECT_FALSE(reads_register(log, kRegister));
+    }
+    {
+        SCOPED_TRACE("streaming started and stopped");
+        std::vector<ControlTransfer> log = run_step(camera, stream_on_and_off);
+        EXPECT_TRUE(reads_bridge(log)) << "streaming never reached the camera";
+        EXPECT_EQ(values_written_to(log, kRegister), std::vector<std::uint8_t>{});
+        EXPECT_EQ(camera.register_at(kRegister), camera_probe::kWrittenValue);
+    }
+    {
+        SCOPED_TRACE("automatic gain set off and on while streaming");
+        std::vector<ControlTransfer> log = run_step(camera, autogain_while_streaming);
+        auto off = static_cast<std::uint8_t>(cached & ~kAutogainBits);
+        auto on = static_cast<std::uint8_t>(off | kAutogainBits);
+        EXPECT_EQ(values_written_to(log, kRegister), (std::vector<std::uint8_t>{off, on}));
+        EXPECT_FALSE(reads_register(log, kRegister));
+        EXPECT_EQ(camera.register_at(kRegister), on);
+    }
+}
+
 TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
     const DesktopRow &row = GetParam();
     std::optional<RowRun> done = run_row(row);
@@ -301,7 +427,7 @@ TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
     for (std::size_t i = 0; i < done->plugged.cameras.size(); ++i) {
         SCOPED_TRACE("camera " + std::to_string(i));
         SplitLog log = split_at(*done->plugged.cameras[i], done->driver_transfers[i]);
-        EXPECT_TRUE(writes_register(log.driver, camera_probe::kRegisterIndex))
+        EXPECT_FALSE(values_written_to(log.driver, camera_probe::kRegisterIndex).empty())
             << "the driver's initialisation never wrote the register camera-probe reads";
         left.push_back(left_in_register(row.cameras[i], log.driver));
         EXPECT_EQ(vendor_texts(log.program), exchange_setups(row.transfers_reaching_camera));
@@ -317,6 +443,14 @@ TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
         EXPECT_LT(done->run_seconds, 15.0);
     } else {
         EXPECT_LT(done->run_seconds, 5.0);
+    }
+    if (row.then_video_application) {
+        try {
+            check_driver_cache(*done->plugged.cameras.front(), left.front());
+        } catch (const std::exception &error) {
+            lost_in = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+            ADD_FAILURE() << "video application: " << error.what();
+        }
     }
 }
 
