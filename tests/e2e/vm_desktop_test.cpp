@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "../missing_piece.h"
+#include "driver_transfers.h"
 #include "expected_output.h"
 #include "guest_scenario.h"
 #include "guest_vm.h"
@@ -67,13 +68,6 @@ struct DesktopRow {
 
 void PrintTo(const DesktopRow &row, std::ostream *out) {
     *out << row.name << " on " << libusb_name(row.libusb);
-}
-
-// A camera whose fault waits until the driver has bound to it.
-CameraConfig beside_driver(std::uint8_t register_value, CameraFault fault = {}) {
-    CameraConfig config = camera_config(register_value, fault);
-    config.fault_armed = false;
-    return config;
 }
 
 // The exchange answered on every camera; the first read shows the driver's
@@ -239,98 +233,12 @@ class DesktopRows : public ::testing::TestWithParam<DesktopRow> {
     }
 };
 
-// A camera's transfer log split where the driver had bound to it.
-struct SplitLog {
-    std::vector<ControlTransfer> driver;
-    std::vector<ControlTransfer> program;
-};
-
-SplitLog split_at(const Camera &camera, std::size_t driver_count) {
-    std::vector<ControlTransfer> all = camera.transfers();
-    SplitLog split;
-    split.driver.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(driver_count));
-    split.program.assign(all.begin() + static_cast<std::ptrdiff_t>(driver_count), all.end());
-    return split;
-}
-
-// What the driver's transfers leave in register 0x13 of a camera powered
-// up as `config`: its requests replayed on a fresh model of the camera.
-std::uint8_t left_in_register(const CameraConfig &config, const std::vector<ControlTransfer> &log) {
-    CameraConfig healthy = config;
-    healthy.fault = {};
-    Camera replay(healthy);
-    for (const ControlTransfer &transfer : log) {
-        if (!transfer.setup.is_standard()) {
-            replay.control(transfer);
-        }
-    }
-    return replay.register_at(camera_probe::kRegisterIndex);
-}
-
-bool is_sensor_request(const ControlTransfer &transfer, int request, std::uint16_t index) {
-    return (transfer.setup.bmRequestType & 0x60) == 0x40 && transfer.setup.bRequest == request &&
-           transfer.setup.wIndex == index;
-}
-
-// The values a log's vendor writes put into sensor register `index`.
-std::vector<std::uint8_t> values_written_to(const std::vector<ControlTransfer> &log,
-                                            std::uint16_t index) {
-    std::vector<std::uint8_t> values;
-    for (const ControlTransfer &transfer : log) {
-        if (is_sensor_request(transfer, camera_probe::kVendorWriteRequest, index)) {
-            values.push_back(static_cast<std::uint8_t>(transfer.setup.wValue & 0xFF));
-        }
-    }
-    return values;
-}
-
-bool reads_register(const std::vector<ControlTransfer> &log, std::uint16_t index) {
-    for (const ControlTransfer &transfer : log) {
-        if (is_sensor_request(transfer, camera_probe::kVendorReadRequest, index)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::vector<std::string> vendor_writes(const std::vector<ControlTransfer> &log) {
-    std::vector<std::string> texts;
-    for (const ControlTransfer &transfer : log) {
-        if ((transfer.setup.bmRequestType & 0xE0) == 0x40) {
-            texts.push_back(usb_emulator::describe(transfer));
-        }
-    }
-    return texts;
-}
-
-// The driver reads the bridge only to start and stop streaming.
-bool reads_bridge(const std::vector<ControlTransfer> &log) {
-    for (const ControlTransfer &transfer : log) {
-        if (transfer.setup.bmRequestType == 0xC0 &&
-            transfer.setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::vector<std::string> vendor_texts(const std::vector<ControlTransfer> &log) {
-    std::vector<std::string> texts;
-    for (const ControlTransfer &transfer : log) {
-        if (!transfer.setup.is_standard()) {
-            texts.push_back(usb_emulator::describe(transfer));
-        }
-    }
-    return texts;
-}
-
 double seconds_since(std::chrono::steady_clock::time_point started) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
 struct RowRun {
-    PluggedDevices plugged;
-    std::vector<std::size_t> driver_transfers;  // per camera, up to the binding
+    DriverBoundCameras bound;
     usb_emulator::GuestRun run;
     double run_seconds = 0;
 };
@@ -342,15 +250,9 @@ std::optional<RowRun> run_row(const DesktopRow &row) {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     try {
         RowRun done;
-        done.plugged = plug_among_decoys(*guest, row.cameras);
-        auto plugged_at = std::chrono::steady_clock::now();
-        guest->wait_for_driver(row.cameras.size());
-        std::printf("%s: the driver bound %zu camera(s) %.1f s after they enumerated\n",
-                    name.c_str(), row.cameras.size(), seconds_since(plugged_at));
-        for (const auto &camera : done.plugged.cameras) {
-            done.driver_transfers.push_back(camera->transfers().size());
-            camera->arm_fault();
-        }
+        done.bound = plug_beside_driver(*guest, row.cameras);
+        std::printf("%s: the driver bound %zu camera(s) %.1f s after the guest saw them\n",
+                    name.c_str(), row.cameras.size(), done.bound.bind_seconds);
         auto started = std::chrono::steady_clock::now();
         done.run = guest->run(probe_on[static_cast<int>(row.libusb)], row.run);
         done.run_seconds = seconds_since(started);
@@ -424,15 +326,16 @@ TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
         return;
     }
     DriverLeft left;
-    for (std::size_t i = 0; i < done->plugged.cameras.size(); ++i) {
+    const PluggedDevices &plugged = done->bound.plugged;
+    for (std::size_t i = 0; i < plugged.cameras.size(); ++i) {
         SCOPED_TRACE("camera " + std::to_string(i));
-        SplitLog log = split_at(*done->plugged.cameras[i], done->driver_transfers[i]);
+        SplitLog log = split_at(*plugged.cameras[i], done->bound.driver_transfers[i]);
         EXPECT_FALSE(values_written_to(log.driver, camera_probe::kRegisterIndex).empty())
             << "the driver's initialisation never wrote the register camera-probe reads";
         left.push_back(left_in_register(row.cameras[i], log.driver));
         EXPECT_EQ(vendor_texts(log.program), exchange_setups(row.transfers_reaching_camera));
     }
-    for (const auto &decoy : done->plugged.decoys) {
+    for (const auto &decoy : plugged.decoys) {
         EXPECT_EQ(vendor_transfer_texts(*decoy), std::vector<std::string>{});
     }
     EXPECT_EQ(done->run.output, row.expected_output(left));
@@ -446,7 +349,7 @@ TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
     }
     if (row.then_video_application) {
         try {
-            check_driver_cache(*done->plugged.cameras.front(), left.front());
+            check_driver_cache(*plugged.cameras.front(), left.front());
         } catch (const std::exception &error) {
             lost_in = ::testing::UnitTest::GetInstance()->current_test_info()->name();
             ADD_FAILURE() << "video application: " << error.what();
