@@ -55,9 +55,10 @@ ready_devices() {
 }
 
 # Seconds since boot. The waits below end by the clock, not after a count
-# of tries: under TCG one look at sysfs costs far more than the pause
-# between looks (a dozen processes), and a count of 400 tries ran past the
-# host's answer limit, which then took the guest for lost.
+# of tries: under TCG one look at sysfs (a dozen processes) costs far more
+# than the pause between looks, so a count of tries would outlast the
+# host's answer limit, and the host would take a guest that still works
+# for lost.
 uptime_seconds() {
     read -r up _ </proc/uptime
     echo "${up%%.*}"
@@ -95,8 +96,8 @@ camera_driver=ov519
 bound_interfaces() {
     count=0
     for link in /sys/bus/usb/devices/*:*/driver; do
-        [ "$(readlink "$link" 2>/dev/null)" ] || continue
-        [ "$(basename "$(readlink "$link")")" = "$camera_driver" ] && count=$((count + 1))
+        target=$(readlink "$link" 2>/dev/null) || continue
+        [ "${target##*/}" = "$camera_driver" ] && count=$((count + 1))
     done
     echo "$count"
 }
