@@ -50,19 +50,34 @@ std::string describe(const CameraFault &fault) {
 
 Camera::Camera(const CameraConfig &config)
     : UsbDevice(config.vendor_id, config.product_id, 0x00, config.descriptor_lie),
-      config_(config) {}
+      config_(config),
+      chips_(config.register_value),
+      fault_armed_(config.fault_armed) {}
 
 std::uint8_t Camera::register_at(std::uint16_t index) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return register_locked(index);
 }
 
+std::uint8_t Camera::bridge_register_at(std::uint16_t index) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return chips_.bridge_register(index);
+}
+
+void Camera::arm_fault() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fault_armed_ = true;
+    reads_seen_ = 0;
+}
+
 std::uint8_t Camera::register_locked(std::uint16_t index) const {
-    auto written = written_registers_.find(index);
-    return written != written_registers_.end() ? written->second : config_.register_value;
+    return chips_.sensor_register(index);
 }
 
 Answer Camera::vendor_request(const SetupPacket &setup) {
+    if (std::optional<Answer> bridge = chips_.bridge_request(setup)) {
+        return *bridge;
+    }
     bool to_device = setup.is_vendor_to_device();
     bool is_read = to_device && setup.is_device_to_host() &&
                    setup.bRequest == camera_probe::kVendorReadRequest;
@@ -81,8 +96,11 @@ Answer Camera::vendor_request(const SetupPacket &setup) {
     return read(setup, hit && config_.fault.action == FaultAction::long_read);
 }
 
-// Whether the fault hits this transfer; counts the reads.
+// Whether the fault hits this transfer; counts the reads once it is armed.
 bool Camera::fault_hits(bool is_read) {
+    if (!fault_armed_) {
+        return false;
+    }
     int read_number = is_read ? ++reads_seen_ : 0;
     switch (config_.fault.target) {
         case FaultTarget::first_read:
@@ -122,12 +140,12 @@ std::optional<Answer> Camera::fault_answer() const {
 // decides what the host sees of it.
 Answer Camera::read(const SetupPacket &setup, bool long_read) const {
     if (long_read) {
-        return Answer::with({register_locked(setup.wIndex), kLongReadExtraByte});
+        return Answer::with({chips_.read_selected(setup.wIndex), kLongReadExtraByte});
     }
     if (setup.wLength == 0) {
         return Answer::with({});
     }
-    return Answer::with({register_locked(setup.wIndex)});
+    return Answer::with({chips_.read_selected(setup.wIndex)});
 }
 
 // The value travels in wValue; a write with a data stage is not one the
@@ -136,7 +154,7 @@ Answer Camera::write(const SetupPacket &setup) {
     if (setup.wLength != 0) {
         return Answer::stall();
     }
-    written_registers_[setup.wIndex] = static_cast<std::uint8_t>(setup.wValue & 0xFF);
+    chips_.write_selected(setup.wIndex, static_cast<std::uint8_t>(setup.wValue & 0xFF));
     return Answer::with({});
 }
 

@@ -5,11 +5,11 @@
 #define USB_EMULATOR_CORE_CAMERA_H
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "camera_chips.h"
 #include "camera_protocol.h"
 #include "usb_device.h"
 
@@ -70,11 +70,17 @@ struct CameraConfig {
     // camera they plug is the one they expect, whatever the tool looks for.
     std::uint16_t vendor_id = kCameraVendorId;
     std::uint16_t product_id = kCameraProductId;
+    // False holds the fault back until arm_fault(): beside a kernel driver
+    // that talks to the camera first, a fault then hits the transfers of
+    // the program run after the driver's probe, counted from the arming.
+    bool fault_armed = true;
 };
 
 // Vendor read (bmRequestType 0xC0, the read request) returns the register
 // named by wIndex; vendor write (0x40, the write request, no data stage)
-// stores the low byte of wValue in it. Anything else is stalled.
+// stores the low byte of wValue in it. Both reach the I2C slave the bridge
+// has selected, the sensor unless told otherwise (camera_chips.h); the
+// bridge's own requests reach its registers. Anything else is stalled.
 class Camera : public UsbDevice {
   public:
     // What a long read sends after the register's byte.
@@ -83,7 +89,11 @@ class Camera : public UsbDevice {
     static constexpr std::uint16_t kProductId = kCameraProductId;
 
     explicit Camera(const CameraConfig &config = {});
+    // The sensor's register, whichever I2C slave the bridge has selected.
     std::uint8_t register_at(std::uint16_t index) const;
+    std::uint8_t bridge_register_at(std::uint16_t index) const;
+    // Lets a fault held back by CameraConfig::fault_armed hit from now on.
+    void arm_fault();
 
   protected:
     Answer vendor_request(const SetupPacket &setup) override;
@@ -96,7 +106,8 @@ class Camera : public UsbDevice {
     Answer write(const SetupPacket &setup);
 
     const CameraConfig config_;
-    std::map<std::uint16_t, std::uint8_t> written_registers_;
+    CameraChips chips_;
+    bool fault_armed_;
     int reads_seen_ = 0;
 };
 

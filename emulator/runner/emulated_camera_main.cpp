@@ -40,7 +40,7 @@ constexpr long kMaxVmCameras = 12;
 constexpr auto kWineStartTimeout = std::chrono::seconds(60);
 
 const char kUsageHead[] =
-    "usage: emulated-camera [--vm [--arch ARCH] | --wine] [--cameras N]\n"
+    "usage: emulated-camera [--vm [--arch ARCH] [--driver] | --wine] [--cameras N]\n"
     "                       [--register 0xNN] [--fault NAME] [--lie NAME] [--log]\n"
     "                       -- COMMAND [ARGS...]\n"
     "Runs COMMAND with N emulated USB cameras (05a9:2800, default 1) and three other\n"
@@ -56,6 +56,11 @@ const char kUsageHead[] =
     "  --arch ARCH        with --vm: the guest's architecture, amd64 (default) or\n"
     "                     arm64 (Debian's arm64 kernel under qemu-system-aarch64);\n"
     "                     an arm64 guest runs arm64 and armhf programs\n"
+    "  --driver           with --vm: load the kernel's webcam driver for the camera\n"
+    "                     (gspca_ov519) before plugging the cameras, wait until it\n"
+    "                     has bound each one (about 5 s of probing), then run\n"
+    "                     COMMAND beside it; a --fault hits COMMAND's transfers,\n"
+    "                     not the driver's\n"
     "  --cameras N        number of cameras, 0 to 200 (0 to 12 with --vm)\n"
     "  --register 0xNN    what the cameras' registers hold at first (default 0x00)\n"
     "  --log              print the control transfers each device saw to stderr\n"
@@ -95,6 +100,7 @@ std::string usage() {
 struct Options {
     bool vm = false;
     bool wine = false;
+    bool driver = false;
     std::string arch = "amd64";
     long cameras = 1;
     CameraConfig camera;
@@ -127,6 +133,8 @@ bool take_option(char **argv, int argc, int &index, Options &options) {
     long value = 0;
     if (option == "--vm") {
         options.vm = true;
+    } else if (option == "--driver") {
+        options.driver = true;
     } else if (option == "--wine") {
         options.wine = true;
     } else if (option == "--arch" && value_text != nullptr &&
@@ -185,6 +193,10 @@ bool parse_options(int argc, char **argv, Options &options) {
         std::fprintf(stderr, "emulated-camera: --vm and --wine exclude each other\n");
         return false;
     }
+    if (!options.vm && options.driver) {
+        std::fprintf(stderr, "emulated-camera: --driver needs --vm\n");
+        return false;
+    }
     if (!options.vm && options.arch != "amd64") {
         std::fprintf(stderr, "emulated-camera: --arch needs --vm\n");
         return false;
@@ -210,8 +222,12 @@ std::vector<PlannedDevice> plan_devices(const Options &options) {
         {1, std::make_shared<Decoy>(0x046D, Camera::kProductId)},
         {2, std::make_shared<Decoy>(0x046D, 0xC31C)},
     };
+    // The driver talks to the cameras first: their faults wait for the
+    // command's transfers.
+    CameraConfig camera_config = options.camera;
+    camera_config.fault_armed = !options.driver;
     for (long camera = 0; camera < options.cameras; ++camera) {
-        devices.push_back({camera % 2 == 0 ? 1 : 2, std::make_shared<Camera>(options.camera)});
+        devices.push_back({camera % 2 == 0 ? 1 : 2, std::make_shared<Camera>(camera_config)});
     }
     return devices;
 }
@@ -287,6 +303,14 @@ int run_under_wine(const Options &options, const std::vector<PlannedDevice> &dev
 }
 
 #ifdef USB_EMULATOR_HAVE_VM
+void arm_faults(const std::vector<PlannedDevice> &devices) {
+    for (const PlannedDevice &planned : devices) {
+        if (auto camera = std::dynamic_pointer_cast<Camera>(planned.device)) {
+            camera->arm_fault();
+        }
+    }
+}
+
 int run_in_vm(const Options &options, const std::vector<PlannedDevice> &devices) {
     std::vector<std::shared_ptr<UsbDevice>> wired;
     for (const PlannedDevice &planned : devices) {
@@ -295,7 +319,14 @@ int run_in_vm(const Options &options, const std::vector<PlannedDevice> &devices)
     usb_emulator::GuestVm vm(usb_emulator::GuestSettings::from_build(options.arch), wired.size());
     usb_emulator::GuestCommand command = vm.add_command(options.command);
     vm.boot();
+    if (options.driver) {
+        vm.load_driver();
+    }
     vm.plug(wired);
+    if (options.driver) {
+        vm.wait_for_driver(static_cast<std::size_t>(options.cameras));
+        arm_faults(devices);
+    }
     usb_emulator::GuestRun run = vm.run(command);
     std::fwrite(run.output.data(), 1, run.output.size(), stdout);
     std::fflush(stdout);

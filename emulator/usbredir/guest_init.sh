@@ -10,6 +10,12 @@
 #                      runs the command as USER with no input, and answers
 #                      "result STATUS OUTPUT_BYTES ERROR_BYTES" followed by
 #                      the bytes of its standard output and standard error
+#   driver             loads the camera's kernel webcam driver and the media
+#                      modules it needs (/lib/modules/driver.order); answers
+#                      "driver ok" or "driver failed MODULE"
+#   bound N            waits until N USB interfaces are bound to that driver
+#                      and N video device nodes exist; answers "bound ok" or
+#                      "bound failed INTERFACES NODES"
 #   poweroff           switches the guest off
 # What it is doing goes to the console (ttyS0 on the PC, ttyAMA0 on the
 # arm64 virt board), so that a host that loses
@@ -39,18 +45,30 @@ ready_devices() {
         [ -e "$device/idVendor" ] || continue
         case "${device##*/}" in usb*) continue ;; esac
         [ "$(cat "$device/bConfigurationValue" 2>/dev/null)" = 1 ] || continue
-        node=$(printf '/dev/bus/usb/%03d/%03d' "$(cat "$device/busnum")" "$(cat "$device/devnum")")
+        # A device unplugged since the check above has no numbers left.
+        busnum=$(cat "$device/busnum" 2>/dev/null) || continue
+        devnum=$(cat "$device/devnum" 2>/dev/null) || continue
+        node=$(printf '/dev/bus/usb/%03d/%03d' "$busnum" "$devnum")
         [ -e "$node" ] && count=$((count + 1))
     done
     echo "$count"
 }
 
+# Seconds since boot. The waits below end by the clock, not after a count
+# of tries: under TCG one look at sysfs (a dozen processes) costs far more
+# than the pause between looks, so a count of tries would outlast the
+# host's answer limit, and the host would take a guest that still works
+# for lost.
+uptime_seconds() {
+    read -r up _ </proc/uptime
+    echo "${up%%.*}"
+}
+
 wait_for_devices() {
     say "waiting for $1 USB devices"
-    tries=0
+    deadline=$(($(uptime_seconds) + 20))
     while [ "$(ready_devices)" != "$1" ]; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 400 ]; then
+        if [ "$(uptime_seconds)" -ge "$deadline" ]; then
             say "only $(ready_devices) USB devices after 20 s"
             echo "devices failed $(ready_devices)" >&3
             return
@@ -58,6 +76,59 @@ wait_for_devices() {
         sleep 0.05
     done
     echo "devices ok" >&3
+}
+
+load_driver() {
+    # An image built before the driver was in it has no list.
+    if [ ! -s /lib/modules/driver.order ]; then
+        say "no /lib/modules/driver.order in this image"
+        echo "driver failed driver.order" >&3
+        return
+    fi
+    for module in $(cat /lib/modules/driver.order); do
+        if ! insmod "$module"; then
+            say "cannot load $module"
+            echo "driver failed ${module##*/}" >&3
+            return
+        fi
+    done
+    say "webcam driver loaded"
+    echo "driver ok" >&3
+}
+
+# The camera driver's name in sysfs, as its module registers it.
+camera_driver=ov519
+
+bound_interfaces() {
+    count=0
+    for link in /sys/bus/usb/devices/*:*/driver; do
+        target=$(readlink "$link" 2>/dev/null) || continue
+        [ "${target##*/}" = "$camera_driver" ] && count=$((count + 1))
+    done
+    echo "$count"
+}
+
+video_nodes() {
+    count=0
+    for node in /dev/video*; do
+        [ -c "$node" ] && count=$((count + 1))
+    done
+    echo "$count"
+}
+
+# The driver probes each camera for about 5 s after it is plugged.
+wait_for_binding() {
+    say "waiting for $1 cameras bound to $camera_driver"
+    deadline=$(($(uptime_seconds) + 30))
+    while [ "$(bound_interfaces)" != "$1" ] || [ "$(video_nodes)" != "$1" ]; do
+        if [ "$(uptime_seconds)" -ge "$deadline" ]; then
+            say "after 30 s: $(bound_interfaces) interfaces bound, $(video_nodes) video nodes"
+            echo "bound failed $(bound_interfaces) $(video_nodes)" >&3
+            return
+        fi
+        sleep 0.05
+    done
+    echo "bound ok" >&3
 }
 
 run_command() {
@@ -84,6 +155,8 @@ echo "ready $(uname -r)" >&3
 while read -r verb first second <&3; do
     case "$verb" in
         devices) wait_for_devices "$first" ;;
+        driver) load_driver ;;
+        bound) wait_for_binding "$first" ;;
         run)
             read -r command <&3
             run_command "$first" "$second" "$command"

@@ -329,6 +329,23 @@ void GuestVm::wait_for_devices(std::size_t count) {
     }
 }
 
+void GuestVm::load_driver() {
+    send("driver\n");
+    std::string answer = read_line(answer_limit_);
+    if (answer != "driver ok") {
+        fail("the guest did not load the webcam driver: " + answer);
+    }
+}
+
+void GuestVm::wait_for_driver(std::size_t count) {
+    send("bound " + std::to_string(count) + "\n");
+    std::string answer = read_line(answer_limit_);
+    if (answer != "bound ok") {
+        fail("the webcam driver did not bind " + std::to_string(count) +
+             " cameras (interfaces, video nodes): " + answer);
+    }
+}
+
 GuestRun GuestVm::run(const GuestCommand &command, const GuestRunOptions &options) {
     send("run " + options.user + " " + options.node_mode + "\n" +
          staged_.at(command.index).guest_line + "\n");

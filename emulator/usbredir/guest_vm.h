@@ -89,6 +89,12 @@ class GuestVm {
     // guest has enumerated them and made their nodes.
     void plug(const std::vector<std::shared_ptr<UsbDevice>> &devices);
     GuestRun run(const GuestCommand &command, const GuestRunOptions &options = {});
+    // Loads the kernel's webcam driver for the camera, so that it binds to
+    // every camera plugged after it; throws if a module does not load.
+    void load_driver();
+    // Waits until `count` cameras are bound to that driver, each with its
+    // video device node; throws if they are not within 30 s.
+    void wait_for_driver(std::size_t count);
     // How long plug() and run() wait for the guest to say something before
     // they give it up as stuck, and throw.
     void set_answer_limit(std::chrono::milliseconds limit) { answer_limit_ = limit; }

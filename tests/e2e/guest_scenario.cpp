@@ -36,14 +36,20 @@ std::size_t usb_ports_for_every_row() {
 }
 
 PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest, const registry::Scenario &row) {
+    return plug_among_decoys(guest, row.decoys, configs_of(row));
+}
+
+PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest,
+                                 const std::vector<registry::Decoy> &decoys,
+                                 const std::vector<CameraConfig> &cameras) {
     PluggedDevices plugged;
     std::vector<std::shared_ptr<usb_emulator::UsbDevice>> devices;
-    for (const registry::Decoy &decoy : row.decoys) {
+    for (const registry::Decoy &decoy : decoys) {
         plugged.decoys.push_back(
             std::make_shared<usb_emulator::Decoy>(decoy.vendor_id, decoy.product_id));
         devices.push_back(plugged.decoys.back());
     }
-    for (const CameraConfig &config : configs_of(row)) {
+    for (const CameraConfig &config : cameras) {
         plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(config));
         devices.push_back(plugged.cameras.back());
     }

@@ -34,6 +34,9 @@ std::size_t usb_ports_for_every_row();
 
 // Replugs the guest's bus with the row's decoys, then its cameras.
 PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest, const registry::Scenario &row);
+PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest,
+                                 const std::vector<registry::Decoy> &decoys,
+                                 const std::vector<CameraConfig> &cameras);
 
 // Each camera saw the first `transfers_reaching_camera` of the exchange's
 // transfers and nothing else; no decoy saw any.

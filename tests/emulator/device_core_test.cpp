@@ -43,13 +43,13 @@ TEST(EmulatedCamera, RegisterFileIsIndexedByWIndexAndWrittenFromWValue) {
 
     EXPECT_EQ(read_register(camera).data, bytes({0x07}));
     EXPECT_EQ(write_register(camera, 0x0015).outcome, Outcome::data);
-    EXPECT_EQ(write_register(camera, 0x01A5, 0x0012).outcome, Outcome::data);
+    EXPECT_EQ(write_register(camera, 0x01A5, 0x0016).outcome, Outcome::data);
 
     EXPECT_EQ(read_register(camera, kRegister).data, bytes({0x15}));
-    EXPECT_EQ(read_register(camera, 0x0012).data, bytes({0xA5}));  // the low byte of wValue
+    EXPECT_EQ(read_register(camera, 0x0016).data, bytes({0xA5}));  // the low byte of wValue
     EXPECT_EQ(read_register(camera, 0x0014).data, bytes({0x07}));  // never written
     EXPECT_EQ(camera.register_at(kRegister), 0x15);
-    EXPECT_EQ(camera.register_at(0x0012), 0xA5);
+    EXPECT_EQ(camera.register_at(0x0016), 0xA5);
 }
 
 TEST(EmulatedCamera, AnswersOnlyItsTwoVendorRequestsInTheirOwnDirection) {

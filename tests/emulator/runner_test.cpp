@@ -85,6 +85,15 @@ TEST(Runner, AStalledSecondReadPrintsWhatTheRegistrySays) {
                   registry::scenario("StalledSecondRead").on(registry::Stack::usbfs_libusb012)));
 }
 
+// The webcam driver exists only in the guest's kernel: without --vm there
+// is nothing to load, and the runner says so before running anything.
+TEST(Runner, TheDriverOptionNeedsTheGuest) {
+    ProcessResult run = run_runner({"--driver", "--", "/bin/sh", "-c", "echo the-command-ran"});
+    EXPECT_EQ(run.exit_status, 2);
+    EXPECT_NE(run.output.find("--driver needs --vm"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("the-command-ran"), std::string::npos) << run.output;
+}
+
 // A Wine stack whose wine64 and wineserver are fake-wine, and the other
 // pieces the runner looks for empty files, in a folder of its own.
 class StandInWineStack : public ::testing::Test {

@@ -16,6 +16,17 @@
 
 namespace registry {
 
+// What the libraries return, as the result lines show them.
+// Linux: the kernel's errnos, negated, as libusb 0.1.12 passes them on
+// (emulated usbfs answers with the same ones).
+constexpr int kStall = -32;        // EPIPE
+constexpr int kTimedOut = -110;    // ETIMEDOUT
+constexpr int kNoDevice = -19;     // ENODEV
+constexpr int kShutDown = -108;    // ESHUTDOWN: a transfer cut by the unplug, on the wire
+constexpr int kNotPermitted = -1;  // EPERM: a node opened read-only
+// libusb-compat turns LIBUSB_ERROR_NO_DEVICE into ENXIO.
+constexpr int kCompatNoDevice = -6;
+
 // The stacks camera-probe runs on in the tests, one column each.
 enum class Stack {
     usbfs_libusb012,        // emulated usbfs (umockdev), libusb 0.1.12

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+// camera-probe of arm64 and of armhf beside the kernel's webcam driver for
+// the camera (gspca_ov519), in one boot of the arm64 guest on Debian's
+// arm64 kernel: a Raspberry Pi desktop has the same driver. Each build gets
+// the typical desktop row: one camera, the driver loaded before it is
+// plugged, bound when camera-probe runs and still bound afterwards.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "arm_builds.h"
+#include "driver_transfers.h"
+#include "expected_output.h"
+#include "guest_scenario.h"
+#include "guest_vm.h"
+
+namespace arm_tests {
+namespace {
+
+using usb_emulator::GuestVm;
+
+const char kGuestArch[] = "arm64";
+
+GuestVm *guest = nullptr;
+std::string boot_failure;
+// camera-probe of each build, staged into the guest, indexed as arm_builds().
+std::vector<usb_emulator::GuestCommand> probe_of;
+
+class Arm64Desktop : public ::testing::TestWithParam<std::size_t> {
+  protected:
+    // A guest that cannot boot, or whose driver does not load, fails every row.
+    static void SetUpTestSuite() {
+        std::unique_ptr<GuestVm> vm = e2e::boot_for_suite(
+            [] {
+                auto staged =
+                    std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(kGuestArch),
+                                              e2e::usb_ports_for_every_row());
+                for (const ArmBuild &build : arm_builds()) {
+                    probe_of.push_back(staged->add_command({build.camera_probe()}));
+                }
+                return staged;
+            },
+            boot_failure);
+        if (vm == nullptr) {
+            return;
+        }
+        try {
+            vm->load_driver();
+        } catch (const std::exception &error) {
+            boot_failure = error.what();
+            return;
+        }
+        guest = vm.release();
+    }
+    static void TearDownTestSuite() {
+        if (guest != nullptr) {
+            guest->power_off();
+        }
+        delete guest;
+        guest = nullptr;
+    }
+    void SetUp() override { ASSERT_NE(guest, nullptr) << boot_failure; }
+};
+
+TEST_P(Arm64Desktop, TypicalDesktopRow) {
+    const std::vector<e2e::CameraConfig> cameras = {e2e::beside_driver(0x00)};
+    e2e::DriverBoundCameras bound = e2e::plug_beside_driver(*guest, cameras);
+    std::printf("the driver bound the camera %.1f s after the guest saw it\n", bound.bind_seconds);
+    usb_emulator::GuestRun run = guest->run(probe_of.at(GetParam()));
+    guest->wait_for_driver(cameras.size());
+
+    e2e::SplitLog log =
+        e2e::split_at(*bound.plugged.cameras.front(), bound.driver_transfers.front());
+    EXPECT_FALSE(e2e::values_written_to(log.driver, expected::kRegister).empty())
+        << "the driver's initialisation never wrote the register camera-probe reads";
+    std::uint8_t left = e2e::left_in_register(cameras.front(), log.driver);
+    EXPECT_EQ(run.output, expected::healthy_camera(expected::hex_byte(left)));
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(e2e::vendor_texts(log.program), e2e::exchange_setups());
+}
+
+INSTANTIATE_TEST_SUITE_P(OneBoot, Arm64Desktop,
+                         ::testing::Range<std::size_t>(0, arm_builds().size()),
+                         [](const ::testing::TestParamInfo<std::size_t> &param) {
+                             return arm_builds()[param.param].arch;
+                         });
+
+std::string missing_piece() {
+    for (const ArmBuild &build : arm_builds()) {
+        if (std::string missing = build.missing_probe(); !missing.empty()) {
+            return missing;
+        }
+    }
+    return usb_emulator::GuestSettings::from_build(kGuestArch).missing();
+}
+
+}  // namespace
+}  // namespace arm_tests
+
+int main(int argc, char **argv) {
+    return arm_tests::run_unless_missing(argc, argv, arm_tests::missing_piece());
+}

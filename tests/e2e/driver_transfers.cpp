@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: MIT
+#include "driver_transfers.h"
+
+#include <chrono>
+
+namespace e2e {
+
+using usb_emulator::ControlTransfer;
+
+namespace {
+
+bool is_sensor_request(const ControlTransfer &transfer, int request, std::uint16_t index) {
+    return (transfer.setup.bmRequestType & 0x60) == 0x40 && transfer.setup.bRequest == request &&
+           transfer.setup.wIndex == index;
+}
+
+}  // namespace
+
+DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest,
+                                      const std::vector<CameraConfig> &cameras) {
+    DriverBoundCameras bound;
+    bound.plugged = plug_among_decoys(guest, registry::default_decoys(), cameras);
+    auto enumerated = std::chrono::steady_clock::now();
+    guest.wait_for_driver(cameras.size());
+    bound.bind_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - enumerated).count();
+    for (const auto &camera : bound.plugged.cameras) {
+        bound.driver_transfers.push_back(camera->transfers().size());
+        camera->arm_fault();
+    }
+    return bound;
+}
+
+CameraConfig beside_driver(std::uint8_t register_value, CameraFault fault) {
+    CameraConfig config = camera_config(register_value, fault);
+    config.fault_armed = false;
+    return config;
+}
+
+SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count) {
+    std::vector<ControlTransfer> all = camera.transfers();
+    SplitLog split;
+    split.driver.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(driver_count));
+    split.program.assign(all.begin() + static_cast<std::ptrdiff_t>(driver_count), all.end());
+    return split;
+}
+
+std::uint8_t left_in_register(const CameraConfig &config, const std::vector<ControlTransfer> &log) {
+    CameraConfig healthy = config;
+    healthy.fault = {};
+    usb_emulator::Camera replay(healthy);
+    for (const ControlTransfer &transfer : log) {
+        if (!transfer.setup.is_standard()) {
+            replay.control(transfer);
+        }
+    }
+    return replay.register_at(expected::kRegister);
+}
+
+std::vector<std::uint8_t> values_written_to(const std::vector<ControlTransfer> &log,
+                                            std::uint16_t index) {
+    std::vector<std::uint8_t> values;
+    for (const ControlTransfer &transfer : log) {
+        if (is_sensor_request(transfer, expected::kWriteRequest, index)) {
+            values.push_back(static_cast<std::uint8_t>(transfer.setup.wValue & 0xFF));
+        }
+    }
+    return values;
+}
+
+bool reads_register(const std::vector<ControlTransfer> &log, std::uint16_t index) {
+    for (const ControlTransfer &transfer : log) {
+        if (is_sensor_request(transfer, expected::kReadRequest, index)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> vendor_writes(const std::vector<ControlTransfer> &log) {
+    std::vector<std::string> texts;
+    for (const ControlTransfer &transfer : log) {
+        if ((transfer.setup.bmRequestType & 0xE0) == 0x40) {
+            texts.push_back(usb_emulator::describe(transfer));
+        }
+    }
+    return texts;
+}
+
+bool reads_bridge(const std::vector<ControlTransfer> &log) {
+    for (const ControlTransfer &transfer : log) {
+        if (transfer.setup.bmRequestType == 0xC0 &&
+            transfer.setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> vendor_texts(const std::vector<ControlTransfer> &log) {
+    std::vector<std::string> texts;
+    for (const ControlTransfer &transfer : log) {
+        if (!transfer.setup.is_standard()) {
+            texts.push_back(usb_emulator::describe(transfer));
+        }
+    }
+    return texts;
+}
+
+}  // namespace e2e

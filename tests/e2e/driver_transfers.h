@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+// A camera beside the kernel's webcam driver in a QEMU guest: plugging it so
+// that its faults wait for the driver's probe, and reading its transfer log
+// apart into the driver's transfers and a program's.
+#ifndef CAMERA_PROBE_TESTS_E2E_DRIVER_TRANSFERS_H
+#define CAMERA_PROBE_TESTS_E2E_DRIVER_TRANSFERS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "expected_output.h"
+#include "guest_scenario.h"
+#include "guest_vm.h"
+
+namespace e2e {
+
+// A camera whose fault waits until the driver has bound to it.
+CameraConfig beside_driver(std::uint8_t register_value, CameraFault fault = {});
+
+struct DriverBoundCameras {
+    PluggedDevices plugged;
+    // Per camera: how many transfers it had seen when the driver was bound.
+    std::vector<std::size_t> driver_transfers;
+    // From the guest's seeing the devices to the driver's holding them all.
+    double bind_seconds = 0;
+};
+
+// Plugs `cameras` among the decoys, waits until the guest's webcam driver
+// has bound each of them, then arms their faults; throws if the guest does
+// not answer or the driver does not bind them.
+DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest,
+                                      const std::vector<CameraConfig> &cameras);
+
+// A camera's transfer log split where the driver had bound to it.
+struct SplitLog {
+    std::vector<usb_emulator::ControlTransfer> driver;
+    std::vector<usb_emulator::ControlTransfer> program;
+};
+SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count);
+
+// What the driver's transfers leave in register 0x13 of a camera powered
+// up as `config`: its requests replayed on a fresh model of the camera.
+std::uint8_t left_in_register(const CameraConfig &config,
+                              const std::vector<usb_emulator::ControlTransfer> &log);
+
+// The values a log's vendor writes put into sensor register `index`.
+std::vector<std::uint8_t> values_written_to(const std::vector<usb_emulator::ControlTransfer> &log,
+                                            std::uint16_t index);
+bool reads_register(const std::vector<usb_emulator::ControlTransfer> &log, std::uint16_t index);
+// Any read of a bridge register: the driver reads the bridge only to start
+// and stop streaming.
+bool reads_bridge(const std::vector<usb_emulator::ControlTransfer> &log);
+// The vendor writes, and all class and vendor requests, of a log as text.
+std::vector<std::string> vendor_writes(const std::vector<usb_emulator::ControlTransfer> &log);
+std::vector<std::string> vendor_texts(const std::vector<usb_emulator::ControlTransfer> &log);
+
+}  // namespace e2e
+
+#endif
