@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // camera-probe of arm64 and of armhf beside the kernel's webcam driver for
 // the camera (gspca_ov519), in one boot of the arm64 guest on Debian's
-// arm64 kernel: a Raspberry Pi desktop has the same driver. Each build gets
-// the typical desktop row: one camera, the driver loaded before it is
-// plugged, bound when camera-probe runs and still bound afterwards.
+// arm64 kernel: a Raspberry Pi desktop has the same driver. Each build runs
+// the registry's desktop column for it (the typical desktop row: one
+// camera, the driver loaded before it is plugged, bound when camera-probe
+// runs and still bound afterwards).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -25,12 +26,41 @@ using usb_emulator::GuestVm;
 
 const char kGuestArch[] = "arm64";
 
+// The registry's desktop column for a build: arm64 or armhf in the arm64
+// guest, the webcam driver bound.
+registry::Stack desktop_stack_of(const std::string &arch) {
+    return arch == "armhf" ? registry::Stack::arm64_desktop_armhf
+                           : registry::Stack::arm64_desktop_arm64;
+}
+
+// One registry desktop row with one build.
+struct DesktopRun {
+    registry::Scenario row;
+    std::size_t build;  // index into arm_builds()
+};
+
+void PrintTo(const DesktopRun &run, std::ostream *out) {
+    *out << run.row.name << " on " << arm_builds()[run.build].arch;
+}
+
+std::vector<DesktopRun> desktop_runs() {
+    std::vector<DesktopRun> runs;
+    for (std::size_t build = 0; build < arm_builds().size(); ++build) {
+        registry::Stack stack = desktop_stack_of(arm_builds()[build].arch);
+        registry::print_not_run_on(stack);
+        for (const registry::Scenario &row : registry::runs_on(stack)) {
+            runs.push_back({row, build});
+        }
+    }
+    return runs;
+}
+
 GuestVm *guest = nullptr;
 std::string boot_failure;
 // camera-probe of each build, staged into the guest, indexed as arm_builds().
 std::vector<usb_emulator::GuestCommand> probe_of;
 
-class Arm64Desktop : public ::testing::TestWithParam<std::size_t> {
+class Arm64Desktop : public ::testing::TestWithParam<DesktopRun> {
   protected:
     // A guest that cannot boot, or whose driver does not load, fails every row.
     static void SetUpTestSuite() {
@@ -66,28 +96,38 @@ class Arm64Desktop : public ::testing::TestWithParam<std::size_t> {
     void SetUp() override { ASSERT_NE(guest, nullptr) << boot_failure; }
 };
 
-TEST_P(Arm64Desktop, TypicalDesktopRow) {
-    const std::vector<e2e::CameraConfig> cameras = {e2e::beside_driver(0x00)};
+TEST_P(Arm64Desktop, ProbeBesideTheKernelsWebcamDriver) {
+    const DesktopRun &desktop = GetParam();
+    const registry::Result &cell =
+        desktop.row.on(desktop_stack_of(arm_builds()[desktop.build].arch));
+    std::vector<e2e::CameraConfig> cameras = e2e::configs_of(desktop.row);
+    for (e2e::CameraConfig &camera : cameras) {
+        camera.fault_armed = false;
+    }
     e2e::DriverBoundCameras bound = e2e::plug_beside_driver(*guest, cameras);
     std::printf("the driver bound the camera %.1f s after the guest saw it\n", bound.bind_seconds);
-    usb_emulator::GuestRun run = guest->run(probe_of.at(GetParam()));
+    usb_emulator::GuestRun run =
+        guest->run(probe_of.at(desktop.build), e2e::run_options_of(desktop.row));
     guest->wait_for_driver(cameras.size());
 
-    e2e::SplitLog log =
-        e2e::split_at(*bound.plugged.cameras.front(), bound.driver_transfers.front());
-    EXPECT_FALSE(e2e::values_written_to(log.driver, expected::kRegister).empty())
-        << "the driver's initialisation never wrote the register camera-probe reads";
-    std::uint8_t left = e2e::left_in_register(cameras.front(), log.driver);
-    EXPECT_EQ(run.output, expected::healthy_camera(expected::hex_byte(left)));
-    EXPECT_EQ(run.exit_status, 0);
+    std::vector<std::uint8_t> left;
+    for (std::size_t i = 0; i < cameras.size(); ++i) {
+        e2e::SplitLog log = e2e::split_at(*bound.plugged.cameras[i], bound.driver_transfers[i]);
+        EXPECT_FALSE(e2e::values_written_to(log.driver, expected::kRegister).empty())
+            << "the driver's initialisation never wrote the register camera-probe reads";
+        left.push_back(e2e::left_in_register(cameras[i], log.driver));
+        EXPECT_EQ(e2e::vendor_texts(log.program),
+                  e2e::exchange_setups(cell.transfers_reaching_camera));
+    }
+    EXPECT_EQ(run.output, registry::expected_output(cell, left));
+    EXPECT_EQ(run.exit_status, cell.exit_status);
     EXPECT_EQ(run.errors, "");
-    EXPECT_EQ(e2e::vendor_texts(log.program), e2e::exchange_setups());
 }
 
-INSTANTIATE_TEST_SUITE_P(OneBoot, Arm64Desktop,
-                         ::testing::Range<std::size_t>(0, arm_builds().size()),
-                         [](const ::testing::TestParamInfo<std::size_t> &param) {
-                             return arm_builds()[param.param].arch;
+INSTANTIATE_TEST_SUITE_P(OneBoot, Arm64Desktop, ::testing::ValuesIn(desktop_runs()),
+                         [](const ::testing::TestParamInfo<DesktopRun> &param) {
+                             return param.param.row.name + "On" +
+                                    arm_builds()[param.param.build].arch;
                          });
 
 std::string missing_piece() {

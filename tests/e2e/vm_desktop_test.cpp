@@ -46,122 +46,53 @@ constexpr std::chrono::seconds kRowLimit{60};
 // What each camera's register 0x13 held when the driver had bound to it.
 using DriverLeft = std::vector<std::uint8_t>;
 
-struct DesktopRow {
-    const char *name;
+// A registry row beside the driver, on one library.
+struct DesktopRun {
+    registry::Scenario row;
     Libusb libusb;
-    std::vector<CameraConfig> cameras;
-    GuestRunOptions run;
-    // What camera-probe prints, from what the driver left in register 0x13.
-    std::string (*expected_output)(const DriverLeft &left);
-    int exit_status = 0;
-    // How many of the exchange's transfers reach each camera.
-    std::size_t transfers_reaching_camera = 3;
-    // False where the camera unplugs itself: the driver lets it go.
-    bool driver_stays_bound = true;
-    // A camera that never answers costs the kernel's own 5 s timeout.
-    bool waits_for_kernel_timeout = false;
-    // A video application uses the camera after camera-probe.
-    bool then_video_application = false;
 };
 
-void PrintTo(const DesktopRow &row, std::ostream *out) {
-    *out << row.name << " on " << libusb_name(row.libusb);
+void PrintTo(const DesktopRun &run, std::ostream *out) {
+    *out << run.row.name << " on " << libusb_name(run.libusb);
 }
 
-// The exchange answered on every camera; the first read shows the driver's
-// value, not the camera's power-up one.
-std::string answered(const DriverLeft &left) {
-    std::string text;
-    for (std::uint8_t byte : left) {
-        text += healthy_camera(expected::hex_byte(byte));
-    }
-    return text;
-}
-const std::string kPreset = expected::hex_byte(expected::kProbeBytePreset);
-const std::string kWritten = expected::hex_byte(expected::kWrittenValue);
-
-std::string stalled_first_read(const DriverLeft &) {
-    return kAnnouncement + result_line(registry::kStall, kPreset) + result_line(1, kWritten);
-}
-std::string unanswered_first_read(const DriverLeft &) {
-    return kAnnouncement + result_line(registry::kTimedOut, kPreset) + result_line(1, kWritten);
-}
-std::string unplugged_at_first_read(const DriverLeft &) {
-    return kAnnouncement + result_line(registry::kShutDown, kPreset) +
-           result_line(registry::kNoDevice, kPreset);
-}
-std::string unplugged_at_first_read_on_compat(const DriverLeft &) {
-    return kAnnouncement + result_line(registry::kCompatNoDevice, kPreset) +
-           result_line(registry::kCompatNoDevice, kPreset);
-}
-// libusb 0.1.12 opens the read-only node for reading; usbfs refuses every
-// transfer with EPERM. libusb-compat's open fails.
-std::string refused_by_read_only_node(const DriverLeft &) {
-    return kAnnouncement + result_line(registry::kNotPermitted, kPreset) +
-           result_line(registry::kNotPermitted, kPreset);
-}
-std::string open_failed(const DriverLeft &) {
-    return kAnnouncement + kOpenFailed;
+registry::Stack desktop_stack(Libusb libusb) {
+    return libusb == Libusb::compat ? registry::Stack::amd64_desktop_compat
+                                    : registry::Stack::amd64_desktop_libusb012;
 }
 
-DesktopRow unplug_row(const char *name, Libusb libusb,
-                      std::string (*expected)(const DriverLeft &)) {
-    DesktopRow row{name,
-                   libusb,
-                   {beside_driver(0x00, {FaultAction::unplug, FaultTarget::first_read})},
-                   {},
-                   expected};
-    row.exit_status = 0;
-    row.transfers_reaching_camera = 1;
-    row.driver_stays_bound = false;
-    return row;
-}
-
-DesktopRow user_row(const char *name, Libusb libusb, std::string (*expected)(const DriverLeft &),
-                    std::size_t transfers) {
-    DesktopRow row{name, libusb, {beside_driver(0x00)}, as_user_with_nodes("0664"), expected};
-    row.transfers_reaching_camera = transfers;
-    return row;
-}
-
-DesktopRow timeout_row() {
-    DesktopRow row{"NoAnswerToFirstRead",
-                   Libusb::original,
-                   {beside_driver(0x00, {FaultAction::no_answer, FaultTarget::first_read})},
-                   {},
-                   unanswered_first_read};
-    row.waits_for_kernel_timeout = true;
-    return row;
-}
-
-DesktopRow then_video_application(DesktopRow row) {
-    row.then_video_application = true;
-    return row;
-}
-
-std::vector<DesktopRow> desktop_rows() {
-    std::vector<DesktopRow> rows = {
-        then_video_application(
-            {"OneCamera", Libusb::original, {beside_driver(0x00)}, {}, answered}),
-        {"TwoCameras", Libusb::original, {beside_driver(0x9A), beside_driver(0x9A)}, {}, answered},
-        {"StalledFirstRead",
-         Libusb::original,
-         {beside_driver(0x00, {FaultAction::stall, FaultTarget::first_read})},
-         {},
-         stalled_first_read},
-        timeout_row(),
-        unplug_row("UnpluggedAtFirstRead", Libusb::original, unplugged_at_first_read),
-        user_row("UserWithReadOnlyNode", Libusb::original, refused_by_read_only_node, 0),
-    };
+// The registry's rows for the desktop columns this build runs.
+std::vector<DesktopRun> desktop_runs() {
+    std::vector<Libusb> libraries = {Libusb::original};
 #ifdef LIBUSB_COMPAT_DIR
-    rows.push_back(
-        {"OneCameraOverLibusbCompat", Libusb::compat, {beside_driver(0x00)}, {}, answered});
-    rows.push_back(unplug_row("UnpluggedAtFirstReadOverLibusbCompat", Libusb::compat,
-                              unplugged_at_first_read_on_compat));
-    rows.push_back(
-        user_row("UserWithReadOnlyNodeOverLibusbCompat", Libusb::compat, open_failed, 0));
+    libraries.push_back(Libusb::compat);
 #endif
-    return rows;
+    std::vector<DesktopRun> runs;
+    for (Libusb libusb : libraries) {
+        registry::print_not_run_on(desktop_stack(libusb));
+        for (const registry::Scenario &row : registry::runs_on(desktop_stack(libusb))) {
+            runs.push_back({row, libusb});
+        }
+    }
+    return runs;
+}
+
+// The row's cameras, their faults held back until the driver has bound them.
+std::vector<CameraConfig> cameras_beside_driver(const registry::Scenario &row) {
+    std::vector<CameraConfig> cameras = configs_of(row);
+    for (CameraConfig &camera : cameras) {
+        camera.fault_armed = false;
+    }
+    return cameras;
+}
+
+// A camera that unplugs itself takes the driver's binding with it.
+std::size_t cameras_bound_after(const registry::Scenario &row) {
+    std::size_t bound = 0;
+    for (const registry::Camera &camera : row.cameras) {
+        bound += camera.fault.rfind("unplug", 0) == 0 ? 0 : 1;
+    }
+    return bound;
 }
 
 GuestVm *guest = nullptr;
@@ -189,7 +120,7 @@ void stage(GuestVm &vm, VideoApplicationStep &step) {
     step.command = vm.add_command(argv);
 }
 
-class DesktopRows : public ::testing::TestWithParam<DesktopRow> {
+class DesktopRows : public ::testing::TestWithParam<DesktopRun> {
   protected:
     static void SetUpTestSuite() {
         std::unique_ptr<GuestVm> vm = boot_for_suite(
@@ -249,17 +180,18 @@ struct RowRun {
 // Plugs the row's cameras together, waits for the driver to bind them all,
 // arms their faults and runs camera-probe; then checks the driver still
 // holds every camera that did not unplug itself.
-std::optional<RowRun> run_row(const DesktopRow &row) {
+std::optional<RowRun> run_row(const DesktopRun &desktop) {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     try {
         RowRun done;
-        done.bound = plug_beside_driver(*guest, row.cameras);
+        done.bound = plug_beside_driver(*guest, cameras_beside_driver(desktop.row));
         std::printf("%s: the driver bound %zu camera(s) %.1f s after the guest saw them\n",
-                    name.c_str(), row.cameras.size(), done.bound.bind_seconds);
+                    name.c_str(), desktop.row.cameras.size(), done.bound.bind_seconds);
         auto started = std::chrono::steady_clock::now();
-        done.run = guest->run(probe_on[static_cast<int>(row.libusb)], row.run);
+        done.run =
+            guest->run(probe_on[static_cast<int>(desktop.libusb)], run_options_of(desktop.row));
         done.run_seconds = seconds_since(started);
-        guest->wait_for_driver(row.driver_stays_bound ? row.cameras.size() : 0);
+        guest->wait_for_driver(cameras_bound_after(desktop.row));
         return done;
     } catch (const std::exception &error) {
         lost_in = name;
@@ -323,8 +255,10 @@ void check_driver_cache(const Camera &camera, std::uint8_t cached) {
 }
 
 TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
-    const DesktopRow &row = GetParam();
-    std::optional<RowRun> done = run_row(row);
+    const DesktopRun &desktop = GetParam();
+    const registry::Result &cell = desktop.row.on(desktop_stack(desktop.libusb));
+    std::vector<CameraConfig> cameras = cameras_beside_driver(desktop.row);
+    std::optional<RowRun> done = run_row(desktop);
     if (!done) {
         return;
     }
@@ -335,22 +269,23 @@ TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
         SplitLog log = split_at(*plugged.cameras[i], done->bound.driver_transfers[i]);
         EXPECT_FALSE(values_written_to(log.driver, expected::kRegister).empty())
             << "the driver's initialisation never wrote the register camera-probe reads";
-        left.push_back(left_in_register(row.cameras[i], log.driver));
-        EXPECT_EQ(vendor_texts(log.program), exchange_setups(row.transfers_reaching_camera));
+        left.push_back(left_in_register(cameras[i], log.driver));
+        EXPECT_EQ(vendor_texts(log.program), exchange_setups(cell.transfers_reaching_camera));
     }
     for (const auto &decoy : plugged.decoys) {
         EXPECT_EQ(vendor_transfer_texts(*decoy), std::vector<std::string>{});
     }
-    EXPECT_EQ(done->run.output, row.expected_output(left));
-    EXPECT_EQ(done->run.exit_status, row.exit_status);
+    EXPECT_EQ(done->run.output, registry::expected_output(cell, left));
+    EXPECT_EQ(done->run.exit_status, cell.exit_status);
     EXPECT_EQ(done->run.errors, "");
-    if (row.waits_for_kernel_timeout) {
+    // A camera that never answers costs the kernel's own 5 s timeout.
+    if (desktop.row.unanswered > 0) {
         EXPECT_GE(done->run_seconds, 5.0);
         EXPECT_LT(done->run_seconds, 15.0);
     } else {
         EXPECT_LT(done->run_seconds, 5.0);
     }
-    if (row.then_video_application) {
+    if (desktop.row.video_application_after && desktop.libusb == Libusb::original) {
         try {
             check_driver_cache(*plugged.cameras.front(), left.front());
         } catch (const std::exception &error) {
@@ -360,9 +295,11 @@ TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(OneBoot, DesktopRows, ::testing::ValuesIn(desktop_rows()),
-                         [](const ::testing::TestParamInfo<DesktopRow> &param) {
-                             return std::string(param.param.name);
+INSTANTIATE_TEST_SUITE_P(OneBoot, DesktopRows, ::testing::ValuesIn(desktop_runs()),
+                         [](const ::testing::TestParamInfo<DesktopRun> &param) {
+                             return param.param.row.name + (param.param.libusb == Libusb::compat
+                                                                ? "OverLibusbCompat"
+                                                                : "");
                          });
 
 }  // namespace

@@ -67,7 +67,12 @@ std::string plugged_text(const Scenario &row) {
     return text;
 }
 
+// What the driver left differs from camera to camera; the run reads it
+// from the camera's transfer log, and the table names it.
 std::string read_text(const Read &read, std::uint8_t &probe_byte) {
+    if (read.driver_left) {
+        return "`" + std::to_string(read.result) + " -> ` what the driver left";
+    }
     if (read.byte) {
         probe_byte = *read.byte;
     }
@@ -127,6 +132,24 @@ const char *about(Stack stack) {
         case Stack::fake_libusb:
             return "The tool's code against the unit tests' in-memory libusb, playing the "
                    "double's scripts.";
+        case Stack::amd64_desktop_libusb012:
+            return "A Linux desktop: the amd64 guest with the kernel's webcam driver for this "
+                   "camera (gspca_ov519) loaded, which binds to it when it is plugged, probes "
+                   "it for about 5 s, and initialises the sensor. camera-probe works beside "
+                   "it, with no detach, and the driver stays bound. The first read shows what "
+                   "the driver's initialisation left in register 0x13, not the camera's "
+                   "power-up value: it sets the bits 0x27, so a camera that powers up with "
+                   "0x00 reads 0x27, and one with 0x9a reads 0xbf. The driver may later "
+                   "write its own cached value over the 0x15 (when an application changes "
+                   "automatic gain while streaming). The README says how to get a reading "
+                   "without it.";
+        case Stack::amd64_desktop_compat:
+            return "The same desktop with libusb-compat-0.1.";
+        case Stack::arm64_desktop_arm64:
+            return "The arm64 guest with the same driver (a Raspberry Pi desktop has it), "
+                   "the arm64 package's build.";
+        case Stack::arm64_desktop_armhf:
+            return "The same, the armhf package's build.";
     }
     return "";
 }

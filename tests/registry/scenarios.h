@@ -39,8 +39,16 @@ enum class Stack {
     libusb0_double,         // the libusb0.dll test double
     libusb1_client,         // the libusb-1.0 client on emulated usbfs (URBs)
     fake_libusb,            // the unit tests' in-memory libusb
+    // The guests again, the kernel's webcam driver for the camera loaded
+    // and bound to it before camera-probe runs: a Linux desktop.
+    amd64_desktop_libusb012,
+    amd64_desktop_compat,
+    arm64_desktop_arm64,
+    arm64_desktop_armhf,
 };
-extern const Stack kStacks[10];
+extern const Stack kStacks[14];
+// The desktop stacks, where the webcam driver is bound to the cameras.
+bool driver_bound_on(Stack stack);
 // A short name, as the users' table heads its columns.
 const char *stack_name(Stack stack);
 
@@ -54,13 +62,17 @@ struct Camera {
 
 // One read's result line: the library's result and the byte shown, or no
 // byte where the read delivered none and the line shows what the probe
-// byte held before.
+// byte held before. Beside the webcam driver the first read delivers what
+// the driver's initialisation left in the register: a run finds that in
+// the camera's transfer log, so the row does not spell it.
 struct Read {
     int result = 1;
     std::optional<std::uint8_t> byte;
+    bool driver_left = false;
 };
 Read delivers(int result, std::uint8_t byte);
 Read keeps(int result);
+Read delivers_what_the_driver_left();
 
 // What one announced camera adds to the output.
 struct CameraOutput {
@@ -117,6 +129,9 @@ struct Scenario {
     // How the in-memory libusbs (the double, the fake) play the row, in the
     // double's scenario language; empty where they do not.
     std::string script;
+    // Beside the webcam driver: a video application's steps run on the
+    // first camera after camera-probe, to show the driver's register cache.
+    bool video_application_after = false;
     // One cell per stack, in kStacks' order.
     std::vector<Result> results;
 
@@ -139,10 +154,15 @@ void print_not_run_on(Stack stack);
 
 // What camera-probe prints for the row on `stack`, line feeds as on Linux,
 // from a probe byte holding `probe_byte`, which is left as the run leaves it.
-std::string expected_output(const Result &result, std::uint8_t &probe_byte);
-std::string expected_output(const Result &result);
+// `driver_left` holds, camera by camera, what the webcam driver left in the
+// register, for the reads that deliver it.
+std::string expected_output(const Result &result, std::uint8_t &probe_byte,
+                            const std::vector<std::uint8_t> &driver_left = {});
+std::string expected_output(const Result &result,
+                            const std::vector<std::uint8_t> &driver_left = {});
 // One camera's part.
-std::string expected_output(const CameraOutput &camera, std::uint8_t &probe_byte);
+std::string expected_output(const CameraOutput &camera, std::uint8_t &probe_byte,
+                            std::optional<std::uint8_t> driver_left = std::nullopt);
 
 }  // namespace registry
 
