@@ -78,13 +78,9 @@ class Arm64Desktop : public ::testing::TestWithParam<DesktopRun> {
         if (vm == nullptr) {
             return;
         }
-        try {
-            vm->load_driver();
-        } catch (const std::exception &error) {
-            boot_failure = error.what();
-            return;
+        if (e2e::load_driver(*vm, boot_failure)) {
+            guest = vm.release();
         }
-        guest = vm.release();
     }
     static void TearDownTestSuite() {
         if (guest != nullptr) {
@@ -110,15 +106,8 @@ TEST_P(Arm64Desktop, ProbeBesideTheKernelsWebcamDriver) {
         guest->run(probe_of.at(desktop.build), e2e::run_options_of(desktop.row));
     guest->wait_for_driver(cameras.size());
 
-    std::vector<std::uint8_t> left;
-    for (std::size_t i = 0; i < cameras.size(); ++i) {
-        e2e::SplitLog log = e2e::split_at(*bound.plugged.cameras[i], bound.driver_transfers[i]);
-        EXPECT_FALSE(e2e::values_written_to(log.driver, expected::kRegister).empty())
-            << "the driver's initialisation never wrote the register camera-probe reads";
-        left.push_back(e2e::left_in_register(cameras[i], log.driver));
-        EXPECT_EQ(e2e::vendor_texts(log.program),
-                  e2e::exchange_setups(cell.transfers_reaching_camera));
-    }
+    std::vector<std::uint8_t> left =
+        e2e::check_each_camera(bound, cameras, cell.transfers_reaching_camera);
     EXPECT_EQ(run.output, registry::expected_output(cell, left));
     EXPECT_EQ(run.exit_status, cell.exit_status);
     EXPECT_EQ(run.errors, "");

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "driver_transfers.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 
 namespace e2e {
@@ -29,6 +31,31 @@ DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest,
         camera->arm_fault();
     }
     return bound;
+}
+
+bool load_driver(usb_emulator::GuestVm &guest, std::string &failure) {
+    try {
+        guest.load_driver();
+        return true;
+    } catch (const std::exception &error) {
+        failure = error.what();
+        return false;
+    }
+}
+
+std::vector<std::uint8_t> check_each_camera(const DriverBoundCameras &bound,
+                                            const std::vector<CameraConfig> &cameras,
+                                            std::size_t transfers_reaching_camera) {
+    std::vector<std::uint8_t> left;
+    for (std::size_t i = 0; i < bound.plugged.cameras.size(); ++i) {
+        SCOPED_TRACE("camera " + std::to_string(i));
+        SplitLog log = split_at(*bound.plugged.cameras[i], bound.driver_transfers[i]);
+        EXPECT_FALSE(values_written_to(log.driver, expected::kRegister).empty())
+            << "the driver's initialisation never wrote the register camera-probe reads";
+        left.push_back(left_in_register(cameras.at(i), log.driver));
+        EXPECT_EQ(vendor_texts(log.program), exchange_setups(transfers_reaching_camera));
+    }
+    return left;
 }
 
 CameraConfig beside_driver(std::uint8_t register_value, CameraFault fault) {

@@ -33,6 +33,18 @@ struct DriverBoundCameras {
 DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest,
                                       const std::vector<CameraConfig> &cameras);
 
+// Loads the webcam driver in a booted guest; false, with `failure` saying
+// why, where it cannot.
+bool load_driver(usb_emulator::GuestVm &guest, std::string &failure);
+
+// For each camera: the driver's initialisation wrote the register camera-probe
+// reads, and then the program sent the exchange's first
+// `transfers_reaching_camera` transfers. Returns what the driver left in
+// each camera's register.
+std::vector<std::uint8_t> check_each_camera(const DriverBoundCameras &bound,
+                                            const std::vector<CameraConfig> &cameras,
+                                            std::size_t transfers_reaching_camera);
+
 // A camera's transfer log split where the driver had bound to it.
 struct SplitLog {
     std::vector<usb_emulator::ControlTransfer> driver;

@@ -146,13 +146,9 @@ class DesktopRows : public ::testing::TestWithParam<DesktopRun> {
             return;
         }
         vm->set_answer_limit(kRowLimit);
-        try {
-            vm->load_driver();
-        } catch (const std::exception &error) {
-            boot_failure = error.what();
-            return;
+        if (load_driver(*vm, boot_failure)) {
+            guest = vm.release();
         }
-        guest = vm.release();
     }
     static void TearDownTestSuite() {
         if (guest != nullptr) {
@@ -262,16 +258,8 @@ TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
     if (!done) {
         return;
     }
-    DriverLeft left;
     const PluggedDevices &plugged = done->bound.plugged;
-    for (std::size_t i = 0; i < plugged.cameras.size(); ++i) {
-        SCOPED_TRACE("camera " + std::to_string(i));
-        SplitLog log = split_at(*plugged.cameras[i], done->bound.driver_transfers[i]);
-        EXPECT_FALSE(values_written_to(log.driver, expected::kRegister).empty())
-            << "the driver's initialisation never wrote the register camera-probe reads";
-        left.push_back(left_in_register(cameras[i], log.driver));
-        EXPECT_EQ(vendor_texts(log.program), exchange_setups(cell.transfers_reaching_camera));
-    }
+    DriverLeft left = check_each_camera(done->bound, cameras, cell.transfers_reaching_camera);
     for (const auto &decoy : plugged.decoys) {
         EXPECT_EQ(vendor_transfer_texts(*decoy), std::vector<std::string>{});
     }
