@@ -17,14 +17,15 @@
 #include <string>
 #include <vector>
 
-#include "camera_protocol.h"
+#include "camera.h"
 #include "testbed_process.h"
 #include "usbfs_testbed.h"
 
 namespace {
 
-using camera_probe::kTargetProductId;
-using camera_probe::kTargetVendorId;
+// The emulated camera's IDs, as the hardware gives them.
+constexpr std::uint16_t kTargetVendorId = usb_emulator::kCameraVendorId;
+constexpr std::uint16_t kTargetProductId = usb_emulator::kCameraProductId;
 using usb_emulator::UsbfsTestbed;
 
 constexpr int kBuses = 4;

@@ -80,9 +80,9 @@ Answer Camera::vendor_request(const SetupPacket &setup) {
     }
     bool to_device = setup.is_vendor_to_device();
     bool is_read = to_device && setup.is_device_to_host() &&
-                   setup.bRequest == camera_probe::kVendorReadRequest;
+                   setup.bRequest == kSensorReadRequest;
     bool is_write = to_device && !setup.is_device_to_host() &&
-                    setup.bRequest == camera_probe::kVendorWriteRequest;
+                    setup.bRequest == kSensorWriteRequest;
     if (!is_read && !is_write) {
         return Answer::stall();
     }

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "camera_chips.h"
-#include "camera_protocol.h"
 #include "usb_device.h"
 
 namespace usb_emulator {
@@ -56,10 +55,14 @@ std::optional<CameraFault> fault_named(const std::string &name);
 // The fault's name; "stall at every transfer" style for one without.
 std::string describe(const CameraFault &fault);
 
-// The IDs a camera gives unless its config says otherwise: those of the
-// camera the tool looks for.
-constexpr std::uint16_t kCameraVendorId = camera_probe::kTargetVendorId;
-constexpr std::uint16_t kCameraProductId = camera_probe::kTargetProductId;
+// The camera as the hardware is, whatever a program looks for: the IDs it
+// gives unless its config says otherwise, and the vendor requests its
+// sensor's registers answer to (the read returns the register named by
+// wIndex, the write stores wValue's low byte).
+constexpr std::uint16_t kCameraVendorId = 0x05A9;
+constexpr std::uint16_t kCameraProductId = 0x2800;
+constexpr std::uint8_t kSensorReadRequest = 3;
+constexpr std::uint8_t kSensorWriteRequest = 2;
 
 struct CameraConfig {
     // What every register holds before the first write.
