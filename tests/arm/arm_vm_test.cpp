@@ -64,13 +64,7 @@ class Arm64Guest : public ::testing::TestWithParam<ArmRun> {
                     boot_failure)
                     .release();
     }
-    static void TearDownTestSuite() {
-        if (guest != nullptr) {
-            guest->power_off();
-        }
-        delete guest;
-        guest = nullptr;
-    }
+    static void TearDownTestSuite() { e2e::power_off(guest); }
     void SetUp() override { ASSERT_NE(guest, nullptr) << boot_failure; }
 };
 

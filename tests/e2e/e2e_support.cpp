@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "e2e_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
@@ -86,6 +88,17 @@ std::vector<std::string> transfer_texts(const UsbfsTestbed &testbed, const Devic
         texts.push_back(usb_emulator::describe(transfer));
     }
     return texts;
+}
+
+std::string raw_client_output(const std::string &client, const CameraConfig &camera,
+                              const std::vector<std::string> &steps) {
+    UsbfsTestbed testbed;
+    DeviceRef node = testbed.add_camera(testbed.add_bus(), camera);
+    std::vector<std::string> argv = {client, node.devnode};
+    argv.insert(argv.end(), steps.begin(), steps.end());
+    ProgramRun run = run_program(testbed, argv);
+    EXPECT_EQ(run.process.exit_status, 0) << run.process.output;
+    return run.process.output;
 }
 
 }  // namespace e2e

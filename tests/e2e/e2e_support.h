@@ -37,6 +37,10 @@ std::vector<std::string> exchange_transfers();
 std::vector<std::string> camera_probe_command(const std::vector<std::string> &arguments = {});
 ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv);
 ProgramRun run_camera_probe(UsbfsTestbed &testbed, const std::vector<std::string> &arguments = {});
+// What the raw usbfs client at `client` prints for `steps` on the node of
+// one camera alone on its bus; a failing client fails the test.
+std::string raw_client_output(const std::string &client, const CameraConfig &camera,
+                              const std::vector<std::string> &steps);
 
 // Devices that saw any control transfer, other than `expected`.
 std::vector<std::string> unexpected_transfers(const UsbfsTestbed &testbed,

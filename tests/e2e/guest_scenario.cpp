@@ -27,6 +27,14 @@ std::unique_ptr<usb_emulator::GuestVm> boot_for_suite(
     return vm;
 }
 
+void power_off(usb_emulator::GuestVm *&guest) {
+    if (guest != nullptr) {
+        guest->power_off();
+    }
+    delete guest;
+    guest = nullptr;
+}
+
 std::size_t usb_ports_for_every_row() {
     std::size_t ports = 0;
     for (const registry::Scenario &row : registry::scenarios()) {

@@ -22,6 +22,9 @@ namespace e2e {
 std::unique_ptr<usb_emulator::GuestVm> boot_for_suite(
     const std::function<std::unique_ptr<usb_emulator::GuestVm>()> &prepare, std::string &failure);
 
+// Switches off the suite's guest, if it booted, and lets it go.
+void power_off(usb_emulator::GuestVm *&guest);
+
 struct PluggedDevices {
     std::vector<std::shared_ptr<usb_emulator::Camera>> cameras;
     // Devices beside the cameras that must not be probed.

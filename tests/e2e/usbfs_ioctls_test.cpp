@@ -17,13 +17,7 @@ namespace e2e {
 namespace {
 
 std::string run_client(const CameraConfig &camera, const std::vector<std::string> &steps) {
-    UsbfsTestbed testbed;
-    DeviceRef node = testbed.add_camera(testbed.add_bus(), camera);
-    std::vector<std::string> argv = {USBFS_CLIENT_BINARY, node.devnode};
-    argv.insert(argv.end(), steps.begin(), steps.end());
-    ProgramRun run = run_program(testbed, argv);
-    EXPECT_EQ(run.process.exit_status, 0) << run.process.output;
-    return run.process.output;
+    return raw_client_output(USBFS_CLIENT_BINARY, camera, steps);
 }
 
 TEST(UsbfsUrbs, AReapThatFaultsLeavesTheCompletionForTheNextReap) {

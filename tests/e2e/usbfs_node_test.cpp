@@ -28,13 +28,7 @@ const std::string kUnlistedIn = "0x82";
 
 // The usbfs client's lines for `steps` on one camera's node.
 std::string client_lines(const CameraConfig &camera, const std::vector<std::string> &steps) {
-    UsbfsTestbed testbed;
-    DeviceRef node = testbed.add_camera(testbed.add_bus(), camera);
-    std::vector<std::string> argv = {USBFS_CLIENT_BINARY, node.devnode};
-    argv.insert(argv.end(), steps.begin(), steps.end());
-    ProgramRun run = run_program(testbed, argv);
-    EXPECT_EQ(run.process.exit_status, 0) << run.process.output;
-    return run.process.output;
+    return raw_client_output(USBFS_CLIENT_BINARY, camera, steps);
 }
 
 const CameraConfig kHealthyCamera = camera_config(0x00);

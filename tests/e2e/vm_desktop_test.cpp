@@ -151,11 +151,7 @@ class DesktopRows : public ::testing::TestWithParam<DesktopRun> {
         }
     }
     static void TearDownTestSuite() {
-        if (guest != nullptr) {
-            guest->power_off();
-        }
-        delete guest;
-        guest = nullptr;
+        power_off(guest);
     }
     void SetUp() override {
         ASSERT_NE(guest, nullptr) << boot_failure;

@@ -99,11 +99,7 @@ class VmScenarios : public ::testing::TestWithParam<VmRun> {
         }
     }
     static void TearDownTestSuite() {
-        if (guest != nullptr) {
-            guest->power_off();
-        }
-        delete guest;
-        guest = nullptr;
+        power_off(guest);
     }
     void SetUp() override {
         ASSERT_NE(guest, nullptr) << boot_failure;
