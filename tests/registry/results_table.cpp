@@ -134,15 +134,11 @@ const char *about(Stack stack) {
                    "double's scripts.";
         case Stack::amd64_desktop_libusb012:
             return "A Linux desktop: the amd64 guest with the kernel's webcam driver for this "
-                   "camera (gspca_ov519) loaded, which binds to it when it is plugged, probes "
-                   "it for about 5 s, and initialises the sensor. camera-probe works beside "
-                   "it, with no detach, and the driver stays bound. The first read shows what "
-                   "the driver's initialisation left in register 0x13, not the camera's "
-                   "power-up value: it sets the bits 0x27, so a camera that powers up with "
-                   "0x00 reads 0x27, and one with 0x9a reads 0xbf. The driver may later "
-                   "write its own cached value over the 0x15 (when an application changes "
-                   "automatic gain while streaming). The README says how to get a reading "
-                   "without it.";
+                   "camera (gspca_ov519) bound to it. The first read shows what the driver's "
+                   "initialisation left in register 0x13: 0x27 for a camera that powers up "
+                   "with 0x00, 0xbf for one with 0x9a. Why, what the driver may later write "
+                   "over the 0x15, and how to read without it: the README's section on the "
+                   "driver.";
         case Stack::amd64_desktop_compat:
             return "The same desktop with libusb-compat-0.1.";
         case Stack::arm64_desktop_arm64:
