@@ -79,10 +79,9 @@ Answer Camera::vendor_request(const SetupPacket &setup) {
         return *bridge;
     }
     bool to_device = setup.is_vendor_to_device();
-    bool is_read = to_device && setup.is_device_to_host() &&
-                   setup.bRequest == kSensorReadRequest;
-    bool is_write = to_device && !setup.is_device_to_host() &&
-                    setup.bRequest == kSensorWriteRequest;
+    bool is_read = to_device && setup.is_device_to_host() && setup.bRequest == kSensorReadRequest;
+    bool is_write =
+        to_device && !setup.is_device_to_host() && setup.bRequest == kSensorWriteRequest;
     if (!is_read && !is_write) {
         return Answer::stall();
     }
