@@ -100,56 +100,6 @@ std::string printed_text(const Result &cell) {
     return text;
 }
 
-// What a platform's column is, for a reader who has not read the tests.
-const char *about(Stack stack) {
-    switch (stack) {
-        case Stack::usbfs_libusb012:
-            return "Linux's usbfs, emulated on the host (umockdev), with libusb 0.1.12 "
-                   "(Debian, Ubuntu). The emulation answers at once where a kernel waits: see "
-                   "the guest's columns for the real kernel.";
-        case Stack::usbfs_compat:
-            return "The same, with libusb-compat-0.1 over libusb-1.0 (Fedora, Arch, "
-                   "openSUSE, macOS): [libusb.md](libusb.md).";
-        case Stack::amd64_guest_libusb012:
-            return "Debian's own amd64 kernel in a QEMU guest, the cameras on its xHCI bus: "
-                   "what a Linux PC answers, with libusb 0.1.12.";
-        case Stack::amd64_guest_compat:
-            return "The same kernel with libusb-compat-0.1.";
-        case Stack::arm64_guest_arm64:
-            return "Debian's arm64 kernel in a QEMU guest, the arm64 package's build: "
-                   "[arm.md](arm.md).";
-        case Stack::arm64_guest_armhf:
-            return "The same kernel, the armhf package's build (32-bit user space).";
-        case Stack::wine_stack:
-            return "Windows: libusb-win32's own libusb0.dll and libusb0.sys, under Wine: "
-                   "[windows.md](windows.md). Each line ends in CR LF there.";
-        case Stack::libusb0_double:
-            return "camera-probe.exe against the tests' libusb0.dll double, which plays a "
-                   "script: what only a script can make happen.";
-        case Stack::libusb1_client:
-            return "The tests' libusb-1.0 client, which runs the same exchange: the URBs "
-                   "libusb-compat-0.1 sends.";
-        case Stack::fake_libusb:
-            return "The tool's code against the unit tests' in-memory libusb, playing the "
-                   "double's scripts.";
-        case Stack::amd64_desktop_libusb012:
-            return "A Linux desktop: the amd64 guest with the kernel's webcam driver for this "
-                   "camera (gspca_ov519) bound to it. The first read shows what the driver's "
-                   "initialisation left in register 0x13: 0x27 for a camera that powers up "
-                   "with 0x00, 0xbf for one with 0x9a. Why, what the driver may later write "
-                   "over the 0x15, and how to read without it: the README's section on the "
-                   "driver.";
-        case Stack::amd64_desktop_compat:
-            return "The same desktop with libusb-compat-0.1.";
-        case Stack::arm64_desktop_arm64:
-            return "The arm64 guest with the same driver (a Raspberry Pi desktop has it), "
-                   "the arm64 package's build.";
-        case Stack::arm64_desktop_armhf:
-            return "The same, the armhf package's build.";
-    }
-    return "";
-}
-
 std::string status_text(int status) {
     if (status < 0) {
         return std::to_string(status) + " (" + std::to_string(status & 0xFF) + ")";
@@ -158,7 +108,8 @@ std::string status_text(int status) {
 }
 
 std::string section(Stack stack) {
-    std::string text = std::string("\n## ") + stack_name(stack) + "\n\n" + about(stack) + "\n\n";
+    std::string text =
+        std::string("\n## ") + stack_name(stack) + "\n\n" + column(stack).about + "\n\n";
     text += "| scenario | cameras | prints | exit status |\n|---|---|---|---|\n";
     for (const Scenario &row : runs_on(stack)) {
         const Result &cell = row.on(stack);
