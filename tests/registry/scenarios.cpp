@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "scenarios.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <stdexcept>
@@ -152,6 +153,10 @@ CameraOutput open_fails() {
     return CameraOutput{false, {}, {}};
 }
 
+int status_seen_by_a_shell(const Result &result) {
+    return result.exit_status & 0xFF;
+}
+
 Result prints(std::vector<CameraOutput> cameras) {
     Result result;
     result.cameras = std::move(cameras);
@@ -180,6 +185,13 @@ constexpr int kLibusb1Pipe = -9;
 const char kReadOnlyNode[] = "0664";
 const char kNoAccessNode[] = "0600";
 
+// The fault of a camera whose reads answer a byte more than they ask for:
+// a lie of the lying family, though not in a descriptor.
+const char kLongReads[] = "long-reads";
+// usbfs's babble: a read answered with more than it asked for.
+constexpr int kOverflow = -75;          // EOVERFLOW
+constexpr int kSegmentationFault = 11;  // SIGSEGV
+
 // libusb 0.1.12's over-read of a lying configuration, and libusb-compat's
 // leak of a device it leaves out, where sanitizers stop the probe.
 const char kOverReadInParse[] = "usb_parse_configuration";
@@ -202,8 +214,17 @@ const char kScriptedOnly[] =
     "a write not take or an open fail";
 const char kNeedsKernelNodes[] =
     "needs the device nodes and permissions of a real kernel (the guests)";
-const char kLieOnUsbfs[] =
-    "what each library makes of a lie on emulated usbfs is the lying-devices suite's table";
+const char kOriginalOverrunsTinyConfiguration[] =
+    "libusb 0.1.12's usb_os_find_devices() copies 8 bytes into a 4-byte buffer and asks the node "
+    "for (size_t)-4 more, which aborts umockdev's ioctl server in the test's own process";
+const char kNoDescriptorReadOnUsbfs[] =
+    "the libraries read no descriptor from the device on emulated usbfs: a short answer to "
+    "GET_DESCRIPTOR is the kernel's to meet";
+const char kKernelRefusesTheDevice[] = "Debian's kernel does not bring such a device up";
+const char kKernelMakesTheFilesystem[] =
+    "the guest's kernel makes /dev/bus/usb and every bus directory in it";
+const char kLinuxLibusb01Scan[] = "only the Linux libusb 0.1 implementations scan /dev/bus/usb";
+const char kFailedScansScripted[] = "FailedBusScan and FailedDeviceScan script a failed scan";
 const char kLieIsLinux[] = "a descriptor lie is about the Linux kernel and libusb's parsers";
 const char kWindowsFaults[] =
     "the Windows stack runs the first-read and write faults; this one adds nothing there";
@@ -266,6 +287,10 @@ class Row {
     }
     Row &with_usb_filesystem(UsbFilesystem filesystem) {
         scenario_.usb_filesystem = filesystem;
+        return *this;
+    }
+    Row &note(std::string text) {
+        scenario_.note = std::move(text);
         return *this;
     }
     Row &scripted(std::string script) {
@@ -358,6 +383,15 @@ Result stopped_by_sanitizers_in(Result result, const char *function) {
     return result;
 }
 
+// The library crashes inside usb_find_devices(): nothing is printed, no
+// transfer is sent, and the shell sees the signal.
+Result crashes_in_the_scan(int signal) {
+    Result result = reaching(prints_nothing(), 0);
+    result.crash_signal = signal;
+    result.exit_status = 128 + signal;
+    return result;
+}
+
 Result scan_fails(const std::string &message) {
     Result result;
     result.scan_failure = message;
@@ -370,10 +404,10 @@ Result scan_fails(const std::string &message) {
 const char kInMemoryDecoys[] =
     "bus; device 1d6b:0002; device 05a9:1234; device 046d:2800; bus; device 1d6b:0003; ";
 
-// A lie as the guests see it: libusb 0.1.12 reads the node and probes the
-// camera; libusb-compat, through sysfs, leaves it out.
-Row lie_left_out_by_compat(const char *name, const char *lie, bool over_read_in_parse,
-                           bool leak_in_compat) {
+// A lie as the amd64 guest sees it: libusb 0.1.12 reads the node and probes
+// the camera; libusb-compat, through sysfs, leaves it out.
+Row lie_left_out_by_compat_in_the_guest(const char *name, const char *lie, bool over_read_in_parse,
+                                        bool leak_in_compat) {
     Result original = prints({healthy(0x5A)});
     if (over_read_in_parse) {
         original = stopped_by_sanitizers_in(original, kOverReadInParse);
@@ -386,7 +420,6 @@ Row lie_left_out_by_compat(const char *name, const char *lie, bool over_read_in_
     row.plug({lying(lie)})
         .on({S::amd64_guest_libusb012}, original)
         .on({S::amd64_guest_compat}, compat)
-        .on(kUsbfs, not_applicable(kLieOnUsbfs))
         .not_on(kStacksWithoutLies, kLieIsLinux);
     return row;
 }
@@ -610,36 +643,105 @@ std::vector<Scenario> build_rows() {
                        .on(kKernelLibusb012, reaching(prints_nothing(), 0))
                        .on({S::amd64_guest_compat}, reaching(prints({open_fails()}), 0))
                        .not_on(kWithoutKernelNodes, kNeedsKernelNodes));
-    // Lies, as far as the kernel lets them through: it keeps only the
-    // descriptors with a sound bLength and shows that in sysfs.
+    // Lies. On the testbed each library meets the lie as the device tells
+    // it; in the guest only as far as the kernel lets it through: the kernel
+    // keeps only the descriptors with a sound bLength and shows that in sysfs.
+    const Result lying_camera_probed = prints({healthy(0x5A)});
+    const Result left_out = reaching(prints_nothing(), 0);
     rows.push_back(
-        lie_left_out_by_compat("TotalLengthOneByteShort", "total-length-short", true, true));
+        lie_left_out_by_compat_in_the_guest("TotalLengthOneByteShort", "total-length-short", true,
+                                            true)
+            .note("wTotalLength 24, one byte short of its 25; Debian's kernel reads 24 bytes and "
+                  "keeps the 18 whose lengths hold, dropping the cut endpoint")
+            .on({S::usbfs_libusb012}, lying_camera_probed)
+            .on({S::usbfs_compat}, crashes_in_the_scan(kSegmentationFault)));
     rows.push_back(Row("TotalLengthTooLong")
                        .plug({lying("total-length-long")})
+                       .note("wTotalLength 64 for 25 bytes; Debian's kernel says \"descriptor too "
+                             "short\" and keeps the 25")
                        .on({S::amd64_guest_libusb012},
-                           stopped_by_sanitizers_in(prints({healthy(0x5A)}), kOverReadInParse))
-                       .on({S::amd64_guest_compat}, prints({healthy(0x5A)}))
-                       .on(kUsbfs, not_applicable(kLieOnUsbfs))
+                           stopped_by_sanitizers_in(lying_camera_probed, kOverReadInParse))
+                       .on({S::amd64_guest_compat}, lying_camera_probed)
+                       .on(kUsbfs, lying_camera_probed)
                        .not_on(kStacksWithoutLies, kLieIsLinux));
     // libusb-1.0 refuses the wTotalLength of 4 that sysfs still shows.
-    rows.push_back(lie_left_out_by_compat("TotalLengthShorterThanItsHeader", "total-length-tiny",
-                                          false, false));
-    // The kernel keeps eight of the nine configurations.
+    rows.push_back(
+        lie_left_out_by_compat_in_the_guest("TotalLengthShorterThanItsHeader", "total-length-tiny",
+                                            false, false)
+            .note("wTotalLength 4, shorter than the configuration descriptor; Debian's kernel "
+                  "reads 9 bytes, a configuration without interfaces, and its node shows 4")
+            .not_on({S::usbfs_libusb012}, kOriginalOverrunsTinyConfiguration)
+            .on({S::usbfs_compat}, left_out));
+    rows.push_back(Row("NoConfigurations")
+                       .plug({lying("no-configurations")})
+                       .note("bNumConfigurations 0; Debian's kernel refuses the device")
+                       .on(kUsbfs, lying_camera_probed)
+                       .not_on(kAmd64Guest, kKernelRefusesTheDevice)
+                       .not_on(kStacksWithoutLies, kLieIsLinux));
+    // libusb 0.1.12 leaves the configurations above eight unread; libusb-1.0
+    // leaves the device out. The kernel keeps eight of the nine.
     rows.push_back(Row("NineConfigurations")
                        .plug({lying("many-configurations")})
-                       .on(kAmd64Guest, prints({healthy(0x5A)}))
-                       .on(kUsbfs, not_applicable(kLieOnUsbfs))
+                       .note("nine configurations; Debian's kernel keeps eight")
+                       .on(kAmd64Guest, lying_camera_probed)
+                       .on({S::usbfs_libusb012}, lying_camera_probed)
+                       .on({S::usbfs_compat}, left_out)
                        .not_on(kStacksWithoutLies, kLieIsLinux));
+    // libusb-1.0 finds no second configuration and leaves the device out.
+    rows.push_back(Row("ClaimsAConfigurationItLacks")
+                       .plug({lying("missing-configuration")})
+                       .note("bNumConfigurations 2 and one configuration; the device does not "
+                             "come up on Debian's kernel")
+                       .on({S::usbfs_libusb012}, lying_camera_probed)
+                       .on({S::usbfs_compat}, left_out)
+                       .not_on(kAmd64Guest, kKernelRefusesTheDevice)
+                       .not_on(kStacksWithoutLies, kLieIsLinux));
+    // libusb-1.0 cannot parse the configuration; libusb-compat then leaves
+    // the device out without freeing it.
     rows.push_back(
-        lie_left_out_by_compat("EndpointOfLengthZero", "endpoint-length-zero", true, true));
-    rows.push_back(lie_left_out_by_compat("ConfigurationAnsweredShort",
-                                          "short-configuration-answer", true, true));
-    // QEMU's host controller keeps the byte asked for and drops the other.
+        lie_left_out_by_compat_in_the_guest("EndpointOfLengthZero", "endpoint-length-zero", true,
+                                            true)
+            .note("an endpoint descriptor with bLength 0; Debian's kernel skips the rest of the "
+                  "configuration")
+            .on({S::usbfs_libusb012}, lying_camera_probed)
+            .on({S::usbfs_compat}, left_out));
+    rows.push_back(lie_left_out_by_compat_in_the_guest("ConfigurationAnsweredShort",
+                                                       "short-configuration-answer", true, true)
+                       .note("GET_DESCRIPTOR answers 18 of the configuration's 25 bytes; Debian's "
+                             "kernel says \"descriptor too short\" and keeps 18")
+                       .not_on(kUsbfs, kNoDescriptorReadOnUsbfs));
+    // On usbfs both reads fail as babble: EOVERFLOW, which libusb-compat
+    // passes on from libusb-1.0's LIBUSB_ERROR_OVERFLOW. On the wire QEMU's
+    // host controller keeps the byte asked for and drops the other.
     rows.push_back(Row("ReadsAnsweredWithAByteTooMany")
-                       .plug({camera(0x5A, "long-reads")})
-                       .on(kAmd64Guest, prints({healthy(0x5A)}))
-                       .on(kUsbfs, not_applicable(kLieOnUsbfs))
+                       .plug({camera(0x5A, kLongReads)})
+                       .note("each read answered with 2 bytes to its 1")
+                       .on(kAmd64Guest, lying_camera_probed)
+                       .on(kUsbfs, prints({both_reads_fail(kOverflow)}))
                        .not_on(kStacksWithoutLies, kLieIsLinux));
+    // The USB file system itself: libusb 0.1.12 scans /dev/bus/usb, and fails
+    // without it or on a bus there it cannot open; libusb-compat finds the
+    // devices in sysfs through libusb-1.0: no USB file system is an empty
+    // bus list, and the bus directories play no part.
+    rows.push_back(Row("NoUsbFilesystem")
+                       .plug({})
+                       .plug_decoys({})
+                       .with_usb_filesystem(UsbFilesystem::missing)
+                       .note("no /dev/bus/usb, as in most containers")
+                       .on({S::usbfs_libusb012}, scan_fails(expected::kNoBuses))
+                       .on({S::usbfs_compat}, prints_nothing())
+                       .not_on(kGuests, kKernelMakesTheFilesystem)
+                       .not_on({S::wine_stack, S::libusb1_client}, kLinuxLibusb01Scan)
+                       .not_on(kInMemoryLibusbs, kFailedScansScripted));
+    rows.push_back(Row("UnreadableBusDirectory")
+                       .plug({camera(0x00)})
+                       .with_usb_filesystem(UsbFilesystem::bus_directory_unreadable)
+                       .note("a bus listed in /dev/bus/usb whose directory cannot be opened")
+                       .on({S::usbfs_libusb012}, reaching(scan_fails(expected::kNoDevices), 0))
+                       .on({S::usbfs_compat}, prints({healthy(0x00)}))
+                       .not_on(kGuests, kKernelMakesTheFilesystem)
+                       .not_on({S::wine_stack, S::libusb1_client}, kLinuxLibusb01Scan)
+                       .not_on(kInMemoryLibusbs, kFailedScansScripted));
     // What only the in-memory libusbs can script.
     rows.push_back(Row("FailedBusScan")
                        .plug({camera(0x00)})
@@ -682,6 +784,12 @@ const Result &Scenario::on(Stack stack) const {
     static const Result unset = not_applicable(kUnsetCell);
     auto cell = cells.find(stack);
     return cell == cells.end() ? unset : cell->second;
+}
+
+bool tells_lies(const Scenario &row) {
+    return std::any_of(row.cameras.begin(), row.cameras.end(), [](const Camera &camera) {
+        return camera.lie != "none" || camera.fault == kLongReads;
+    });
 }
 
 void PrintTo(const Scenario &row, std::ostream *out) {

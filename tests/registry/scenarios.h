@@ -129,6 +129,9 @@ struct Result {
 
     bool applies() const { return not_applicable.empty(); }
 };
+// The exit status as a parent that reads 8 bits sees it (-1 as 255), and
+// a crash as a shell shows it (128 + the signal).
+int status_seen_by_a_shell(const Result &result);
 Result prints(std::vector<CameraOutput> cameras);
 Result prints_nothing();
 Result not_applicable(std::string reason);
@@ -149,6 +152,9 @@ enum class UsbFilesystem { as_the_kernel_makes_it, missing, bus_directory_unread
 
 struct Scenario {
     std::string name;
+    // What the row shows, in a few words for the tables; empty where the
+    // name says it.
+    std::string note;
     std::vector<Camera> cameras;
     // Plugged before the cameras, on the first bus where there are two.
     std::vector<Decoy> decoys = default_decoys();
@@ -171,6 +177,9 @@ struct Scenario {
 
     const Result &on(Stack stack) const;
 };
+// A row of the lying family: a camera whose descriptors lie, or whose reads
+// answer more than they ask for.
+bool tells_lies(const Scenario &row);
 // A row by its name, in a test's parameter.
 void PrintTo(const Scenario &row, std::ostream *out);
 
