@@ -49,7 +49,7 @@ VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
 	--suppressions=$(CURDIR)/tests/valgrind.supp
 
 .PHONY: all configure build run install configure-emulator configure-tests build-tests \
-	demo vm-demo guest-image test sanitize-test memcheck lint package package-check bench \
+	demo vm-demo guest-image test sanitize-test memcheck doc-tables lint package package-check bench \
 	clean amd64-host-only
 
 all: build
@@ -126,6 +126,12 @@ memcheck: build-tests
 	# The lying devices over libusb-compat too (docs/lying-devices.md says
 	# why only they: umockdev's preload and a read of 0x00).
 	cd $(BUILD_DIR) && CAMERA_PROBE_E2E_WRAPPER="$(VALGRIND)" ctest $(CTEST_FLAGS) -L compat -R LyingDevices
+
+# The documents' tables made again from the tests' scenario registry:
+# docs/results.md, and the marked tables of README.md, docs/libusb.md and
+# docs/lying-devices.md. The unit tests fail while they disagree.
+doc-tables: configure-tests
+	cmake --build $(BUILD_DIR) --target doc-tables
 
 # clang-tidy and cppcheck on the tool's sources; clang-format on every source.
 lint: build
