@@ -46,24 +46,47 @@ TEST(ScenarioRegistry, RowsAreFoundByName) {
     }
 }
 
+// The renderer, on cells made here rather than on the table's rows: a
+// failed read shows the byte before it, across reads and cameras.
 TEST(ScenarioRegistry, OutputCarriesTheProbeByteAcrossReadsAndCameras) {
-    const Scenario &row = scenario("StalledFirstReadsCarryTheByteIntoTheSecondCamera");
-    EXPECT_EQ(expected_output(row.on(Stack::usbfs_libusb012)),
-              kAnnouncement + result_line(-32, expected::kPresetHex) +
-                  result_line(1, expected::kWrittenHex) + kAnnouncement +
-                  result_line(-32, expected::kWrittenHex) + result_line(1, expected::kWrittenHex));
+    CameraOutput stalls_then_reads = reads(keeps(-32), delivers(1, 0x15));
+    EXPECT_EQ(expected_output(prints({stalls_then_reads, stalls_then_reads})),
+              kAnnouncement + result_line(-32, expected::kPresetHex) + result_line(1, "15") +
+                  kAnnouncement + result_line(-32, "15") + result_line(1, "15"));
 
     std::uint8_t probe_byte = 0x7E;
-    const Result &second_read_stalls = scenario("StalledSecondRead").on(Stack::usbfs_compat);
-    EXPECT_EQ(expected_output(second_read_stalls, probe_byte),
+    EXPECT_EQ(expected_output(prints({reads(delivers(1, 0x00), keeps(-32))}), probe_byte),
               kAnnouncement + result_line(1, "00") + result_line(-32, "00"));
     EXPECT_EQ(probe_byte, 0x00);
 
-    EXPECT_EQ(expected_output(scenario("CameraThatCannotBeOpened").on(Stack::fake_libusb)),
+    EXPECT_EQ(expected_output(prints({open_fails(), healthy(0x07)})),
               kAnnouncement + expected::kOpenFailed + expected::healthy_camera("07"));
-    EXPECT_EQ(expected_output(scenario("FailedBusScan").on(Stack::libusb0_double)),
-              expected::kNoBuses);
-    EXPECT_EQ(scenario("FailedBusScan").on(Stack::libusb0_double).exit_status, -1);
+    Result scan_failed;
+    scan_failed.scan_failure = expected::kNoBuses;
+    scan_failed.cameras = {healthy(0x07)};
+    EXPECT_EQ(expected_output(scan_failed), expected::kNoBuses);
+}
+
+// Beside the webcam driver the byte comes from the run: without it the
+// row cannot be rendered, and a camera-probe that printed 0x15 there would
+// be taken for right.
+TEST(ScenarioRegistry, WhatTheDriverLeftComesFromTheRun) {
+    Result beside_driver = prints({reads(delivers_what_the_driver_left(), delivers(1, 0x15))});
+    EXPECT_EQ(expected_output(beside_driver, {0x27}),
+              kAnnouncement + result_line(1, "27") + result_line(1, "15"));
+    EXPECT_THROW(expected_output(beside_driver), std::logic_error);
+}
+
+// A failed scan returns -1, which a parent reading 8 bits sees as 255; a
+// crash's status is already a shell's.
+TEST(ScenarioRegistry, StatusesAreThoseAShellSees) {
+    Result scan_failed;
+    scan_failed.exit_status = -1;
+    EXPECT_EQ(status_seen_by_a_shell(scan_failed), 255);
+    Result crashed;
+    crashed.crash_signal = 11;
+    crashed.exit_status = 128 + 11;
+    EXPECT_EQ(status_seen_by_a_shell(crashed), 139);
 }
 
 // docs/results.md shows the two in-memory libusbs as one: they play the
