@@ -77,18 +77,6 @@ TEST(ScenarioRegistry, WhatTheDriverLeftComesFromTheRun) {
     EXPECT_THROW(expected_output(beside_driver), std::logic_error);
 }
 
-// A failed scan returns -1, which a parent reading 8 bits sees as 255; a
-// crash's status is already a shell's.
-TEST(ScenarioRegistry, StatusesAreThoseAShellSees) {
-    Result scan_failed;
-    scan_failed.exit_status = -1;
-    EXPECT_EQ(status_seen_by_a_shell(scan_failed), 255);
-    Result crashed;
-    crashed.crash_signal = 11;
-    crashed.exit_status = 128 + 11;
-    EXPECT_EQ(status_seen_by_a_shell(crashed), 139);
-}
-
 // docs/results.md shows the two in-memory libusbs as one: they play the
 // same scripts and must print the same.
 TEST(ScenarioRegistry, TheInMemoryLibusbsPrintTheSame) {
