@@ -48,7 +48,7 @@ VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
 
 .PHONY: all configure build run install configure-emulator configure-tests build-tests \
 	demo vm-demo guest-image test sanitize-test memcheck lint package package-check bench \
-	clean amd64-host-only
+	clean distclean amd64-host-only
 
 all: build
 
@@ -112,7 +112,7 @@ test: build-tests $(GUEST_IMAGES)
 # The vm tests boot the guest image of $(BUILD_DIR).
 sanitize-test: build-tests $(GUEST_IMAGES)
 	cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PROBE_SANITIZE=ON \
-		-DCAMERA_PROBE_GUEST_DIR=$(CURDIR)/$(BUILD_DIR)/guest $(TEST_CMAKE_FLAGS) $(CMAKE_FLAGS)
+		-DCAMERA_PROBE_GUEST_DIR=$(abspath $(BUILD_DIR))/guest $(TEST_CMAKE_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_BUILD_DIR) -j2
 	cd $(SANITIZE_BUILD_DIR) && ctest $(CTEST_FLAGS)
 
@@ -145,8 +145,14 @@ bench: configure-emulator
 	cmake --build $(BUILD_DIR) -j2 --target camera-probe camera-probe-bench bare-walk
 	$(BUILD_DIR)/bench/camera-probe-bench $(BUILD_DIR)/camera-probe $(BUILD_DIR)/bench/bare-walk
 
+# What was built goes; what was downloaded (Debian's packages, apt's lists)
+# stays in the download cache (docs/testing.md).
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)
+
+# Every build folder, and the download cache.
+distclean: clean clean-arm clean-windows
+	bash -c '. scripts/apt-helpers.sh && empty_download_cache'
 
 # The guests and the cross builds run programs built on an amd64 host.
 amd64-host-only:
