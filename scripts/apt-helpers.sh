@@ -22,7 +22,7 @@ download_cache_root() {
 download_cache() {
   local root
   root="$(download_cache_root)"
-  mkdir -p "$root/$1"
+  mkdir -p "$root/$1" || return 1
   if [ ! -f "$root/CACHEDIR.TAG" ]; then
     local tag
     tag="$(mktemp "$root/.tag.XXXXXX")"
