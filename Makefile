@@ -24,18 +24,16 @@ CONFIGURE = cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 
 # ARM: camera-probe and its unit tests cross-compiled for Debian's arm64 and
 # armhf into build-arm64/ and build-armhf/, against each architecture's
-# libusb from Debian's packages, fetched through a private apt configuration
-# in $(FOREIGN_APT_DIR) and never installed here (docs/arm.md).
+# libusb from Debian's packages, downloaded and never installed here
+# (docs/arm.md).
 ARM64_BUILD_DIR ?= build-arm64
 ARMHF_BUILD_DIR ?= build-armhf
-FOREIGN_APT_DIR ?= $(BUILD_DIR)/foreign-apt
 
 # What the tests add to a build of the tool alone, and the package groups
 # they use on this host.
 TEST_CMAKE_FLAGS = -DBUILD_TESTING=ON -DCAMERA_PROBE_EMULATOR=ON \
 	-DCAMERA_PROBE_ARM64_BUILD_DIR=$(abspath $(ARM64_BUILD_DIR)) \
-	-DCAMERA_PROBE_ARMHF_BUILD_DIR=$(abspath $(ARMHF_BUILD_DIR)) \
-	-DCAMERA_PROBE_FOREIGN_APT_DIR=$(abspath $(FOREIGN_APT_DIR))
+	-DCAMERA_PROBE_ARMHF_BUILD_DIR=$(abspath $(ARMHF_BUILD_DIR))
 ifeq ($(HOST_ARCH),amd64)
 TEST_GROUPS = build unit usbfs vm guest arm
 GUEST_IMAGES = guest-image arm-build guest-image-arm64
@@ -50,7 +48,7 @@ VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
 
 .PHONY: all configure build run install configure-emulator configure-tests build-tests \
 	demo vm-demo guest-image test sanitize-test memcheck doc-tables lint package package-check bench \
-	clean amd64-host-only
+	clean distclean amd64-host-only
 
 all: build
 
@@ -100,7 +98,7 @@ vm-demo: guest-image
 	$(BUILD_DIR)/emulated-camera --vm -- $(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
 
 # The guest the vm tests boot: Debian's kernel and a base initramfs in
-# $(BUILD_DIR)/guest, the downloaded kernel package in $(BUILD_DIR)/guest-cache.
+# $(BUILD_DIR)/guest.
 guest-image: amd64-host-only configure-emulator
 	scripts/install-deps vm guest
 	cmake --build $(BUILD_DIR) --target guest-image
@@ -114,7 +112,7 @@ test: build-tests $(GUEST_IMAGES)
 # The vm tests boot the guest image of $(BUILD_DIR).
 sanitize-test: build-tests $(GUEST_IMAGES)
 	cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PROBE_SANITIZE=ON \
-		-DCAMERA_PROBE_GUEST_DIR=$(CURDIR)/$(BUILD_DIR)/guest $(TEST_CMAKE_FLAGS) $(CMAKE_FLAGS)
+		-DCAMERA_PROBE_GUEST_DIR=$(abspath $(BUILD_DIR))/guest $(TEST_CMAKE_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_BUILD_DIR) -j2
 	cd $(SANITIZE_BUILD_DIR) && ctest $(CTEST_FLAGS)
 
@@ -153,8 +151,14 @@ bench: configure-emulator
 	cmake --build $(BUILD_DIR) -j2 --target camera-probe camera-probe-bench bare-walk
 	$(BUILD_DIR)/bench/camera-probe-bench $(BUILD_DIR)/camera-probe $(BUILD_DIR)/bench/bare-walk
 
+# What was built goes; what was downloaded (Debian's packages, apt's lists)
+# stays in the download cache (docs/testing.md).
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)
+
+# Every build folder, and the download cache.
+distclean: clean clean-arm clean-windows
+	bash -c '. scripts/apt-helpers.sh && empty_download_cache'
 
 # The guests and the cross builds run programs built on an amd64 host.
 amd64-host-only:
@@ -221,16 +225,16 @@ clean-windows:
 
 arm-build: amd64-host-only
 	scripts/install-deps build unit arm
-	scripts/build-arm arm64 $(ARM64_BUILD_DIR) $(FOREIGN_APT_DIR)
-	scripts/build-arm armhf $(ARMHF_BUILD_DIR) $(FOREIGN_APT_DIR)
+	scripts/build-arm arm64 $(ARM64_BUILD_DIR)
+	scripts/build-arm armhf $(ARMHF_BUILD_DIR)
 
 # $(BUILD_DIR)/camera-probe_<version>_arm64.deb and _armhf.deb, built with
 # dpkg-buildpackage -a from the same debian/, then checked: architecture,
 # Depends, lintian, hardening.
 package-arm: amd64-host-only
 	scripts/install-deps package package-arm
-	scripts/arm-sysroot arm64 $(ARM64_BUILD_DIR) $(FOREIGN_APT_DIR)
-	scripts/arm-sysroot armhf $(ARMHF_BUILD_DIR) $(FOREIGN_APT_DIR)
+	scripts/arm-sysroot arm64 $(ARM64_BUILD_DIR)
+	scripts/arm-sysroot armhf $(ARMHF_BUILD_DIR)
 	scripts/build-package $(BUILD_DIR) arm64 $(ARM64_BUILD_DIR)
 	scripts/build-package $(BUILD_DIR) armhf $(ARMHF_BUILD_DIR)
 	scripts/check-package $(BUILD_DIR) arm64
