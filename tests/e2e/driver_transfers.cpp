@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 
 namespace e2e {
 
@@ -16,14 +17,22 @@ bool is_sensor_request(const ControlTransfer &transfer, int request, std::uint16
            transfer.setup.wIndex == index;
 }
 
+// A camera that unplugs itself takes the driver's binding with it.
+std::size_t cameras_bound_after(const registry::Scenario &row) {
+    std::size_t bound = 0;
+    for (const registry::Camera &camera : row.cameras) {
+        bound += camera.fault.rfind("unplug", 0) == 0 ? 0 : 1;
+    }
+    return bound;
+}
+
 }  // namespace
 
-DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest,
-                                      const std::vector<CameraConfig> &cameras) {
+DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest, const registry::Scenario &row) {
     DriverBoundCameras bound;
-    bound.plugged = plug_among_decoys(guest, registry::default_decoys(), cameras);
+    bound.plugged = plug_row(guest, row, Faults::held_back);
     auto enumerated = std::chrono::steady_clock::now();
-    guest.wait_for_driver(cameras.size());
+    guest.wait_for_driver(row.cameras.size());
     bound.bind_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - enumerated).count();
     for (const auto &camera : bound.plugged.cameras) {
@@ -33,35 +42,37 @@ DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest,
     return bound;
 }
 
-bool load_driver(usb_emulator::GuestVm &guest, std::string &failure) {
-    try {
-        guest.load_driver();
-        return true;
-    } catch (const std::exception &error) {
-        failure = error.what();
-        return false;
-    }
+DesktopRowRun run_beside_driver(usb_emulator::GuestVm &guest,
+                                const usb_emulator::GuestCommand &probe,
+                                const registry::Scenario &row) {
+    DesktopRowRun done;
+    done.bound = plug_beside_driver(guest, row);
+    std::printf("%s: the driver bound %zu camera(s) %.1f s after the guest saw them\n",
+                ::testing::UnitTest::GetInstance()->current_test_info()->name(), row.cameras.size(),
+                done.bound.bind_seconds);
+    done.probe = run_timed(guest, probe, run_options_of(row));
+    guest.wait_for_driver(cameras_bound_after(row));
+    return done;
 }
 
-std::vector<std::uint8_t> check_each_camera(const DriverBoundCameras &bound,
-                                            const std::vector<CameraConfig> &cameras,
-                                            std::size_t transfers_reaching_camera) {
+std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
+                                              const registry::Scenario &row,
+                                              const registry::Result &cell) {
+    std::vector<CameraConfig> cameras = configs_of(row);
     std::vector<std::uint8_t> left;
-    for (std::size_t i = 0; i < bound.plugged.cameras.size(); ++i) {
+    for (std::size_t i = 0; i < done.bound.plugged.cameras.size(); ++i) {
         SCOPED_TRACE("camera " + std::to_string(i));
-        SplitLog log = split_at(*bound.plugged.cameras[i], bound.driver_transfers[i]);
+        SplitLog log = split_at(*done.bound.plugged.cameras[i], done.bound.driver_transfers[i]);
         EXPECT_FALSE(values_written_to(log.driver, expected::kRegister).empty())
             << "the driver's initialisation never wrote the register camera-probe reads";
         left.push_back(left_in_register(cameras.at(i), log.driver));
-        EXPECT_EQ(vendor_texts(log.program), exchange_setups(transfers_reaching_camera));
+        EXPECT_EQ(vendor_texts(log.program), exchange_setups(cell.transfers_reaching_camera));
     }
+    expect_decoys_untouched(done.bound.plugged);
+    EXPECT_EQ(done.probe.run.output, registry::expected_output(cell, left));
+    EXPECT_EQ(done.probe.run.exit_status, cell.exit_status);
+    EXPECT_EQ(done.probe.run.errors, "");
     return left;
-}
-
-CameraConfig beside_driver(std::uint8_t register_value, CameraFault fault) {
-    CameraConfig config = camera_config(register_value, fault);
-    config.fault_armed = false;
-    return config;
 }
 
 SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count) {
