@@ -10,6 +10,10 @@
 // registers does to the value camera-probe wrote.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +21,12 @@
 #include "driver_transfers.h"
 #include "guest_suite.h"
 
+#ifndef CAMERA_PROBE_BINARY
+#error "CAMERA_PROBE_BINARY must name the built camera-probe"
+#endif
+#ifndef EMULATED_CAMERA_BINARY
+#error "EMULATED_CAMERA_BINARY must name the built emulated-camera"
+#endif
 #ifndef V4L2_CLIENT_BINARY
 #error "V4L2_CLIENT_BINARY must name the built v4l2-client"
 #endif
@@ -142,6 +152,60 @@ TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
 
 INSTANTIATE_TEST_SUITE_P(OneBoot, DesktopRows,
                          ::testing::ValuesIn(column_of(DesktopRows::plan().stacks)), NameOfRun());
+
+// The class and vendor requests the runner's log (--log) shows of the
+// camera, in the log's own words.
+std::vector<std::string> camera_requests_in(const std::string &log) {
+    std::istringstream lines(log);
+    std::vector<std::string> requests;
+    bool in_camera = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("  ", 0) != 0) {
+            in_camera = line.rfind("05a9:2800:", 0) == 0;
+        } else if (in_camera && line.rfind("  bmRequestType=0x0", 0) != 0 &&
+                   line.rfind("  bmRequestType=0x8", 0) != 0) {
+            requests.push_back(line.substr(2));
+        }
+    }
+    return requests;
+}
+
+// emulated-camera --driver as a user runs it: the driver's probe reaches
+// the camera first (its bridge requests, which camera-probe never sends),
+// the fault waits for the command's transfers, and camera-probe prints
+// what the registry's desktop row with that fault says.
+TEST(RunnerBesideTheDriver, TheDriverProbesFirstAndTheFaultHitsTheCommand) {
+    std::string log_path = ::testing::TempDir() + "emulated-camera-driver.log";
+    std::vector<std::string> environment = usb_emulator::current_environment();
+    environment.push_back("RUNNER_LOG=" + log_path);
+    usb_emulator::ProcessOptions options;
+    options.time_limit = std::chrono::minutes(3);
+    usb_emulator::ProcessResult run = usb_emulator::run_process(
+        {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>\"$RUNNER_LOG\"", EMULATED_CAMERA_BINARY, "--vm",
+         "--driver", "--fault", "stall", "--log", "--", CAMERA_PROBE_BINARY},
+        environment, options);
+    std::ifstream log_file(log_path);
+    std::string log((std::istreambuf_iterator<char>(log_file)), std::istreambuf_iterator<char>());
+    std::remove(log_path.c_str());
+
+    const registry::Result &cell = registry::scenario("StalledFirstReadBesideTheDriver")
+                                       .on(registry::Stack::amd64_desktop_libusb012);
+    EXPECT_EQ(run.output, registry::expected_output(cell)) << log;
+    EXPECT_EQ(run.exit_status, cell.exit_status) << log;
+    std::vector<std::string> requests = camera_requests_in(log);
+    std::vector<std::string> bridge_writes;
+    for (const std::string &request : requests) {
+        if (request.find(" bRequest=10 ") != std::string::npos) {
+            bridge_writes.push_back(request);
+        }
+    }
+    EXPECT_FALSE(bridge_writes.empty()) << "the driver never probed the camera:\n" << log;
+    ASSERT_GE(requests.size(), cell.transfers_reaching_camera) << log;
+    EXPECT_EQ(
+        std::vector<std::string>(requests.end() - cell.transfers_reaching_camera, requests.end()),
+        exchange_setups(cell.transfers_reaching_camera))
+        << log;
+}
 
 }  // namespace
 }  // namespace e2e
