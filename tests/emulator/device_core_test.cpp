@@ -319,7 +319,6 @@ TEST(UsbfsDialect, AnInStageLongerThanAskedBabbles) {
     EXPECT_FALSE(babbles(read, Answer::with({})));
     EXPECT_FALSE(babbles(read, Answer::stall()));
     EXPECT_FALSE(babbles(write, Answer::with({})));
-    EXPECT_EQ(kBabbleErrno, EOVERFLOW);
 }
 
 // The synchronous ioctl's request reaches the device with every field whole.
