@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -24,6 +25,34 @@ std::size_t cameras_bound_after(const registry::Scenario &row) {
         bound += camera.fault.rfind("unplug", 0) == 0 ? 0 : 1;
     }
     return bound;
+}
+
+// A camera's transfer log split where the driver had bound to it.
+struct SplitLog {
+    std::vector<ControlTransfer> driver;
+    std::vector<ControlTransfer> program;
+};
+
+SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count) {
+    std::vector<ControlTransfer> all = camera.transfers();
+    SplitLog split;
+    split.driver.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(driver_count));
+    split.program.assign(all.begin() + static_cast<std::ptrdiff_t>(driver_count), all.end());
+    return split;
+}
+
+// What the driver's transfers leave in register 0x13 of a camera powered
+// up as `config`: its requests replayed on a fresh model of the camera.
+std::uint8_t left_in_register(const CameraConfig &config, const std::vector<ControlTransfer> &log) {
+    CameraConfig healthy = config;
+    healthy.fault = {};
+    usb_emulator::Camera replay(healthy);
+    for (const ControlTransfer &transfer : log) {
+        if (!transfer.setup.is_standard()) {
+            replay.control(transfer);
+        }
+    }
+    return replay.register_at(expected::kRegister);
 }
 
 }  // namespace
@@ -66,33 +95,14 @@ std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
         EXPECT_FALSE(values_written_to(log.driver, expected::kRegister).empty())
             << "the driver's initialisation never wrote the register camera-probe reads";
         left.push_back(left_in_register(cameras.at(i), log.driver));
-        EXPECT_EQ(vendor_texts(log.program), exchange_setups(cell.transfers_reaching_camera));
+        EXPECT_EQ(vendor_transfer_texts(log.program),
+                  exchange_setups(cell.transfers_reaching_camera));
     }
     expect_decoys_untouched(done.bound.plugged);
     EXPECT_EQ(done.probe.run.output, registry::expected_output(cell, left));
     EXPECT_EQ(done.probe.run.exit_status, cell.exit_status);
     EXPECT_EQ(done.probe.run.errors, "");
     return left;
-}
-
-SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count) {
-    std::vector<ControlTransfer> all = camera.transfers();
-    SplitLog split;
-    split.driver.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(driver_count));
-    split.program.assign(all.begin() + static_cast<std::ptrdiff_t>(driver_count), all.end());
-    return split;
-}
-
-std::uint8_t left_in_register(const CameraConfig &config, const std::vector<ControlTransfer> &log) {
-    CameraConfig healthy = config;
-    healthy.fault = {};
-    usb_emulator::Camera replay(healthy);
-    for (const ControlTransfer &transfer : log) {
-        if (!transfer.setup.is_standard()) {
-            replay.control(transfer);
-        }
-    }
-    return replay.register_at(expected::kRegister);
 }
 
 std::vector<std::uint8_t> values_written_to(const std::vector<ControlTransfer> &log,
@@ -107,12 +117,9 @@ std::vector<std::uint8_t> values_written_to(const std::vector<ControlTransfer> &
 }
 
 bool reads_register(const std::vector<ControlTransfer> &log, std::uint16_t index) {
-    for (const ControlTransfer &transfer : log) {
-        if (is_sensor_request(transfer, expected::kReadRequest, index)) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(log.begin(), log.end(), [index](const ControlTransfer &transfer) {
+        return is_sensor_request(transfer, expected::kReadRequest, index);
+    });
 }
 
 std::vector<std::string> vendor_writes(const std::vector<ControlTransfer> &log) {
@@ -126,23 +133,10 @@ std::vector<std::string> vendor_writes(const std::vector<ControlTransfer> &log) 
 }
 
 bool reads_bridge(const std::vector<ControlTransfer> &log) {
-    for (const ControlTransfer &transfer : log) {
-        if (transfer.setup.bmRequestType == 0xC0 &&
-            transfer.setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::vector<std::string> vendor_texts(const std::vector<ControlTransfer> &log) {
-    std::vector<std::string> texts;
-    for (const ControlTransfer &transfer : log) {
-        if (!transfer.setup.is_standard()) {
-            texts.push_back(usb_emulator::describe(transfer));
-        }
-    }
-    return texts;
+    return std::any_of(log.begin(), log.end(), [](const ControlTransfer &transfer) {
+        return transfer.setup.bmRequestType == 0xC0 &&
+               transfer.setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest;
+    });
 }
 
 }  // namespace e2e

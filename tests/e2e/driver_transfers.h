@@ -49,18 +49,6 @@ std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
                                               const registry::Scenario &row,
                                               const registry::Result &cell);
 
-// A camera's transfer log split where the driver had bound to it.
-struct SplitLog {
-    std::vector<usb_emulator::ControlTransfer> driver;
-    std::vector<usb_emulator::ControlTransfer> program;
-};
-SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count);
-
-// What the driver's transfers leave in register 0x13 of a camera powered
-// up as `config`: its requests replayed on a fresh model of the camera.
-std::uint8_t left_in_register(const CameraConfig &config,
-                              const std::vector<usb_emulator::ControlTransfer> &log);
-
 // The values a log's vendor writes put into sensor register `index`.
 std::vector<std::uint8_t> values_written_to(const std::vector<usb_emulator::ControlTransfer> &log,
                                             std::uint16_t index);
@@ -68,9 +56,8 @@ bool reads_register(const std::vector<usb_emulator::ControlTransfer> &log, std::
 // Any read of a bridge register: the driver reads the bridge only to start
 // and stop streaming.
 bool reads_bridge(const std::vector<usb_emulator::ControlTransfer> &log);
-// The vendor writes, and all class and vendor requests, of a log as text.
+// The vendor writes of a log, as text.
 std::vector<std::string> vendor_writes(const std::vector<usb_emulator::ControlTransfer> &log);
-std::vector<std::string> vendor_texts(const std::vector<usb_emulator::ControlTransfer> &log);
 
 }  // namespace e2e
 

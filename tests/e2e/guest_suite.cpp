@@ -126,4 +126,10 @@ TimedRun run_timed(GuestVm &guest, const GuestCommand &command,
     return timed;
 }
 
+void expect_kernel_timeouts(const TimedRun &timed, int unanswered) {
+    double waited = unanswered * 5.0;
+    EXPECT_GE(timed.seconds, waited);
+    EXPECT_LT(timed.seconds, waited + (unanswered > 0 ? 10.0 : 5.0));
+}
+
 }  // namespace e2e

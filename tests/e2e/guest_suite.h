@@ -130,6 +130,9 @@ struct TimedRun {
 };
 TimedRun run_timed(GuestVm &guest, const GuestCommand &command,
                    const usb_emulator::GuestRunOptions &options = {});
+// Each transfer the camera never answers costs the kernel's own 5 s
+// timeout; a run takes those and less than 5 s more, 10 s where it waits.
+void expect_kernel_timeouts(const TimedRun &timed, int unanswered);
 
 }  // namespace e2e
 
