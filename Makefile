@@ -248,3 +248,17 @@ guest-image-arm64: amd64-host-only configure-tests
 
 clean-arm:
 	rm -rf $(ARM64_BUILD_DIR) $(ARMHF_BUILD_DIR)
+
+# The other platforms' packages (packaging/) are built from a source tarball
+# of the checkout: make dist writes $(BUILD_DIR)/camera-probe-<version>.tar.gz.
+# make platform-check builds the RPM and the Arch package from it and checks
+# them, and reads and runs the FreeBSD port and the Homebrew formula with
+# stand-ins for their platforms (docs/platforms.md), in $(BUILD_DIR)/platforms.
+.PHONY: dist platform-check
+
+dist:
+	scripts/make-dist $(BUILD_DIR)
+
+platform-check:
+	scripts/install-deps platforms
+	scripts/check-platform-packages $(BUILD_DIR)/platforms
