@@ -169,7 +169,7 @@ TEST(RunnerBesideTheDriver, TheDriverProbesFirstAndTheFaultHitsTheCommand) {
     const registry::Result &cell = registry::scenario("StalledFirstReadBesideTheDriver")
                                        .on(registry::Stack::amd64_desktop_libusb012);
     EXPECT_EQ(run.output, registry::expected_output(cell)) << log;
-    EXPECT_EQ(run.exit_status, cell.exit_status) << log;
+    EXPECT_EQ(run.exit_status, registry::status_seen_by_a_shell(cell)) << log;
     EXPECT_NE(log.find(" bRequest=10 "), std::string::npos) << "the driver never probed:\n" << log;
     std::string exchange;
     for (const std::string &setup : exchange_setups(cell.transfers_reaching_camera)) {
