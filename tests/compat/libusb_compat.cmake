@@ -46,9 +46,11 @@ if(NOT CAMERA_PROBE_HAVE_UMOCKDEV)
   camera_probe_missing_piece_test(compat_needs_umockdev compat "umockdev is not installed")
   return()
 endif()
-add_dependencies(camera_probe_e2e_tests libusb_compat)
-# --libusb-compat=DIR makes the suite expect libusb-compat and start every
-# program with DIR first in LD_LIBRARY_PATH.
-gtest_discover_tests(camera_probe_e2e_tests TEST_PREFIX "compat."
-  EXTRA_ARGS "--libusb-compat=${CAMERA_PROBE_LIBUSB_COMPAT_DIR}"
+# This build of the suite expects libusb-compat and starts every program
+# with LIBUSB_COMPAT_DIR first in LD_LIBRARY_PATH.
+camera_probe_usbfs_suite(camera_probe_compat_tests)
+target_compile_definitions(camera_probe_compat_tests PRIVATE
+  LIBUSB_COMPAT_DIR="${CAMERA_PROBE_LIBUSB_COMPAT_DIR}")
+add_dependencies(camera_probe_compat_tests libusb_compat)
+gtest_discover_tests(camera_probe_compat_tests TEST_PREFIX "compat."
   PROPERTIES LABELS compat TIMEOUT 300 ENVIRONMENT "${E2E_ENVIRONMENT}")

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The umockdev suite's entry point. With --libusb-compat=DIR the scenarios
-// run over libusb-compat-0.1: every program the suite starts finds DIR's
-// libusb-0.1.so.4 first, and the expectations are libusb-compat's.
+// The umockdev suite's entry point. The build for libusb-compat-0.1 names
+// the folder of its libusb-0.1.so.4 (LIBUSB_COMPAT_DIR): every program the
+// suite starts finds that library first, and the expectations are
+// libusb-compat's.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,23 +14,24 @@
 
 namespace {
 
-const char kCompatOption[] = "--libusb-compat=";
-
-// Takes --libusb-compat=DIR out of argv; returns DIR, or empty.
-std::string take_compat_dir(int &argc, char **argv) {
-    std::string dir;
-    int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        std::string argument = argv[i];
-        if (argument.rfind(kCompatOption, 0) == 0) {
-            dir = argument.substr(sizeof kCompatOption - 1);
-        } else {
-            argv[kept++] = argv[i];
-        }
+#ifdef LIBUSB_COMPAT_DIR
+// Puts libusb-compat first in the loader's path of every program started.
+bool run_over_libusb_compat() {
+    std::string library = LIBUSB_COMPAT_DIR "/libusb-0.1.so.4";
+    if (std::FILE *file = std::fopen(library.c_str(), "rb")) {
+        std::fclose(file);
+    } else {
+        std::fprintf(stderr, "no libusb-compat at %s\n", library.c_str());
+        return false;
     }
-    argc = kept;
-    return dir;
+    std::string path =
+        usb_emulator::with_library_dir_first(usb_emulator::current_environment(), LIBUSB_COMPAT_DIR)
+            .back();
+    ::setenv("LD_LIBRARY_PATH", path.substr(path.find('=') + 1).c_str(), 1);
+    e2e::set_libusb_under_test(e2e::Libusb::compat);
+    return true;
 }
+#endif
 
 }  // namespace
 
@@ -38,21 +40,11 @@ int main(int argc, char **argv) {
     // Built with the sanitizers: the libraries' known leaks are not ours.
     ::setenv("LSAN_OPTIONS", "suppressions=" CAMERA_PROBE_LSAN_SUPPRESSIONS, 0);
 #endif
-    std::string compat_dir = take_compat_dir(argc, argv);
-    if (!compat_dir.empty()) {
-        std::string library = compat_dir + "/libusb-0.1.so.4";
-        if (std::FILE *file = std::fopen(library.c_str(), "rb")) {
-            std::fclose(file);
-        } else {
-            std::fprintf(stderr, "no libusb-compat at %s\n", library.c_str());
-            return 1;
-        }
-        std::string path =
-            usb_emulator::with_library_dir_first(usb_emulator::current_environment(), compat_dir)
-                .back();
-        ::setenv("LD_LIBRARY_PATH", path.substr(path.find('=') + 1).c_str(), 1);
-        e2e::set_libusb_under_test(e2e::Libusb::compat);
+#ifdef LIBUSB_COMPAT_DIR
+    if (!run_over_libusb_compat()) {
+        return 1;
     }
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
