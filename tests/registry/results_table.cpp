@@ -54,6 +54,9 @@ std::string camera_text(const Camera &camera) {
 }
 
 std::string plugged_text(const Scenario &row) {
+    if (!row.system_user.empty()) {
+        return camera_text(row.cameras.at(0)) + "; run as " + row.system_user;
+    }
     if (!row.node_mode.empty()) {
         return camera_text(row.cameras.at(0)) + "; run as a user, node " + row.node_mode;
     }
@@ -146,6 +149,15 @@ const char *about(Stack stack) {
                    "the arm64 package's build.";
         case Stack::arm64_desktop_armhf:
             return "The same, the armhf package's build.";
+        case Stack::amd64_system_libusb012:
+            return "A Debian 12 system as a user has it, in a QEMU guest on the same kernel: "
+                   "systemd, udev and logind, the package of `make package` installed with apt, "
+                   "Debian's libusb 0.1.12. udev loads the webcam driver when the camera is "
+                   "plugged in (so the first read shows what it left, as on the desktop), and "
+                   "the rule gives access: `probe` is logged in at the seat (logind's ACL), "
+                   "`headless` is in the group plugdev and has no session, as over ssh, and "
+                   "`outsider` is neither. The row's name says what was done before the run; "
+                   "who may use the camera, and how to read it without the driver: the README.";
     }
     return "";
 }

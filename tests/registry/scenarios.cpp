@@ -13,7 +13,7 @@ namespace registry {
 
 const char kUnsetCell[] = "no cell written for this stack";
 
-const Stack kStacks[14] = {
+const Stack kStacks[15] = {
     Stack::usbfs_libusb012,
     Stack::usbfs_compat,
     Stack::amd64_guest_libusb012,
@@ -28,6 +28,7 @@ const Stack kStacks[14] = {
     Stack::amd64_desktop_compat,
     Stack::arm64_desktop_arm64,
     Stack::arm64_desktop_armhf,
+    Stack::amd64_system_libusb012,
 };
 
 bool driver_bound_on(Stack stack) {
@@ -65,6 +66,8 @@ const char *stack_name(Stack stack) {
             return "arm64 guest with the webcam driver, arm64 build";
         case Stack::arm64_desktop_armhf:
             return "arm64 guest with the webcam driver, armhf build";
+        case Stack::amd64_system_libusb012:
+            return "Debian 12 system guest, the package installed, libusb 0.1.12";
     }
     return "unknown stack";
 }
@@ -162,25 +165,45 @@ const char kDesktopOnly[] =
 const char kDesktopTime[] =
     "each desktop row costs the driver's probe, about 5.5 s under TCG; libusb 0.1.12 runs it";
 const char kArmDesktop[] = "the arm64 guest runs the typical desktop row";
+const char kNotASystemRow[] =
+    "the system guest runs the rows about the installed package, udev, logind and its users; "
+    "the busybox guests' columns run the camera's own behaviour on the same kernel";
+const char kSystemOnly[] =
+    "a system row: it needs the package installed with apt, udev, logind and the system's "
+    "users, which only the system guest has";
 
 // A row, cell by cell: every column starts unset, and a column a row
 // forgets stays so, which the registry's own test finds.
 class Row {
   public:
     // A row without the webcam driver: the desktop columns do not run it.
+    // The system guest's column does not run it either.
     explicit Row(std::string name) {
         scenario_.name = std::move(name);
         for (Stack stack : kStacks) {
-            scenario_.results.push_back(
-                not_applicable(driver_bound_on(stack) ? kNoDriver : kUnsetCell));
+            scenario_.results.push_back(not_applicable(driver_bound_on(stack) ? kNoDriver
+                                                       : stack == Stack::amd64_system_libusb012
+                                                           ? kNotASystemRow
+                                                           : kUnsetCell));
         }
+    }
+    // A system row: every column written by the row itself.
+    static Row in_the_system(std::string name, const char *user) {
+        Row row(std::move(name));
+        for (Result &result : row.scenario_.results) {
+            result = not_applicable(kUnsetCell);
+        }
+        row.scenario_.system_user = user;
+        return row;
     }
     // A desktop row: only the columns where the driver is bound run it.
     static Row beside_the_driver(std::string name) {
         Row row(std::move(name));
         for (Stack stack : kStacks) {
             row.scenario_.results[static_cast<std::size_t>(stack)] =
-                not_applicable(driver_bound_on(stack) ? kUnsetCell : kDesktopOnly);
+                not_applicable(driver_bound_on(stack)                   ? kUnsetCell
+                               : stack == Stack::amd64_system_libusb012 ? kNotASystemRow
+                                                                        : kDesktopOnly);
         }
         return row;
     }
@@ -353,6 +376,74 @@ void add_desktop_rows(std::vector<Scenario> &rows) {
             .on({S::amd64_desktop_libusb012}, reaching(prints({both_reads_fail(kNotPermitted)}), 0))
             .on({S::amd64_desktop_compat}, reaching(prints({open_fails()}), 0))
             .on(kArmDesktops, not_applicable(kArmDesktop)));
+}
+
+// Every stack but the system guest's.
+constexpr std::initializer_list<Stack> kBesideTheSystem = {S::usbfs_libusb012,
+                                                           S::usbfs_compat,
+                                                           S::amd64_guest_libusb012,
+                                                           S::amd64_guest_compat,
+                                                           S::arm64_guest_arm64,
+                                                           S::arm64_guest_armhf,
+                                                           S::wine_stack,
+                                                           S::libusb0_double,
+                                                           S::libusb1_client,
+                                                           S::fake_libusb,
+                                                           S::amd64_desktop_libusb012,
+                                                           S::amd64_desktop_compat,
+                                                           S::arm64_desktop_arm64,
+                                                           S::arm64_desktop_armhf};
+
+// The system rows: a Debian 12 system with the package installed with apt
+// (unless a row says otherwise), each row's camera plugged anew, udev and
+// logind left to do what they do. A row's name says what was done first;
+// the system suite (tests/e2e/system_rows.cpp) does it.
+void add_system_rows(std::vector<Scenario> &rows) {
+    const S system = S::amd64_system_libusb012;
+    const Result driver_then_exchange = prints({beside_driver_healthy()});
+    const Result read_only_node = reaching(prints({both_reads_fail(kNotPermitted)}), 0);
+    // apt installs the package with the camera plugged, the driver bound:
+    // its postinst has udev apply the rule at once, without a replug.
+    rows.push_back(Row::in_the_system("InstalledWithTheCameraPlugged", "probe")
+                       .plug({camera(0x00)})
+                       .on({system}, driver_then_exchange)
+                       .on(kBesideTheSystem, not_applicable(kSystemOnly)));
+    // The seat's ACL, from logind, on a node that udev made after the
+    // driver's probe.
+    rows.push_back(Row::in_the_system("SeatUserBesideTheDriverUdevLoaded", "probe")
+                       .plug({camera(0x00)})
+                       .on({system}, driver_then_exchange)
+                       .on(kBesideTheSystem, not_applicable(kSystemOnly)));
+    // As over ssh: no session, so no ACL; the rule's group gives access.
+    rows.push_back(Row::in_the_system("PlugdevMemberWithoutASession", "headless")
+                       .plug({camera(0x00)})
+                       .on({system}, driver_then_exchange)
+                       .on(kBesideTheSystem, not_applicable(kSystemOnly)));
+    // Neither seat nor group: the node is readable, not writable.
+    rows.push_back(Row::in_the_system("UserInNoGroupWithoutASession", "outsider")
+                       .plug({camera(0x00)})
+                       .on({system}, read_only_node)
+                       .on(kBesideTheSystem, not_applicable(kSystemOnly)));
+    // Run the moment the camera's node appears after a replug, the driver
+    // loaded: udev has not yet applied the rule, which it does only after
+    // the driver's probe, so the node is still the kernel's own (0600) and
+    // libusb 0.1.12 does not see the camera.
+    rows.push_back(Row::in_the_system("RunAtOnceAfterAReplugBesideTheDriver", "probe")
+                       .plug({camera(0x00)})
+                       .on({system}, reaching(prints_nothing(), 0))
+                       .on(kBesideTheSystem, not_applicable(kSystemOnly)));
+    // The blacklist written, then the module unloaded, then a replug: udev
+    // leaves the driver out, and the first read is the camera's own value.
+    rows.push_back(Row::in_the_system("DriverBlacklistedAndUnloadedThenReplugged", "probe")
+                       .plug({camera(0x00)})
+                       .on({system}, prints({healthy(0x00)}))
+                       .on(kBesideTheSystem, not_applicable(kSystemOnly)));
+    // apt-get purge removes the rule; after a replug udev's defaults leave
+    // the node read-only for the seat user (who runs a build of their own).
+    rows.push_back(Row::in_the_system("RulePurgedThenReplugged", "probe")
+                       .plug({camera(0x00)})
+                       .on({system}, read_only_node)
+                       .on(kBesideTheSystem, not_applicable(kSystemOnly)));
 }
 
 std::vector<Scenario> build_rows() {
@@ -585,6 +676,7 @@ std::vector<Scenario> build_rows() {
                        .on(kInMemoryLibusbs, prints({open_fails(), healthy(0x07)}))
                        .elsewhere(kScriptedOnly));
     add_desktop_rows(rows);
+    add_system_rows(rows);
     return rows;
 }
 

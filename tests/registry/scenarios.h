@@ -45,8 +45,12 @@ enum class Stack {
     amd64_desktop_compat,
     arm64_desktop_arm64,
     arm64_desktop_armhf,
+    // A Debian 12 system in a QEMU guest (systemd, udev, logind), the
+    // project's .deb installed with apt, Debian's libusb 0.1.12: udev loads
+    // the webcam driver and logind or the rule's group gives access.
+    amd64_system_libusb012,
 };
-extern const Stack kStacks[14];
+extern const Stack kStacks[15];
 // The desktop stacks, where the webcam driver is bound to the cameras.
 bool driver_bound_on(Stack stack);
 // A short name, as the users' table heads its columns.
@@ -126,6 +130,9 @@ struct Scenario {
     // Run as the unprivileged user with every device node at this mode
     // (the guests); empty: as root, nodes as the kernel makes them.
     std::string node_mode;
+    // The system guest's user the row runs as: "probe" (logged in at the
+    // seat), "headless" (in plugdev, no session) or "outsider" (neither).
+    std::string system_user;
     // How the in-memory libusbs (the double, the fake) play the row, in the
     // double's scenario language; empty where they do not.
     std::string script;
