@@ -43,8 +43,9 @@ constexpr int kExitGrace = 2000;
 // and TCG's translation cache, 1 GiB by default, is held to a quarter.
 constexpr const char *kSystemMemoryMib = "512";
 constexpr const char *kSystemAccel = "tcg,tb-size=256";
-// Where the system guest's unit unpacks what the host hands in.
-constexpr const char *kSystemHandedInDir = "/run/host";
+// Where the system guest's unit unpacks what the host hands in: not under
+// /run, which Debian's initramfs mounts noexec.
+constexpr const char *kSystemHandedInDir = "/opt/host";
 // A raw disk is read in whole sectors.
 constexpr std::size_t kSectorBytes = 512;
 

@@ -98,7 +98,7 @@ class GuestVm {
     // A command line for the guest's own shell (busybox), staging nothing.
     GuestCommand add_shell_command(const std::string &line);
     // Before boot(): a file of this host handed to the guest at `guest_path`
-    // (of the system guest: under /run/host). The system guest loads its
+    // (of the system guest: under /opt/host). The system guest loads its
     // own libraries, so add_command stages a program alone there.
     void hand_in(const std::string &host_path, const std::string &guest_path,
                  std::uint32_t mode = 0644);
