@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 namespace e2e {
@@ -97,11 +98,14 @@ SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
         kAccessLimit +
         " s:\" >&2; ls -l \"$node\" >&2; getfacl -p \"$node\" >&2; udevadm info -q property "
         "\"$node\" | grep TAGS >&2; exit "
-        "1; fi; sleep 0.05; done; awk -v t0=\"$t0\" '{ printf \"%.2f\\n\", $1 - "
-        "t0 }' /proc/uptime");
+        "1; fi; sleep 0.05; done; awk -v t0=\"$t0\" '{ printf \"%.2f %s\\n\", $1 - "
+        "t0, $1 }' /proc/uptime");
     commands.probe_when_the_node_appears = vm.add_shell_command(
         "until node=" + node + " && [ -n \"$node\" ] && [ -e \"$node\" ]; do sleep 0.01; done; " +
-        "stat -c '%a %G' \"$node\" >/tmp/window; exec camera-probe");
+        "echo \"appeared $(cut -d' ' -f1 /proc/uptime) $(stat -c '%a %G' \"$node\")\" "
+        ">/tmp/window; "
+        "camera-probe; status=$?; echo \"exited $(cut -d' ' -f1 /proc/uptime) $(stat -c '%a %G' "
+        "\"$node\")\" >>/tmp/window; exit $status");
     commands.window_note = vm.add_shell_command("cat /tmp/window");
     commands.logged_in_users = vm.add_shell_command("loginctl list-users --no-legend");
     commands.driver_module_loaded =
@@ -156,9 +160,18 @@ DriverBoundCameras plug_without_driver(GuestVm &vm, const registry::Scenario &ro
     return bound;
 }
 
+// Seconds since `since` when `user` may write the camera's node; the
+// guest's uptime then in `uptime`.
 double wait_for_access(GuestVm &vm, const SystemCommands &commands, const std::string &user,
-                       std::chrono::steady_clock::time_point since) {
-    run_or_throw(vm, commands.wait_for_write_access, user + "'s write access", user);
+                       std::chrono::steady_clock::time_point since, double *uptime = nullptr) {
+    std::istringstream waited(
+        run_or_throw(vm, commands.wait_for_write_access, user + "'s write access", user));
+    double elapsed = 0;
+    double at = 0;
+    waited >> elapsed >> at;
+    if (uptime != nullptr) {
+        *uptime = at;
+    }
     return seconds_since(since);
 }
 
@@ -230,17 +243,29 @@ void run_at_once_after_a_replug(GuestVm &vm, const SystemCommands &commands, Sys
     auto plugged = std::chrono::steady_clock::now();
     vm.plug_without_waiting(devices);
     done.run = run_probe(vm, commands.probe_when_the_node_appears, row.system_user);
-    double ran = seconds_since(plugged);
     vm.wait_for_driver(done.bound.plugged.cameras.size());
-    done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
+    double access_uptime = 0;
+    done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged, &access_uptime);
     vm.settle();
     note_driver_transfers(done.bound);
-    std::string node = run_or_throw(vm, commands.window_note, "reading the window's note");
-    if (!node.empty() && node.back() == '\n') {
-        node.pop_back();
-    }
-    done.note = "camera-probe had exited " + std::to_string(ran) +
-                " s after the plug; the node was then at mode and group " + node;
+    std::istringstream window(run_or_throw(vm, commands.window_note, "reading the window's note"));
+    std::string word;
+    double appeared = 0;
+    double exited = 0;
+    std::string mode_then;
+    std::string group_then;
+    std::string mode_after;
+    std::string group_after;
+    window >> word >> appeared >> mode_then >> group_then >> word >> exited >> mode_after >>
+        group_after;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "the node appeared at mode %s, group %s; camera-probe, started then, exited "
+                  "%.1f s later, the node at mode %s, group %s; write access came %.1f s "
+                  "after the node",
+                  mode_then.c_str(), group_then.c_str(), exited - appeared, mode_after.c_str(),
+                  group_after.c_str(), access_uptime - appeared);
+    done.note = text;
 }
 
 void blacklist_unload_then_replug(GuestVm &vm, const SystemCommands &commands, SystemState &state,
