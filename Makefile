@@ -24,18 +24,16 @@ CONFIGURE = cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 
 # ARM: camera-probe and its unit tests cross-compiled for Debian's arm64 and
 # armhf into build-arm64/ and build-armhf/, against each architecture's
-# libusb from Debian's packages, fetched through a private apt configuration
-# in $(FOREIGN_APT_DIR) and never installed here (docs/arm.md).
+# libusb from Debian's packages, downloaded and never installed here
+# (docs/arm.md).
 ARM64_BUILD_DIR ?= build-arm64
 ARMHF_BUILD_DIR ?= build-armhf
-FOREIGN_APT_DIR ?= $(BUILD_DIR)/foreign-apt
 
 # What the tests add to a build of the tool alone, and the package groups
 # they use on this host.
 TEST_CMAKE_FLAGS = -DBUILD_TESTING=ON -DCAMERA_PROBE_EMULATOR=ON \
 	-DCAMERA_PROBE_ARM64_BUILD_DIR=$(abspath $(ARM64_BUILD_DIR)) \
-	-DCAMERA_PROBE_ARMHF_BUILD_DIR=$(abspath $(ARMHF_BUILD_DIR)) \
-	-DCAMERA_PROBE_FOREIGN_APT_DIR=$(abspath $(FOREIGN_APT_DIR))
+	-DCAMERA_PROBE_ARMHF_BUILD_DIR=$(abspath $(ARMHF_BUILD_DIR))
 ifeq ($(HOST_ARCH),amd64)
 TEST_GROUPS = build unit usbfs vm guest arm system
 # The system label installs the .deb of make package in the system guest.
@@ -50,9 +48,8 @@ VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
 	--suppressions=$(CURDIR)/tests/valgrind.supp
 
 .PHONY: all configure build run install configure-emulator configure-tests build-tests \
-	demo vm-demo guest-image system-image test sanitize-test memcheck lint package \
-	package-check autopkgtest bench \
-	clean amd64-host-only
+	demo vm-demo guest-image system-image test sanitize-test memcheck doc-tables lint \
+	package package-check autopkgtest bench clean distclean amd64-host-only
 
 all: build
 
@@ -102,7 +99,7 @@ vm-demo: guest-image
 	$(BUILD_DIR)/emulated-camera --vm -- $(BUILD_DIR)/camera-probe; status=$$?; echo; echo "(exit status $$status)"
 
 # The guest the vm tests boot: Debian's kernel and a base initramfs in
-# $(BUILD_DIR)/guest, the downloaded kernel package in $(BUILD_DIR)/guest-cache.
+# $(BUILD_DIR)/guest.
 guest-image: amd64-host-only configure-emulator
 	scripts/install-deps vm guest
 	cmake --build $(BUILD_DIR) --target guest-image
@@ -123,7 +120,7 @@ test: build-tests $(GUEST_IMAGES)
 # The vm tests boot the guest image of $(BUILD_DIR).
 sanitize-test: build-tests $(GUEST_IMAGES)
 	cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PROBE_SANITIZE=ON \
-		-DCAMERA_PROBE_GUEST_DIR=$(CURDIR)/$(BUILD_DIR)/guest $(TEST_CMAKE_FLAGS) $(CMAKE_FLAGS)
+		-DCAMERA_PROBE_GUEST_DIR=$(abspath $(BUILD_DIR))/guest $(TEST_CMAKE_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_BUILD_DIR) -j2
 	# Not the system label: it runs the package's camera-probe, which no
 	# sanitizer build changes.
@@ -137,6 +134,12 @@ memcheck: build-tests
 	# The lying devices over libusb-compat too (docs/lying-devices.md says
 	# why only they: umockdev's preload and a read of 0x00).
 	cd $(BUILD_DIR) && CAMERA_PROBE_E2E_WRAPPER="$(VALGRIND)" ctest $(CTEST_FLAGS) -L compat -R LyingDevices
+
+# The documents' tables made again from the tests' scenario registry:
+# docs/results.md, and the marked tables of README.md, docs/libusb.md and
+# docs/lying-devices.md. The unit tests fail while they disagree.
+doc-tables: configure-tests
+	cmake --build $(BUILD_DIR) --target doc-tables
 
 # clang-tidy and cppcheck on the tool's sources; clang-format on every source.
 lint: build
@@ -164,8 +167,14 @@ bench: configure-emulator
 	cmake --build $(BUILD_DIR) -j2 --target camera-probe camera-probe-bench bare-walk
 	$(BUILD_DIR)/bench/camera-probe-bench $(BUILD_DIR)/camera-probe $(BUILD_DIR)/bench/bare-walk
 
+# What was built goes; what was downloaded (Debian's packages, apt's lists)
+# stays in the download cache (docs/testing.md).
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)
+
+# Every build folder, and the download cache.
+distclean: clean clean-arm clean-windows
+	bash -c '. scripts/apt-helpers.sh && empty_download_cache'
 
 # The guests and the cross builds run programs built on an amd64 host.
 amd64-host-only:
@@ -232,16 +241,16 @@ clean-windows:
 
 arm-build: amd64-host-only
 	scripts/install-deps build unit arm
-	scripts/build-arm arm64 $(ARM64_BUILD_DIR) $(FOREIGN_APT_DIR)
-	scripts/build-arm armhf $(ARMHF_BUILD_DIR) $(FOREIGN_APT_DIR)
+	scripts/build-arm arm64 $(ARM64_BUILD_DIR)
+	scripts/build-arm armhf $(ARMHF_BUILD_DIR)
 
 # $(BUILD_DIR)/camera-probe_<version>_arm64.deb and _armhf.deb, built with
 # dpkg-buildpackage -a from the same debian/, then checked: architecture,
 # Depends, lintian, hardening.
 package-arm: amd64-host-only
 	scripts/install-deps package package-arm
-	scripts/arm-sysroot arm64 $(ARM64_BUILD_DIR) $(FOREIGN_APT_DIR)
-	scripts/arm-sysroot armhf $(ARMHF_BUILD_DIR) $(FOREIGN_APT_DIR)
+	scripts/arm-sysroot arm64 $(ARM64_BUILD_DIR)
+	scripts/arm-sysroot armhf $(ARMHF_BUILD_DIR)
 	scripts/build-package $(BUILD_DIR) arm64 $(ARM64_BUILD_DIR)
 	scripts/build-package $(BUILD_DIR) armhf $(ARMHF_BUILD_DIR)
 	scripts/check-package $(BUILD_DIR) arm64
@@ -255,3 +264,17 @@ guest-image-arm64: amd64-host-only configure-tests
 
 clean-arm:
 	rm -rf $(ARM64_BUILD_DIR) $(ARMHF_BUILD_DIR)
+
+# The other platforms' packages (packaging/) are built from a source tarball
+# of the checkout: make dist writes $(BUILD_DIR)/camera-probe-<version>.tar.gz.
+# make platform-check builds the RPM and the Arch package from it and checks
+# them, and reads and runs the FreeBSD port and the Homebrew formula with
+# stand-ins for their platforms (docs/platforms.md), in $(BUILD_DIR)/platforms.
+.PHONY: dist platform-check
+
+dist:
+	scripts/make-dist $(BUILD_DIR)
+
+platform-check:
+	scripts/install-deps platforms
+	scripts/check-platform-packages $(BUILD_DIR)/platforms

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The camera and its vendor requests, as plain numbers: no libusb header,
-// so the test doubles and the emulated camera can share them.
+// The camera and its vendor requests, as plain numbers, apart from the
+// libusb header. The tests and the emulated camera spell them on their own,
+// so that a wrong number here fails the tests instead of moving them along.
 #ifndef CAMERA_PROBE_CAMERA_PROTOCOL_H
 #define CAMERA_PROBE_CAMERA_PROTOCOL_H
 

@@ -13,8 +13,9 @@
 #   driver             loads the camera's kernel webcam driver and the media
 #                      modules it needs (/lib/modules/driver.order); answers
 #                      "driver ok" or "driver failed MODULE"
-#   bound N            waits until N USB interfaces are bound to that driver
-#                      and N video device nodes exist; answers "bound ok" or
+#   bound N [SECONDS]  waits, at most SECONDS (default 30), until N USB
+#                      interfaces are bound to that driver and N video device
+#                      nodes exist; answers "bound ok" or
 #                      "bound failed INTERFACES NODES"
 #   poweroff           switches the guest off
 # Run with the argument `system` it serves the system guest instead, a
@@ -141,10 +142,10 @@ video_nodes() {
 # The driver probes each camera for about 5 s after it is plugged.
 wait_for_binding() {
     say "waiting for $1 cameras bound to $camera_driver"
-    deadline=$(($(uptime_seconds) + 30))
+    deadline=$(($(uptime_seconds) + $2))
     while [ "$(bound_interfaces)" != "$1" ] || [ "$(video_nodes)" != "$1" ]; do
         if [ "$(uptime_seconds)" -ge "$deadline" ]; then
-            say "after 30 s: $(bound_interfaces) interfaces bound, $(video_nodes) video nodes"
+            say "after $2 s: $(bound_interfaces) interfaces bound, $(video_nodes) video nodes"
             echo "bound failed $(bound_interfaces) $(video_nodes)" >&3
             return
         fi
@@ -226,7 +227,7 @@ while read -r verb first second <&3; do
     case "$verb" in
         devices) wait_for_devices "$first" ;;
         driver) load_driver ;;
-        bound) wait_for_binding "$first" ;;
+        bound) wait_for_binding "$first" "${second:-30}" ;;
         session) if $system; then wait_for_session "$first"; else echo "unknown $verb" >&3; fi ;;
         settle) if $system; then wait_for_udev; else echo "unknown $verb" >&3; fi ;;
         run)

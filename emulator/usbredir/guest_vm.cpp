@@ -437,8 +437,8 @@ void GuestVm::load_driver() {
     }
 }
 
-void GuestVm::wait_for_driver(std::size_t count) {
-    send("bound " + std::to_string(count) + "\n");
+void GuestVm::wait_for_driver(std::size_t count, std::chrono::seconds limit) {
+    send("bound " + std::to_string(count) + " " + std::to_string(limit.count()) + "\n");
     std::string answer = read_line(answer_limit_);
     if (answer != "bound ok") {
         fail("the webcam driver did not bind " + std::to_string(count) +

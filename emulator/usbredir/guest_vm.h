@@ -121,8 +121,8 @@ class GuestVm {
     // every camera plugged after it; throws if a module does not load.
     void load_driver();
     // Waits until `count` cameras are bound to that driver, each with its
-    // video device node; throws if they are not within 30 s.
-    void wait_for_driver(std::size_t count);
+    // video device node; throws if they are not within `limit`.
+    void wait_for_driver(std::size_t count, std::chrono::seconds limit = std::chrono::seconds(30));
     // How long plug() and run() wait for the guest to say something before
     // they give it up as stuck, and throw.
     void set_answer_limit(std::chrono::milliseconds limit) { answer_limit_ = limit; }

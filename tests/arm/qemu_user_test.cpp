@@ -1,20 +1,22 @@
 // SPDX-License-Identifier: MIT
 // The arm64 and armhf cross builds under qemu-user on this host, with each
 // architecture's own Debian libraries as the target's root (-L): the unit
-// tests, and camera-probe on this host, which has no USB file system.
+// tests, and camera-probe on a USB file system of the test's own.
 // qemu-user exits 255 when it cannot even start the program (a wrong -L:
 // "Could not open '/lib/ld-linux-aarch64.so.1'"), the status of a failed
 // scan too, so every check reads what was printed.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "arm_builds.h"
-#include "probe_expectations.h"
 #include "process.h"
+#include "scenarios.h"
 
 #ifndef HOST_UNIT_TESTS
 #error "HOST_UNIT_TESTS must name this host's build of the unit tests"
@@ -23,11 +25,14 @@
 namespace arm_tests {
 namespace {
 
-usb_emulator::ProcessResult run_under_qemu_user(const ArmBuild &build,
-                                                const std::vector<std::string> &argv) {
+namespace fs = std::filesystem;
+
+usb_emulator::ProcessResult run_under_qemu_user(
+    const ArmBuild &build, const std::vector<std::string> &argv,
+    const std::vector<std::string> &environment = usb_emulator::current_environment()) {
     std::vector<std::string> command = {build.qemu_user, "-L", build.runtime()};
     command.insert(command.end(), argv.begin(), argv.end());
-    return usb_emulator::run_process(command, usb_emulator::current_environment());
+    return usb_emulator::run_process(command, environment);
 }
 
 // The names GoogleTest lists, one "Suite.Test" a line.
@@ -43,10 +48,6 @@ int listed_tests(const std::string &listing) {
         start = end == std::string::npos ? listing.size() : end + 1;
     }
     return count;
-}
-
-bool host_has_usb_filesystem() {
-    return ::access("/dev/bus/usb", F_OK) == 0 || ::access("/proc/bus/usb", F_OK) == 0;
 }
 
 class QemuUser : public ::testing::TestWithParam<ArmBuild> {};
@@ -70,14 +71,33 @@ TEST_P(QemuUser, UnitTestsPass) {
 }
 
 // The binary, its loader and its libusb 0.1.12 work together: the library
-// finds no USB file system here and the scan fails as it should.
-TEST_P(QemuUser, ProbeWithoutUsbFilesystem) {
-    if (host_has_usb_filesystem()) {
-        GTEST_SKIP() << "this host has a USB file system; the check needs one without";
+// scans the buses and fails, and camera-probe says so. libusb 0.1.12 takes
+// the USB file system from USB_DEVFS_PATH before /dev/bus/usb and
+// /proc/bus/usb, so the run is the same whatever this host has; the one bus
+// there is a file, where the library looks for a folder of device nodes.
+// It is on tmpfs, as a USB file system is: on ext4 a folder's read offsets
+// are 64-bit hashes, which an armhf program's readdir() under qemu-user
+// cannot hold (EOVERFLOW), so the library would find no file system.
+TEST_P(QemuUser, ProbeWhereTheBusCannotBeRead) {
+    fs::path devfs = fs::path("/dev/shm") /
+                     ("camera-probe-usbfs-" + GetParam().arch + "-" + std::to_string(::getpid()));
+    fs::create_directories(devfs);
+    std::ofstream(devfs / "001") << "";
+    std::vector<std::string> environment = {"USB_DEVFS_PATH=" + devfs.string()};
+    for (const std::string &entry : usb_emulator::current_environment()) {
+        if (entry.rfind("USB_DEVFS_PATH=", 0) != 0) {
+            environment.push_back(entry);
+        }
     }
-    usb_emulator::ProcessResult run = run_under_qemu_user(GetParam(), {GetParam().camera_probe()});
-    EXPECT_EQ(run.output, expected::kNoBuses);
-    EXPECT_EQ(run.exit_status, expected::kScanFailedStatus);
+    usb_emulator::ProcessResult run =
+        run_under_qemu_user(GetParam(), {GetParam().camera_probe()}, environment);
+    fs::remove_all(devfs);
+    // What the usbfs testbed's libusb 0.1.12 prints with a bus directory it
+    // cannot open.
+    const registry::Result &cell =
+        registry::scenario("UnreadableBusDirectory").on(registry::Stack::usbfs_libusb012);
+    EXPECT_EQ(run.output, registry::expected_output(cell));
+    EXPECT_EQ(run.exit_status, registry::status_seen_by_a_shell(cell));
 }
 
 INSTANTIATE_TEST_SUITE_P(CrossBuilds, QemuUser, ::testing::ValuesIn(arm_builds()),

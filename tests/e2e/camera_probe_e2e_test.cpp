@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // camera-probe, as built, on the real libusb 0.1 inside a umockdev testbed:
 // the system's libusb 0.1.12, and under the compat label libusb-compat-0.1.
-// Where the two differ, an expectation names each.
+// What it must print is the scenario registry's: its usbfs column for each
+// library.
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -9,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,53 +22,11 @@
 namespace e2e {
 namespace {
 
-TEST(CameraProbeEndToEnd, OneCameraAmongDecoysGivesTheTypicalOutput) {
-    UsbfsTestbed testbed;
-    int bus = testbed.add_bus();
-    testbed.add_device(bus, kVendorId, 0x2801);  // vendor only
-    DeviceRef camera = testbed.add_camera(bus, camera_config(0x00));
-    testbed.add_device(bus, 0x04A9, kProductId);  // product only
-
-    ProgramRun run = run_camera_probe(testbed);
-
-    EXPECT_EQ(run.process.exit_status, 0);
-    EXPECT_EQ(run.process.output, healthy_camera("00"));
-    EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers());
-    EXPECT_EQ(unexpected_transfers(testbed, {camera}), std::vector<std::string>{});
-    EXPECT_EQ(testbed.camera_register(camera, 0x13), 0x15);
-}
-
-TEST(CameraProbeEndToEnd, ProbeByteCarriesFromOneCameraIntoTheNextOnesFailedRead) {
-    UsbfsTestbed testbed;
-    int first_bus = testbed.add_bus();
-    int second_bus = testbed.add_bus();
-    CameraConfig stalls_first_read =
-        camera_config(0x00, {FaultAction::stall, FaultTarget::first_read});
-    testbed.add_device(first_bus, 0x046D, 0xC31C);
-    DeviceRef camera_a = testbed.add_camera(first_bus, stalls_first_read);
-    testbed.add_device(first_bus, kVendorId, 0x0001);
-    testbed.add_device(second_bus, 0x1234, kProductId);
-    DeviceRef camera_b = testbed.add_camera(second_bus, stalls_first_read);
-    testbed.add_device(second_bus, 0x0BDA, 0x8153);
-
-    ProgramRun run = run_camera_probe(testbed);
-
-    // Whichever camera the library walks first shows the preset space; the
-    // other shows the byte the first one's read-back left behind.
-    EXPECT_EQ(run.process.exit_status, 0);
-    EXPECT_EQ(run.process.output, kAnnouncement + result_line(-32, expected::kPresetHex) +
-                                      result_line(1, expected::kWrittenHex) + kAnnouncement +
-                                      result_line(-32, expected::kWrittenHex) +
-                                      result_line(1, expected::kWrittenHex));
-    EXPECT_EQ(run.transfer_order.size(), 2u);
-    EXPECT_EQ(transfer_texts(testbed, camera_a), exchange_transfers());
-    EXPECT_EQ(transfer_texts(testbed, camera_b), exchange_transfers());
-    EXPECT_EQ(unexpected_transfers(testbed, {camera_a, camera_b}), std::vector<std::string>{});
-}
-
-// The registry's usbfs column: each row's cameras beside a healthy camera
-// on another bus, which is probed whatever the row's cameras do. Whichever
-// the library walks first, the other starts from the probe byte it left.
+// The registry's usbfs column: each row's cameras and decoys beside a
+// healthy camera on another bus, which is probed whatever the row's
+// cameras do. Whichever the library walks first, the other starts from the
+// probe byte it left. The lying cameras run as a family of their own
+// (LyingDevices), so that make memcheck can pick them.
 // What a transfer the camera never answers costs. The emulator answers a
 // control ioctl, which carries its timeout, at once with ETIMEDOUT; a URB
 // carries none and stays pending until libusb-1.0's own 5 s timer cancels it.
@@ -74,6 +35,60 @@ const ByLibusb<double> kSecondsPerUnansweredTransfer{0.0, 5.0};
 registry::Stack usbfs_stack() {
     return libusb_under_test() == Libusb::compat ? registry::Stack::usbfs_compat
                                                  : registry::Stack::usbfs_libusb012;
+}
+
+// A crash shows as the signal's status, also under valgrind, which passes
+// the signal on; AddressSanitizer reports the library's access itself and
+// exits 1.
+int exit_status_of(const registry::Result &cell) {
+#ifdef CAMERA_PROBE_SANITIZED
+    if (cell.crash_signal != 0) {
+        return 1;
+    }
+#endif
+    return registry::status_seen_by_a_shell(cell);
+}
+
+// The row's cameras and decoys on the first bus, the healthy camera on the
+// second, then the row's trouble with the USB file system.
+struct UsbfsRow {
+    UsbfsTestbed testbed;
+    std::vector<DeviceRef> cameras;
+    std::optional<DeviceRef> healthy;
+
+    explicit UsbfsRow(const registry::Scenario &row) {
+        if (row.usb_filesystem == registry::UsbFilesystem::missing) {
+            testbed.hide_usb_filesystem();
+            return;
+        }
+        int first_bus = testbed.add_bus();
+        int second_bus = testbed.add_bus();
+        for (const registry::Decoy &decoy : row.decoys) {
+            testbed.add_device(first_bus, decoy.vendor_id, decoy.product_id);
+        }
+        for (const registry::Camera &camera : row.cameras) {
+            cameras.push_back(testbed.add_camera(first_bus, config_of(camera)));
+        }
+        healthy = testbed.add_camera(second_bus, config_of(kHealthyBeside));
+        if (row.usb_filesystem == registry::UsbFilesystem::bus_directory_unreadable) {
+            testbed.break_bus_directory(second_bus + 1);
+        }
+    }
+
+    static inline const registry::Camera kHealthyBeside{0x07};
+};
+
+// The cell with the healthy camera's part put where the library walked it.
+registry::Result walked_with_healthy(const registry::Result &cell, const ProgramRun &run,
+                                     const UsbfsRow &plugged) {
+    registry::Result walked = cell;
+    if (!cell.scan_failure.empty() || cell.crash_signal != 0 || !plugged.healthy) {
+        return walked;
+    }
+    auto healthy_at = run.transfer_order.at(0) == *plugged.healthy ? walked.cameras.begin()
+                                                                   : walked.cameras.end();
+    walked.cameras.insert(healthy_at, registry::healthy(UsbfsRow::kHealthyBeside.register_value));
+    return walked;
 }
 
 class UsbfsColumn : public ::testing::TestWithParam<registry::Scenario> {
@@ -85,68 +100,67 @@ TEST_P(UsbfsColumn, ProbeBesideAHealthyCamera) {
     const registry::Scenario &row = GetParam();
     const registry::Result &cell = row.on(usbfs_stack());
     ASSERT_TRUE(cell.applies()) << cell.not_applicable;
-    UsbfsTestbed testbed;
-    int first_bus = testbed.add_bus();
-    int second_bus = testbed.add_bus();
-    for (const registry::Decoy &decoy : row.decoys) {
-        testbed.add_device(first_bus, decoy.vendor_id, decoy.product_id);
-    }
-    std::vector<DeviceRef> cameras;
-    for (const registry::Camera &camera : row.cameras) {
-        cameras.push_back(testbed.add_camera(first_bus, config_of(camera)));
-    }
-    const std::uint8_t healthy_register = 0x07;
-    DeviceRef healthy = testbed.add_camera(second_bus, camera_config(healthy_register));
+    UsbfsRow plugged(row);
 
     auto started = std::chrono::steady_clock::now();
-    ProgramRun run = run_camera_probe(testbed);
+    ProgramRun run = run_camera_probe(plugged.testbed);
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
 
-    ASSERT_EQ(run.transfer_order.size(), cameras.size() + 1);
-    registry::Result walked = cell;
-    auto healthy_at =
-        run.transfer_order[0] == healthy ? walked.cameras.begin() : walked.cameras.end();
-    walked.cameras.insert(healthy_at, registry::healthy(healthy_register));
-    EXPECT_EQ(run.process.output, registry::expected_output(walked));
-    EXPECT_EQ(run.process.exit_status, cell.exit_status);
-    for (const DeviceRef &camera : cameras) {
-        EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers());
+    bool healthy_probed = plugged.healthy && cell.scan_failure.empty() && cell.crash_signal == 0;
+    ASSERT_EQ(run.transfer_order.size(), cell.cameras.size() + (healthy_probed ? 1 : 0));
+    EXPECT_EQ(run.process.output,
+              registry::expected_output(walked_with_healthy(cell, run, plugged)));
+    EXPECT_EQ(run.process.exit_status, exit_status_of(cell));
+    std::vector<DeviceRef> probed = plugged.cameras;
+    for (const DeviceRef &camera : plugged.cameras) {
+        EXPECT_EQ(transfer_texts(plugged.testbed, camera),
+                  exchange_transfers(cell.transfers_reaching_camera));
     }
-    EXPECT_EQ(transfer_texts(testbed, healthy), exchange_transfers());
-    cameras.push_back(healthy);
-    EXPECT_EQ(unexpected_transfers(testbed, cameras), std::vector<std::string>{});
+    if (healthy_probed) {
+        EXPECT_EQ(transfer_texts(plugged.testbed, *plugged.healthy), exchange_transfers());
+        probed.push_back(*plugged.healthy);
+    }
+    EXPECT_EQ(unexpected_transfers(plugged.testbed, probed), std::vector<std::string>{});
     double waited = row.unanswered * kSecondsPerUnansweredTransfer.on(libusb_under_test());
     EXPECT_GE(took.count(), waited);
     EXPECT_LT(took.count(), waited + 4.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Registry, UsbfsColumn,
-                         ::testing::ValuesIn(registry::runs_on(registry::Stack::usbfs_libusb012)),
-                         [](const ::testing::TestParamInfo<registry::Scenario> &param) {
-                             return param.param.name;
-                         });
+std::string row_name(const ::testing::TestParamInfo<registry::Scenario> &param) {
+    return param.param.name;
+}
 
-// libusb 0.1.12 scans /dev/bus/usb: without it, or with a bus there that it
-// cannot open, a scan fails. libusb-compat finds devices in sysfs through
-// libusb-1.0: no USB filesystem is an empty bus list, and the bus
-// directories play no part in the scans.
-TEST(CameraProbeEndToEnd, MissingOrBrokenUsbFilesystem) {
-    Libusb libusb = libusb_under_test();
-    UsbfsTestbed no_usb_filesystem;
-    no_usb_filesystem.hide_usb_filesystem();
-    ProgramRun no_buses = run_camera_probe(no_usb_filesystem);
-    EXPECT_EQ(no_buses.process.output, ByLibusb<std::string>(expected::kNoBuses, "").on(libusb));
-    EXPECT_EQ(no_buses.process.exit_status, ByLibusb<int>(255, 0).on(libusb));
+// The usbfs column of the library the suite runs on, lying cameras or not.
+std::vector<registry::Scenario> usbfs_rows(bool lying) {
+    std::vector<registry::Scenario> rows;
+    for (const registry::Scenario &row : registry::runs_on(usbfs_stack())) {
+        if (registry::tells_lies(row) == lying) {
+            rows.push_back(row);
+        }
+    }
+    return rows;
+}
 
-    UsbfsTestbed broken_bus;
-    DeviceRef camera = broken_bus.add_camera(broken_bus.add_bus(), camera_config(0x00));
-    broken_bus.break_bus_directory(2);
-    ProgramRun no_devices = run_camera_probe(broken_bus);
-    EXPECT_EQ(no_devices.process.output,
-              ByLibusb<std::string>(expected::kNoDevices, healthy_camera("00")).on(libusb));
-    EXPECT_EQ(no_devices.process.exit_status, ByLibusb<int>(255, 0).on(libusb));
-    EXPECT_EQ(transfer_texts(broken_bus, camera),
-              ByLibusb<std::vector<std::string>>({}, exchange_transfers()).on(libusb));
+INSTANTIATE_TEST_SUITE_P(Registry, UsbfsColumn, ::testing::ValuesIn(usbfs_rows(false)), row_name);
+INSTANTIATE_TEST_SUITE_P(LyingDevices, UsbfsColumn, ::testing::ValuesIn(usbfs_rows(true)),
+                         row_name);
+
+// The typical row, as every test below plugs its camera: what the probe
+// prints for one camera on this library.
+const registry::Scenario &typical_row() {
+    return registry::scenario("OneCameraAmongDecoys");
+}
+
+int typical_status() {
+    return registry::status_seen_by_a_shell(typical_row().on(usbfs_stack()));
+}
+
+std::string typical_output() {
+    return registry::expected_output(typical_row().on(usbfs_stack()));
+}
+
+DeviceRef plug_typical_camera(UsbfsTestbed &testbed, int bus) {
+    return testbed.add_camera(bus, config_of(typical_row().cameras.at(0)));
 }
 
 TEST(CameraProbeEndToEnd, ArgumentsChangeNothing) {
@@ -155,10 +169,10 @@ TEST(CameraProbeEndToEnd, ArgumentsChangeNothing) {
     for (const std::vector<std::string> &arguments : argument_lists) {
         SCOPED_TRACE(testing::PrintToString(arguments));
         UsbfsTestbed testbed;
-        DeviceRef camera = testbed.add_camera(testbed.add_bus(), camera_config(0x31));
+        DeviceRef camera = plug_typical_camera(testbed, testbed.add_bus());
         ProgramRun run = run_camera_probe(testbed, arguments);
-        EXPECT_EQ(run.process.output, healthy_camera("31"));
-        EXPECT_EQ(run.process.exit_status, 0);
+        EXPECT_EQ(run.process.output, typical_output());
+        EXPECT_EQ(run.process.exit_status, typical_status());
         EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers());
     }
 }
@@ -185,7 +199,7 @@ OutputTiming watch_output(int reader, int writer) {
     ::fcntl(reader, F_SETFL, ::fcntl(reader, F_GETFL) | O_NONBLOCK);
     ::fcntl(reader, F_SETFD, FD_CLOEXEC);
     UsbfsTestbed testbed;
-    testbed.add_camera(testbed.add_bus(), camera_config(0x00));
+    plug_typical_camera(testbed, testbed.add_bus());
     OutputTiming timing;
     std::string seen;
     testbed.set_transfer_observer([&](const DeviceRef &, const ControlTransfer &) {
@@ -215,11 +229,16 @@ TEST(CameraProbeEndToEnd, OnATerminalEachMessageIsShownBeforeTheNextTransfer) {
 
     OutputTiming timing = watch_output(master, slave);
 
-    std::string first_line = kAnnouncement + result_line(1, "00");
+    // Before each transfer, the output up to the line feed that opens the
+    // next result line: the announcement, then the first result line, which
+    // the write and the read back follow.
+    std::string output = typical_output();
+    std::string announcement = output.substr(0, output.find('\n'));
+    std::string first_line = output.substr(0, output.find('\n', announcement.size() + 1));
     EXPECT_EQ(timing.seen_at_transfer,
-              (std::vector<std::string>{kAnnouncement, first_line, first_line}));
-    EXPECT_EQ(timing.seen_at_exit, healthy_camera("00"));
-    EXPECT_EQ(timing.exit_status, 0);
+              (std::vector<std::string>{announcement, first_line, first_line}));
+    EXPECT_EQ(timing.seen_at_exit, output);
+    EXPECT_EQ(timing.exit_status, typical_status());
 }
 
 TEST(CameraProbeEndToEnd, OnAPipeOutputIsBufferedUntilExit) {
@@ -229,8 +248,8 @@ TEST(CameraProbeEndToEnd, OnAPipeOutputIsBufferedUntilExit) {
     OutputTiming timing = watch_output(pipe_ends[0], pipe_ends[1]);
 
     EXPECT_EQ(timing.seen_at_transfer, (std::vector<std::string>{"", "", ""}));
-    EXPECT_EQ(timing.seen_at_exit, healthy_camera("00"));
-    EXPECT_EQ(timing.exit_status, 0);
+    EXPECT_EQ(timing.seen_at_exit, typical_output());
+    EXPECT_EQ(timing.exit_status, typical_status());
 }
 
 TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
@@ -250,7 +269,7 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
             bool camera_here = std::find(camera_slots.begin(), camera_slots.end(),
                                          std::make_pair(bus, slot)) != camera_slots.end();
             if (camera_here) {
-                cameras.push_back(testbed.add_camera(bus, camera_config(0x00)));
+                cameras.push_back(plug_typical_camera(testbed, bus));
             } else {
                 const std::uint16_t *ids = decoy_ids[slot % 4];
                 testbed.add_device(bus, ids[0], ids[1]);
@@ -262,10 +281,10 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
 
     std::string expected;
     for (std::size_t i = 0; i < cameras.size(); ++i) {
-        expected += healthy_camera("00");
+        expected += typical_output();
     }
     EXPECT_EQ(run.process.output, expected);
-    EXPECT_EQ(run.process.exit_status, 0);
+    EXPECT_EQ(run.process.exit_status, typical_status());
     for (const DeviceRef &camera : cameras) {
         EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers()) << camera.devnode;
     }

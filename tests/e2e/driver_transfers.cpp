@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 namespace e2e {
 
@@ -16,53 +18,20 @@ bool is_sensor_request(const ControlTransfer &transfer, int request, std::uint16
            transfer.setup.wIndex == index;
 }
 
-}  // namespace
-
-DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest,
-                                      const std::vector<CameraConfig> &cameras) {
-    DriverBoundCameras bound;
-    bound.plugged = plug_among_decoys(guest, registry::default_decoys(), cameras);
-    auto enumerated = std::chrono::steady_clock::now();
-    guest.wait_for_driver(cameras.size());
-    bound.bind_seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - enumerated).count();
-    for (const auto &camera : bound.plugged.cameras) {
-        bound.driver_transfers.push_back(camera->transfers().size());
-        camera->arm_fault();
+// A camera that unplugs itself takes the driver's binding with it.
+std::size_t cameras_bound_after(const registry::Scenario &row) {
+    std::size_t bound = 0;
+    for (const registry::Camera &camera : row.cameras) {
+        bound += camera.fault.rfind("unplug", 0) == 0 ? 0 : 1;
     }
     return bound;
 }
 
-bool load_driver(usb_emulator::GuestVm &guest, std::string &failure) {
-    try {
-        guest.load_driver();
-        return true;
-    } catch (const std::exception &error) {
-        failure = error.what();
-        return false;
-    }
-}
-
-std::vector<std::uint8_t> check_each_camera(const DriverBoundCameras &bound,
-                                            const std::vector<CameraConfig> &cameras,
-                                            std::size_t transfers_reaching_camera) {
-    std::vector<std::uint8_t> left;
-    for (std::size_t i = 0; i < bound.plugged.cameras.size(); ++i) {
-        SCOPED_TRACE("camera " + std::to_string(i));
-        SplitLog log = split_at(*bound.plugged.cameras[i], bound.driver_transfers[i]);
-        EXPECT_FALSE(values_written_to(log.driver, expected::kRegister).empty())
-            << "the driver's initialisation never wrote the register camera-probe reads";
-        left.push_back(left_in_register(cameras.at(i), log.driver));
-        EXPECT_EQ(vendor_texts(log.program), exchange_setups(transfers_reaching_camera));
-    }
-    return left;
-}
-
-CameraConfig beside_driver(std::uint8_t register_value, CameraFault fault) {
-    CameraConfig config = camera_config(register_value, fault);
-    config.fault_armed = false;
-    return config;
-}
+// A camera's transfer log split where the driver had bound to it.
+struct SplitLog {
+    std::vector<ControlTransfer> driver;
+    std::vector<ControlTransfer> program;
+};
 
 SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count) {
     std::vector<ControlTransfer> all = camera.transfers();
@@ -72,6 +41,8 @@ SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count) 
     return split;
 }
 
+// What the driver's transfers leave in register 0x13 of a camera powered
+// up as `config`: its requests replayed on a fresh model of the camera.
 std::uint8_t left_in_register(const CameraConfig &config, const std::vector<ControlTransfer> &log) {
     CameraConfig healthy = config;
     healthy.fault = {};
@@ -82,6 +53,56 @@ std::uint8_t left_in_register(const CameraConfig &config, const std::vector<Cont
         }
     }
     return replay.register_at(expected::kRegister);
+}
+
+}  // namespace
+
+DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest, const registry::Scenario &row) {
+    DriverBoundCameras bound;
+    bound.plugged = plug_row(guest, row, Faults::held_back);
+    auto enumerated = std::chrono::steady_clock::now();
+    guest.wait_for_driver(row.cameras.size());
+    bound.bind_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - enumerated).count();
+    for (const auto &camera : bound.plugged.cameras) {
+        bound.driver_transfers.push_back(camera->transfers().size());
+        camera->arm_fault();
+    }
+    return bound;
+}
+
+DesktopRowRun run_beside_driver(usb_emulator::GuestVm &guest,
+                                const usb_emulator::GuestCommand &probe,
+                                const registry::Scenario &row) {
+    DesktopRowRun done;
+    done.bound = plug_beside_driver(guest, row);
+    std::printf("%s: the driver bound %zu camera(s) %.1f s after the guest saw them\n",
+                ::testing::UnitTest::GetInstance()->current_test_info()->name(), row.cameras.size(),
+                done.bound.bind_seconds);
+    done.probe = run_timed(guest, probe, run_options_of(row));
+    guest.wait_for_driver(cameras_bound_after(row));
+    return done;
+}
+
+std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
+                                              const registry::Scenario &row,
+                                              const registry::Result &cell) {
+    std::vector<CameraConfig> cameras = configs_of(row);
+    std::vector<std::uint8_t> left;
+    for (std::size_t i = 0; i < done.bound.plugged.cameras.size(); ++i) {
+        SCOPED_TRACE("camera " + std::to_string(i));
+        SplitLog log = split_at(*done.bound.plugged.cameras[i], done.bound.driver_transfers[i]);
+        EXPECT_FALSE(values_written_to(log.driver, expected::kRegister).empty())
+            << "the driver's initialisation never wrote the register camera-probe reads";
+        left.push_back(left_in_register(cameras.at(i), log.driver));
+        EXPECT_EQ(vendor_transfer_texts(log.program),
+                  exchange_setups(cell.transfers_reaching_camera));
+    }
+    expect_decoys_untouched(done.bound.plugged);
+    EXPECT_EQ(done.probe.run.output, registry::expected_output(cell, left));
+    EXPECT_EQ(done.probe.run.exit_status, registry::status_seen_by_a_shell(cell));
+    EXPECT_EQ(done.probe.run.errors, "");
+    return left;
 }
 
 std::vector<std::uint8_t> values_written_to(const std::vector<ControlTransfer> &log,
@@ -96,12 +117,9 @@ std::vector<std::uint8_t> values_written_to(const std::vector<ControlTransfer> &
 }
 
 bool reads_register(const std::vector<ControlTransfer> &log, std::uint16_t index) {
-    for (const ControlTransfer &transfer : log) {
-        if (is_sensor_request(transfer, expected::kReadRequest, index)) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(log.begin(), log.end(), [index](const ControlTransfer &transfer) {
+        return is_sensor_request(transfer, expected::kReadRequest, index);
+    });
 }
 
 std::vector<std::string> vendor_writes(const std::vector<ControlTransfer> &log) {
@@ -115,23 +133,10 @@ std::vector<std::string> vendor_writes(const std::vector<ControlTransfer> &log) 
 }
 
 bool reads_bridge(const std::vector<ControlTransfer> &log) {
-    for (const ControlTransfer &transfer : log) {
-        if (transfer.setup.bmRequestType == 0xC0 &&
-            transfer.setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::vector<std::string> vendor_texts(const std::vector<ControlTransfer> &log) {
-    std::vector<std::string> texts;
-    for (const ControlTransfer &transfer : log) {
-        if (!transfer.setup.is_standard()) {
-            texts.push_back(usb_emulator::describe(transfer));
-        }
-    }
-    return texts;
+    return std::any_of(log.begin(), log.end(), [](const ControlTransfer &transfer) {
+        return transfer.setup.bmRequestType == 0xC0 &&
+               transfer.setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest;
+    });
 }
 
 }  // namespace e2e

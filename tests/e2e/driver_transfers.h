@@ -12,12 +12,10 @@
 
 #include "expected_output.h"
 #include "guest_scenario.h"
+#include "guest_suite.h"
 #include "guest_vm.h"
 
 namespace e2e {
-
-// A camera whose fault waits until the driver has bound to it.
-CameraConfig beside_driver(std::uint8_t register_value, CameraFault fault = {});
 
 struct DriverBoundCameras {
     PluggedDevices plugged;
@@ -27,35 +25,29 @@ struct DriverBoundCameras {
     double bind_seconds = 0;
 };
 
-// Plugs `cameras` among the decoys, waits until the guest's webcam driver
-// has bound each of them, then arms their faults; throws if the guest does
-// not answer or the driver does not bind them.
-DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest,
-                                      const std::vector<CameraConfig> &cameras);
+// Plugs the row, its faults held back, waits until the guest's webcam
+// driver has bound each camera, then arms their faults; throws if the
+// guest does not answer or the driver does not bind them.
+DriverBoundCameras plug_beside_driver(usb_emulator::GuestVm &guest, const registry::Scenario &row);
 
-// Loads the webcam driver in a booted guest; false, with `failure` saying
-// why, where it cannot.
-bool load_driver(usb_emulator::GuestVm &guest, std::string &failure);
-
-// For each camera: the driver's initialisation wrote the register camera-probe
-// reads, and then the program sent the exchange's first
-// `transfers_reaching_camera` transfers. Returns what the driver left in
-// each camera's register.
-std::vector<std::uint8_t> check_each_camera(const DriverBoundCameras &bound,
-                                            const std::vector<CameraConfig> &cameras,
-                                            std::size_t transfers_reaching_camera);
-
-// A camera's transfer log split where the driver had bound to it.
-struct SplitLog {
-    std::vector<usb_emulator::ControlTransfer> driver;
-    std::vector<usb_emulator::ControlTransfer> program;
+// A desktop row's run: its cameras bound by the driver, camera-probe run,
+// and the driver still holding every camera that did not unplug itself.
+struct DesktopRowRun {
+    DriverBoundCameras bound;
+    TimedRun probe;
 };
-SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count);
+DesktopRowRun run_beside_driver(usb_emulator::GuestVm &guest,
+                                const usb_emulator::GuestCommand &probe,
+                                const registry::Scenario &row);
 
-// What the driver's transfers leave in register 0x13 of a camera powered
-// up as `config`: its requests replayed on a fresh model of the camera.
-std::uint8_t left_in_register(const CameraConfig &config,
-                              const std::vector<usb_emulator::ControlTransfer> &log);
+// What the run of a desktop row must show: for each camera, the driver's
+// initialisation wrote the register camera-probe reads, and then
+// camera-probe sent the cell's share of the exchange; no decoy was
+// touched; camera-probe printed what the cell says, given what the driver
+// left in each camera's register, which it returns.
+std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
+                                              const registry::Scenario &row,
+                                              const registry::Result &cell);
 
 // The values a log's vendor writes put into sensor register `index`.
 std::vector<std::uint8_t> values_written_to(const std::vector<usb_emulator::ControlTransfer> &log,
@@ -64,9 +56,8 @@ bool reads_register(const std::vector<usb_emulator::ControlTransfer> &log, std::
 // Any read of a bridge register: the driver reads the bridge only to start
 // and stop streaming.
 bool reads_bridge(const std::vector<usb_emulator::ControlTransfer> &log);
-// The vendor writes, and all class and vendor requests, of a log as text.
+// The vendor writes of a log, as text.
 std::vector<std::string> vendor_writes(const std::vector<usb_emulator::ControlTransfer> &log);
-std::vector<std::string> vendor_texts(const std::vector<usb_emulator::ControlTransfer> &log);
 
 }  // namespace e2e
 

@@ -26,10 +26,13 @@ void set_libusb_under_test(Libusb libusb) {
     libusb_in_use = libusb;
 }
 
-std::vector<std::string> exchange_transfers() {
-    return ByLibusb<std::vector<std::string>>{expected::exchange_transfer_texts(true),
-                                              exchange_setups()}
-        .on(libusb_under_test());
+std::vector<std::string> exchange_transfers(std::size_t count) {
+    std::vector<std::string> texts =
+        ByLibusb<std::vector<std::string>>{expected::exchange_transfer_texts(true),
+                                           exchange_setups()}
+            .on(libusb_under_test());
+    texts.resize(std::min(count, texts.size()));
+    return texts;
 }
 
 ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv) {

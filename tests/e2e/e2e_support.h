@@ -28,10 +28,11 @@ struct ProgramRun {
 Libusb libusb_under_test();
 void set_libusb_under_test(Libusb libusb);
 
-// The exchange's transfers as the camera sees them. libusb 0.1.12 hands
-// usbfs each one's 5000 ms timeout with the control ioctl; libusb-compat
-// submits URBs, which carry none: libusb-1.0 keeps the timeout itself.
-std::vector<std::string> exchange_transfers();
+// The exchange's first `count` transfers as the camera sees them. libusb
+// 0.1.12 hands usbfs each one's 5000 ms timeout with the control ioctl;
+// libusb-compat submits URBs, which carry none: libusb-1.0 keeps the
+// timeout itself.
+std::vector<std::string> exchange_transfers(std::size_t count = 3);
 
 // The command line that runs the built camera-probe with `arguments`.
 std::vector<std::string> camera_probe_command(const std::vector<std::string> &arguments = {});

@@ -44,8 +44,13 @@ const char *libusb_name(Libusb libusb) {
 }
 
 std::vector<std::string> vendor_transfer_texts(const usb_emulator::UsbDevice &device) {
+    return vendor_transfer_texts(device.transfers());
+}
+
+std::vector<std::string> vendor_transfer_texts(
+    const std::vector<usb_emulator::ControlTransfer> &log) {
     std::vector<std::string> texts;
-    for (const usb_emulator::ControlTransfer &transfer : device.transfers()) {
+    for (const usb_emulator::ControlTransfer &transfer : log) {
         if (!transfer.setup.is_standard()) {
             texts.push_back(usb_emulator::describe(transfer));
         }

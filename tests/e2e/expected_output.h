@@ -59,6 +59,8 @@ std::vector<std::string> exchange_setups(std::size_t count = 3);
 // The class and vendor requests among a device's transfers, as text: what
 // a program sent it beyond the kernel's enumeration.
 std::vector<std::string> vendor_transfer_texts(const usb_emulator::UsbDevice &device);
+std::vector<std::string> vendor_transfer_texts(
+    const std::vector<usb_emulator::ControlTransfer> &log);
 
 }  // namespace e2e
 

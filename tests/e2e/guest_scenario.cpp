@@ -4,36 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <exception>
 #include <string>
 
 namespace e2e {
-
-std::unique_ptr<usb_emulator::GuestVm> boot_for_suite(
-    const std::function<std::unique_ptr<usb_emulator::GuestVm>()> &prepare, std::string &failure) {
-    auto started = std::chrono::steady_clock::now();
-    std::unique_ptr<usb_emulator::GuestVm> vm;
-    try {
-        vm = prepare();
-        vm->boot();
-    } catch (const std::exception &error) {
-        failure = error.what();
-        return nullptr;
-    }
-    std::printf("guest kernel %s booted in %.1f s\n", vm->kernel_release().c_str(),
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-    return vm;
-}
-
-void power_off(usb_emulator::GuestVm *&guest) {
-    if (guest != nullptr) {
-        guest->power_off();
-    }
-    delete guest;
-    guest = nullptr;
-}
 
 std::size_t usb_ports_for_every_row() {
     std::size_t ports = 0;
@@ -43,21 +16,17 @@ std::size_t usb_ports_for_every_row() {
     return ports;
 }
 
-PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest, const registry::Scenario &row) {
-    return plug_among_decoys(guest, row.decoys, configs_of(row));
-}
-
-PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest,
-                                 const std::vector<registry::Decoy> &decoys,
-                                 const std::vector<CameraConfig> &cameras) {
+PluggedDevices plug_row(usb_emulator::GuestVm &guest, const registry::Scenario &row,
+                        Faults faults) {
     PluggedDevices plugged;
     std::vector<std::shared_ptr<usb_emulator::UsbDevice>> devices;
-    for (const registry::Decoy &decoy : decoys) {
+    for (const registry::Decoy &decoy : row.decoys) {
         plugged.decoys.push_back(
             std::make_shared<usb_emulator::Decoy>(decoy.vendor_id, decoy.product_id));
         devices.push_back(plugged.decoys.back());
     }
-    for (const CameraConfig &config : cameras) {
+    for (CameraConfig config : configs_of(row)) {
+        config.fault_armed = faults == Faults::armed;
         plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(config));
         devices.push_back(plugged.cameras.back());
     }
@@ -69,16 +38,13 @@ void expect_transfers(const PluggedDevices &plugged, std::size_t transfers_reach
     for (const auto &camera : plugged.cameras) {
         EXPECT_EQ(vendor_transfer_texts(*camera), exchange_setups(transfers_reaching_camera));
     }
+    expect_decoys_untouched(plugged);
+}
+
+void expect_decoys_untouched(const PluggedDevices &plugged) {
     for (const auto &decoy : plugged.decoys) {
         EXPECT_EQ(vendor_transfer_texts(*decoy), std::vector<std::string>{});
     }
-}
-
-usb_emulator::GuestRunOptions as_user_with_nodes(const char *mode) {
-    usb_emulator::GuestRunOptions options;
-    options.user = "probe";
-    options.node_mode = mode;
-    return options;
 }
 
 std::vector<CameraConfig> configs_of(const registry::Scenario &row) {
@@ -90,8 +56,12 @@ std::vector<CameraConfig> configs_of(const registry::Scenario &row) {
 }
 
 usb_emulator::GuestRunOptions run_options_of(const registry::Scenario &row) {
-    return row.node_mode.empty() ? usb_emulator::GuestRunOptions{}
-                                 : as_user_with_nodes(row.node_mode.c_str());
+    usb_emulator::GuestRunOptions options;
+    if (!row.node_mode.empty()) {
+        options.user = "probe";
+        options.node_mode = row.node_mode;
+    }
+    return options;
 }
 
 }  // namespace e2e

@@ -6,7 +6,6 @@
 #define CAMERA_PROBE_TESTS_E2E_GUEST_SCENARIO_H
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,15 +14,6 @@
 #include "guest_vm.h"
 
 namespace e2e {
-
-// The guest a suite boots once: made and staged by `prepare`, then booted,
-// its boot time printed. Null, with `failure` saying why, when it cannot
-// be made or booted; every scenario then fails with that reason.
-std::unique_ptr<usb_emulator::GuestVm> boot_for_suite(
-    const std::function<std::unique_ptr<usb_emulator::GuestVm>()> &prepare, std::string &failure);
-
-// Switches off the suite's guest, if it booted, and lets it go.
-void power_off(usb_emulator::GuestVm *&guest);
 
 struct PluggedDevices {
     std::vector<std::shared_ptr<usb_emulator::Camera>> cameras;
@@ -35,18 +25,19 @@ struct PluggedDevices {
 // its cameras at once.
 std::size_t usb_ports_for_every_row();
 
+// When a row's camera faults start to hit: at once, or once they are armed,
+// after the webcam driver has bound the cameras (it talks to them first).
+enum class Faults { armed, held_back };
+
 // Replugs the guest's bus with the row's decoys, then its cameras.
-PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest, const registry::Scenario &row);
-PluggedDevices plug_among_decoys(usb_emulator::GuestVm &guest,
-                                 const std::vector<registry::Decoy> &decoys,
-                                 const std::vector<CameraConfig> &cameras);
+PluggedDevices plug_row(usb_emulator::GuestVm &guest, const registry::Scenario &row,
+                        Faults faults = Faults::armed);
 
 // Each camera saw the first `transfers_reaching_camera` of the exchange's
 // transfers and nothing else; no decoy saw any.
 void expect_transfers(const PluggedDevices &plugged, std::size_t transfers_reaching_camera);
-
-// A run as the guest's unprivileged user with every device node at `mode`.
-usb_emulator::GuestRunOptions as_user_with_nodes(const char *mode);
+// No decoy saw a class or vendor request.
+void expect_decoys_untouched(const PluggedDevices &plugged);
 
 // What a registry row plugs into a guest, and as whom it runs there.
 std::vector<CameraConfig> configs_of(const registry::Scenario &row);

@@ -147,16 +147,12 @@ namespace {
 // The row's camera, plugged with the driver loaded: its faults wait for the
 // driver's probe.
 DriverBoundCameras plug_for_driver(GuestVm &vm, const registry::Scenario &row) {
-    std::vector<CameraConfig> cameras = configs_of(row);
-    for (CameraConfig &camera : cameras) {
-        camera.fault_armed = false;
-    }
-    return plug_beside_driver(vm, cameras);
+    return plug_beside_driver(vm, row);
 }
 
 DriverBoundCameras plug_without_driver(GuestVm &vm, const registry::Scenario &row) {
     DriverBoundCameras bound;
-    bound.plugged = plug_among_decoys(vm, row);
+    bound.plugged = plug_row(vm, row);
     return bound;
 }
 
@@ -329,15 +325,14 @@ SystemRowRun run_system_row(GuestVm &vm, const SystemCommands &commands, SystemS
 
 void check_system_row(const SystemRowRun &done, const registry::Scenario &row) {
     const registry::Result &cell = row.on(registry::Stack::amd64_system_libusb012);
-    std::vector<std::uint8_t> left;
     if (done.driver_expected) {
-        left = check_each_camera(done.bound, configs_of(row), cell.transfers_reaching_camera);
+        expect_desktop_cell(DesktopRowRun{done.bound, TimedRun{done.run, 0}}, row, cell);
     } else {
         expect_transfers(done.bound.plugged, cell.transfers_reaching_camera);
+        EXPECT_EQ(done.run.output, registry::expected_output(cell));
+        EXPECT_EQ(done.run.exit_status, registry::status_seen_by_a_shell(cell));
+        EXPECT_EQ(done.run.errors, "");
     }
-    EXPECT_EQ(done.run.output, registry::expected_output(cell, left));
-    EXPECT_EQ(done.run.exit_status, cell.exit_status);
-    EXPECT_EQ(done.run.errors, "");
     // Only the seat user holds a session: no run opened one.
     EXPECT_EQ(done.logged_in_users.find("headless"), std::string::npos) << done.logged_in_users;
     EXPECT_EQ(done.logged_in_users.find("outsider"), std::string::npos) << done.logged_in_users;

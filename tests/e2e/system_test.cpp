@@ -9,12 +9,14 @@
 // (tests/e2e/readme_commands.cpp).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "../missing_piece.h"
 #include "guest_scenario.h"
+#include "guest_suite.h"
 #include "guest_vm.h"
 #include "readme_commands.h"
 #include "system_rows.h"
@@ -32,94 +34,85 @@
 namespace e2e {
 namespace {
 
-using usb_emulator::GuestVm;
-
 // A row's steps, an apt run among them, and the driver's probe under TCG.
 constexpr std::chrono::seconds kStepLimit{120};
 
-GuestVm *guest = nullptr;
-std::string boot_failure;
-std::string lost_in;
 SystemCommands commands;
 ReadmeCommands readme;
 SystemState state;
 
+std::string package_under_test() {
+    return built_package(CAMERA_PROBE_PACKAGE_DIR);
+}
+
+// The system guest, camera-probe the package's, the rows' and the README's
+// commands staged; after the boot, the seat user's session.
+GuestSuitePlan plan() {
+    GuestSuitePlan plan;
+    plan.make_guest = [] {
+        return std::make_unique<GuestVm>(usb_emulator::GuestSettings::system_from_build(),
+                                         usb_ports_for_every_row());
+    };
+    plan.stacks = {{registry::Stack::amd64_system_libusb012, "",
+                    [](GuestVm &vm) { return vm.add_shell_command("camera-probe"); }}};
+    plan.stage = [](GuestVm &vm) {
+        std::string deb = package_under_test();
+        commands = stage_system_commands(vm, {deb, CAMERA_PROBE_BINARY});
+        readme = stage_readme_commands(vm, CAMERA_PROBE_SOURCE_DIR, deb);
+    };
+    plan.after_boot = [](GuestVm &vm) {
+        auto started = std::chrono::steady_clock::now();
+        vm.wait_for_session("probe");
+        std::printf(
+            "the seat user's session was active %.1f s after the boot\n",
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    };
+    plan.answer_limit = kStepLimit;
+    return plan;
+}
+
+// One guest for the rows and the README's commands, whichever runs first.
+GuestSuite &system_suite() {
+    static GuestSuite one;
+    return one;
+}
+
 class SystemGuest : public ::testing::Environment {
   public:
-    void SetUp() override {
-        std::string deb = built_package(CAMERA_PROBE_PACKAGE_DIR);
-        std::unique_ptr<GuestVm> vm = boot_for_suite(
-            [&deb] {
-                auto staged = std::make_unique<GuestVm>(
-                    usb_emulator::GuestSettings::system_from_build(), usb_ports_for_every_row());
-                commands = stage_system_commands(*staged, {deb, CAMERA_PROBE_BINARY});
-                readme = stage_readme_commands(*staged, CAMERA_PROBE_SOURCE_DIR, deb);
-                return staged;
-            },
-            boot_failure);
-        if (vm == nullptr) {
-            return;
-        }
-        vm->set_answer_limit(kStepLimit);
-        try {
-            auto started = std::chrono::steady_clock::now();
-            vm->wait_for_session("probe");
-            std::printf(
-                "the seat user's session was active %.1f s after the boot\n",
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-        } catch (const std::exception &error) {
-            boot_failure = error.what();
-            return;
-        }
-        guest = vm.release();
-    }
-    void TearDown() override { power_off(guest); }
+    void SetUp() override { system_suite().boot(plan()); }
+    void TearDown() override { system_suite().power_off(); }
 };
 
-class SystemRows : public ::testing::TestWithParam<registry::Scenario> {
+class SystemRows : public ::testing::TestWithParam<ColumnRun> {
   protected:
-    static void SetUpTestSuite() {
-        registry::print_not_run_on(registry::Stack::amd64_system_libusb012);
-    }
-    void SetUp() override {
-        ASSERT_NE(guest, nullptr) << boot_failure;
-        ASSERT_EQ(lost_in, "") << "not run: the guest was lost in " << lost_in;
-    }
+    void SetUp() override { system_suite().require_guest(); }
 };
 
 TEST_P(SystemRows, ProbeOnADebianSystem) {
-    const registry::Scenario &row = GetParam();
-    SystemRowRun done;
-    try {
-        done = run_system_row(*guest, commands, state, row);
-    } catch (const std::exception &error) {
-        lost_in = row.name;
-        FAIL() << "row " << row.name << ": " << error.what();
-    }
-    std::printf("%s: as %s, ", row.name.c_str(), row.system_user.c_str());
-    if (done.access_seconds >= 0) {
-        std::printf("write access %.1f s after the %s; ", done.access_seconds,
-                    row.name == "InstalledWithTheCameraPlugged" ? "install began" : "plug");
-    }
-    std::printf("printed \"%s\", exit status %d%s%s\n", done.run.output.c_str(),
-                done.run.exit_status, done.note.empty() ? "" : "; ", done.note.c_str());
-    check_system_row(done, row);
+    const registry::Scenario &row = GetParam().row;
+    system_suite().run_row([&] {
+        SystemRowRun done = run_system_row(system_suite().guest(), commands, state, row);
+        std::printf("%s: as %s, ", row.name.c_str(), row.system_user.c_str());
+        if (done.access_seconds >= 0) {
+            std::printf("write access %.1f s after the %s; ", done.access_seconds,
+                        row.name == "InstalledWithTheCameraPlugged" ? "install began" : "plug");
+        }
+        std::printf("printed \"%s\", exit status %d%s%s\n", done.run.output.c_str(),
+                    done.run.exit_status, done.note.empty() ? "" : "; ", done.note.c_str());
+        check_system_row(done, row);
+    });
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    OneBoot, SystemRows,
-    ::testing::ValuesIn(registry::runs_on(registry::Stack::amd64_system_libusb012)),
-    [](const ::testing::TestParamInfo<registry::Scenario> &param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(OneBoot, SystemRows, ::testing::ValuesIn(column_of(plan().stacks)),
+                         NameOfRun());
 
 TEST(ReadmeCommands, RunAsWrittenByTheSeatUser) {
-    ASSERT_NE(guest, nullptr) << boot_failure;
-    ASSERT_EQ(lost_in, "") << "not run: the guest was lost in " << lost_in;
-    try {
-        run_readme_commands(*guest, readme, commands, state);
-    } catch (const std::exception &error) {
-        lost_in = "the README's commands";
-        FAIL() << error.what();
+    system_suite().require_guest();
+    if (HasFatalFailure()) {
+        return;
     }
+    system_suite().run_row(
+        [] { run_readme_commands(system_suite().guest(), readme, commands, state); });
 }
 
 }  // namespace

@@ -10,21 +10,22 @@
 // registers does to the value camera-probe wrote.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
-#include <memory>
-#include <optional>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "../missing_piece.h"
 #include "driver_transfers.h"
-#include "expected_output.h"
-#include "guest_scenario.h"
-#include "guest_vm.h"
+#include "guest_suite.h"
 
 #ifndef CAMERA_PROBE_BINARY
 #error "CAMERA_PROBE_BINARY must name the built camera-probe"
+#endif
+#ifndef EMULATED_CAMERA_BINARY
+#error "EMULATED_CAMERA_BINARY must name the built emulated-camera"
 #endif
 #ifndef V4L2_CLIENT_BINARY
 #error "V4L2_CLIENT_BINARY must name the built v4l2-client"
@@ -35,71 +36,6 @@ namespace {
 
 using usb_emulator::Camera;
 using usb_emulator::ControlTransfer;
-using usb_emulator::GuestRunOptions;
-using usb_emulator::GuestVm;
-
-// Long enough for the driver's probe and a run that waits out the kernel's
-// 5 s timeout under TCG; short enough that a lost guest leaves time for
-// the later rows to say where it was lost.
-constexpr std::chrono::seconds kRowLimit{60};
-
-// What each camera's register 0x13 held when the driver had bound to it.
-using DriverLeft = std::vector<std::uint8_t>;
-
-// A registry row beside the driver, on one library.
-struct DesktopRun {
-    registry::Scenario row;
-    Libusb libusb;
-};
-
-void PrintTo(const DesktopRun &run, std::ostream *out) {
-    *out << run.row.name << " on " << libusb_name(run.libusb);
-}
-
-registry::Stack desktop_stack(Libusb libusb) {
-    return libusb == Libusb::compat ? registry::Stack::amd64_desktop_compat
-                                    : registry::Stack::amd64_desktop_libusb012;
-}
-
-// The registry's rows for the desktop columns this build runs.
-std::vector<DesktopRun> desktop_runs() {
-    std::vector<Libusb> libraries = {Libusb::original};
-#ifdef LIBUSB_COMPAT_DIR
-    libraries.push_back(Libusb::compat);
-#endif
-    std::vector<DesktopRun> runs;
-    for (Libusb libusb : libraries) {
-        registry::print_not_run_on(desktop_stack(libusb));
-        for (const registry::Scenario &row : registry::runs_on(desktop_stack(libusb))) {
-            runs.push_back({row, libusb});
-        }
-    }
-    return runs;
-}
-
-// The row's cameras, their faults held back until the driver has bound them.
-std::vector<CameraConfig> cameras_beside_driver(const registry::Scenario &row) {
-    std::vector<CameraConfig> cameras = configs_of(row);
-    for (CameraConfig &camera : cameras) {
-        camera.fault_armed = false;
-    }
-    return cameras;
-}
-
-// A camera that unplugs itself takes the driver's binding with it.
-std::size_t cameras_bound_after(const registry::Scenario &row) {
-    std::size_t bound = 0;
-    for (const registry::Camera &camera : row.cameras) {
-        bound += camera.fault.rfind("unplug", 0) == 0 ? 0 : 1;
-    }
-    return bound;
-}
-
-GuestVm *guest = nullptr;
-std::string boot_failure;
-// The row the guest stopped answering in; later ones do not wait.
-std::string lost_in;
-usb_emulator::GuestCommand probe_on[2];
 
 // A video application's steps, each one run of v4l2-client on the
 // camera's node: automatic gain set off and on again while nothing
@@ -120,77 +56,23 @@ void stage(GuestVm &vm, VideoApplicationStep &step) {
     step.command = vm.add_command(argv);
 }
 
-class DesktopRows : public ::testing::TestWithParam<DesktopRun> {
-  protected:
-    static void SetUpTestSuite() {
-        std::unique_ptr<GuestVm> vm = boot_for_suite(
-            [] {
-                auto staged = std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(),
-                                                        usb_ports_for_every_row());
-                probe_on[static_cast<int>(Libusb::original)] =
-                    staged->add_command({CAMERA_PROBE_BINARY});
-#ifdef LIBUSB_COMPAT_DIR
-                probe_on[static_cast<int>(Libusb::compat)] = staged->add_command(
-                    {CAMERA_PROBE_BINARY},
-                    usb_emulator::with_library_dir_first(usb_emulator::current_environment(),
-                                                         LIBUSB_COMPAT_DIR));
-#endif
-                for (VideoApplicationStep *step :
-                     {&autogain_while_idle, &stream_on_and_off, &autogain_while_streaming}) {
-                    stage(*staged, *step);
-                }
-                return staged;
-            },
-            boot_failure);
-        if (vm == nullptr) {
-            return;
-        }
-        vm->set_answer_limit(kRowLimit);
-        if (load_driver(*vm, boot_failure)) {
-            guest = vm.release();
-        }
-    }
-    static void TearDownTestSuite() {
-        power_off(guest);
-    }
-    void SetUp() override {
-        ASSERT_NE(guest, nullptr) << boot_failure;
-        ASSERT_EQ(lost_in, "") << "not run: the guest was lost in row " << lost_in;
+class DesktopRows : public GuestColumn<DesktopRows> {
+  public:
+    static GuestSuitePlan plan() {
+        GuestSuitePlan plan;
+        plan.make_guest = built_guest();
+        plan.stacks = host_probe_stacks(registry::Stack::amd64_desktop_libusb012,
+                                        registry::Stack::amd64_desktop_compat);
+        plan.stage = [](GuestVm &vm) {
+            for (VideoApplicationStep *step :
+                 {&autogain_while_idle, &stream_on_and_off, &autogain_while_streaming}) {
+                stage(vm, *step);
+            }
+        };
+        plan.after_boot = [](GuestVm &vm) { vm.load_driver(); };
+        return plan;
     }
 };
-
-double seconds_since(std::chrono::steady_clock::time_point started) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-}
-
-struct RowRun {
-    DriverBoundCameras bound;
-    usb_emulator::GuestRun run;
-    double run_seconds = 0;
-};
-
-// Plugs the row's cameras together, waits for the driver to bind them all,
-// arms their faults and runs camera-probe; then checks the driver still
-// holds every camera that did not unplug itself.
-std::optional<RowRun> run_row(const DesktopRun &desktop) {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    try {
-        RowRun done;
-        done.bound = plug_beside_driver(*guest, cameras_beside_driver(desktop.row));
-        std::printf("%s: the driver bound %zu camera(s) %.1f s after the guest saw them\n",
-                    name.c_str(), desktop.row.cameras.size(), done.bound.bind_seconds);
-        auto started = std::chrono::steady_clock::now();
-        done.run =
-            guest->run(probe_on[static_cast<int>(desktop.libusb)], run_options_of(desktop.row));
-        done.run_seconds = seconds_since(started);
-        guest->wait_for_driver(cameras_bound_after(desktop.row));
-        return done;
-    } catch (const std::exception &error) {
-        lost_in = name;
-        ADD_FAILURE() << "row " << name << ": " << error.what();
-        return std::nullopt;
-    }
-}
 
 // The bits of register 0x13 the driver's automatic-gain control sets.
 constexpr std::uint8_t kAutogainBits = 0x05;
@@ -206,7 +88,7 @@ std::string client_output(const VideoApplicationStep &step) {
 // Runs one step of the video application; the transfers it caused.
 std::vector<ControlTransfer> run_step(const Camera &camera, const VideoApplicationStep &step) {
     std::size_t before = camera.transfers().size();
-    usb_emulator::GuestRun run = guest->run(step.command);
+    usb_emulator::GuestRun run = DesktopRows::suite().guest().run(step.command);
     EXPECT_EQ(run.output, client_output(step));
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(run.exit_status, 0);
@@ -247,44 +129,54 @@ void check_driver_cache(const Camera &camera, std::uint8_t cached) {
 }
 
 TEST_P(DesktopRows, ProbeBesideTheKernelsWebcamDriver) {
-    const DesktopRun &desktop = GetParam();
-    const registry::Result &cell = desktop.row.on(desktop_stack(desktop.libusb));
-    std::vector<CameraConfig> cameras = cameras_beside_driver(desktop.row);
-    std::optional<RowRun> done = run_row(desktop);
-    if (!done) {
-        return;
-    }
-    const PluggedDevices &plugged = done->bound.plugged;
-    DriverLeft left = check_each_camera(done->bound, cameras, cell.transfers_reaching_camera);
-    for (const auto &decoy : plugged.decoys) {
-        EXPECT_EQ(vendor_transfer_texts(*decoy), std::vector<std::string>{});
-    }
-    EXPECT_EQ(done->run.output, registry::expected_output(cell, left));
-    EXPECT_EQ(done->run.exit_status, cell.exit_status);
-    EXPECT_EQ(done->run.errors, "");
-    // A camera that never answers costs the kernel's own 5 s timeout.
-    if (desktop.row.unanswered > 0) {
-        EXPECT_GE(done->run_seconds, 5.0);
-        EXPECT_LT(done->run_seconds, 15.0);
-    } else {
-        EXPECT_LT(done->run_seconds, 5.0);
-    }
-    if (desktop.row.video_application_after && desktop.libusb == Libusb::original) {
-        try {
-            check_driver_cache(*plugged.cameras.front(), left.front());
-        } catch (const std::exception &error) {
-            lost_in = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-            ADD_FAILURE() << "video application: " << error.what();
+    const ColumnRun &desktop = GetParam();
+    suite().run_row([&] {
+        DesktopRowRun done =
+            run_beside_driver(suite().guest(), suite().probe_on(desktop.stack), desktop.row);
+        std::vector<std::uint8_t> left =
+            expect_desktop_cell(done, desktop.row, desktop.row.on(desktop.stack));
+        expect_kernel_timeouts(done.probe, desktop.row.unanswered);
+        if (desktop.row.video_application_after &&
+            desktop.stack == registry::Stack::amd64_desktop_libusb012) {
+            SCOPED_TRACE("video application");
+            check_driver_cache(*done.bound.plugged.cameras.front(), left.front());
         }
-    }
+    });
 }
 
-INSTANTIATE_TEST_SUITE_P(OneBoot, DesktopRows, ::testing::ValuesIn(desktop_runs()),
-                         [](const ::testing::TestParamInfo<DesktopRun> &param) {
-                             return param.param.row.name + (param.param.libusb == Libusb::compat
-                                                                ? "OverLibusbCompat"
-                                                                : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(OneBoot, DesktopRows,
+                         ::testing::ValuesIn(column_of(DesktopRows::plan().stacks)), NameOfRun());
+
+// emulated-camera --driver as a user runs it: the driver's probe reaches
+// the camera first (its bridge writes, bRequest 10, which camera-probe
+// never sends), the fault waits for the command's transfers, which end the
+// camera's log (--log, the camera's last), and camera-probe prints what the
+// registry's desktop row with that fault says.
+TEST(RunnerBesideTheDriver, TheDriverProbesFirstAndTheFaultHitsTheCommand) {
+    std::string log_path = ::testing::TempDir() + "emulated-camera-driver.log";
+    std::vector<std::string> environment = usb_emulator::current_environment();
+    environment.push_back("RUNNER_LOG=" + log_path);
+    usb_emulator::ProcessOptions options;
+    options.time_limit = std::chrono::minutes(3);
+    usb_emulator::ProcessResult run = usb_emulator::run_process(
+        {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>\"$RUNNER_LOG\"", EMULATED_CAMERA_BINARY, "--vm",
+         "--driver", "--fault", "stall", "--log", "--", CAMERA_PROBE_BINARY},
+        environment, options);
+    std::ifstream log_file(log_path);
+    std::string log((std::istreambuf_iterator<char>(log_file)), std::istreambuf_iterator<char>());
+    std::remove(log_path.c_str());
+
+    const registry::Result &cell = registry::scenario("StalledFirstReadBesideTheDriver")
+                                       .on(registry::Stack::amd64_desktop_libusb012);
+    EXPECT_EQ(run.output, registry::expected_output(cell)) << log;
+    EXPECT_EQ(run.exit_status, registry::status_seen_by_a_shell(cell)) << log;
+    EXPECT_NE(log.find(" bRequest=10 "), std::string::npos) << "the driver never probed:\n" << log;
+    std::string exchange;
+    for (const std::string &setup : exchange_setups(cell.transfers_reaching_camera)) {
+        exchange += "  " + setup + "\n";
+    }
+    EXPECT_EQ(log.substr(log.size() - std::min(log.size(), exchange.size())), exchange) << log;
+}
 
 }  // namespace
 }  // namespace e2e

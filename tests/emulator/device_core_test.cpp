@@ -59,7 +59,6 @@ TEST(EmulatedCamera, AnswersOnlyItsTwoVendorRequestsInTheirOwnDirection) {
         transfer(0xA0, 3, 0, kRegister, 1),     // class request
         transfer(0x40, 3, 0x15, kRegister, 0),  // read request, host to device
         transfer(0xC0, 2, 0, kRegister, 1),     // write request, device to host
-        transfer(0xC0, 4, 0, kRegister, 1),
         transfer(0x40, 2, 0x15, kRegister, 1),  // a write with a data stage
     };
     for (const ControlTransfer &stranger : strangers) {
@@ -319,7 +318,6 @@ TEST(UsbfsDialect, AnInStageLongerThanAskedBabbles) {
     EXPECT_FALSE(babbles(read, Answer::with({})));
     EXPECT_FALSE(babbles(read, Answer::stall()));
     EXPECT_FALSE(babbles(write, Answer::with({})));
-    EXPECT_EQ(kBabbleErrno, EOVERFLOW);
 }
 
 // The synchronous ioctl's request reaches the device with every field whole.

@@ -67,10 +67,13 @@ TEST(Runner, ACommandThatCannotStartFailsAsInAShell) {
 // both reads show it; without the fault the second read would show what
 // camera-probe wrote.
 TEST(Runner, TheFaultAndRegisterOptionsReachEveryCamera) {
+    const registry::Scenario &row = registry::scenario("RejectedWrite");
+    const registry::Camera &camera = row.cameras.at(0);
     const std::string kept_register =
-        expected::kAnnouncement + expected::result_line(1, "42") + expected::result_line(1, "42");
-    ProcessResult run = run_runner({"--cameras", "2", "--register", "0x42", "--fault",
-                                    "reject-write", "--", CAMERA_PROBE_BINARY});
+        registry::expected_output(row.on(registry::Stack::usbfs_libusb012));
+    ProcessResult run = run_runner({"--cameras", "2", "--register",
+                                    "0x" + expected::hex_byte(camera.register_value), "--fault",
+                                    camera.fault, "--", CAMERA_PROBE_BINARY});
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.output, kept_register + kept_register);
 }

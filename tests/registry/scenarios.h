@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -27,33 +28,54 @@ constexpr int kNotPermitted = -1;  // EPERM: a node opened read-only
 // libusb-compat turns LIBUSB_ERROR_NO_DEVICE into ENXIO.
 constexpr int kCompatNoDevice = -6;
 
-// The stacks camera-probe runs on in the tests, one column each.
-enum class Stack {
-    usbfs_libusb012,        // emulated usbfs (umockdev), libusb 0.1.12
-    usbfs_compat,           // emulated usbfs, libusb-compat-0.1 over libusb-1.0
-    amd64_guest_libusb012,  // QEMU amd64 guest, Debian's kernel, libusb 0.1.12
-    amd64_guest_compat,     // the same guest, libusb-compat-0.1
-    arm64_guest_arm64,      // QEMU arm64 guest, the arm64 build
-    arm64_guest_armhf,      // the same guest, the armhf build
-    wine_stack,             // libusb-win32's libusb0.dll and libusb0.sys under Wine
-    libusb0_double,         // the libusb0.dll test double
-    libusb1_client,         // the libusb-1.0 client on emulated usbfs (URBs)
-    fake_libusb,            // the unit tests' in-memory libusb
-    // The guests again, the kernel's webcam driver for the camera loaded
-    // and bound to it before camera-probe runs: a Linux desktop.
-    amd64_desktop_libusb012,
-    amd64_desktop_compat,
-    arm64_desktop_arm64,
-    arm64_desktop_armhf,
-    // A Debian 12 system in a QEMU guest (systemd, udev, logind), the
-    // project's .deb installed with apt, Debian's libusb 0.1.12: udev loads
-    // the webcam driver and logind or the rule's group gives access.
-    amd64_system_libusb012,
+// The stacks camera-probe runs on in the tests, one column each, listed
+// once: the enumeration and kStacks are both made from this list, so a new
+// column is in both.
+#define CAMERA_PROBE_REGISTRY_STACKS(STACK)                                           \
+    STACK(usbfs_libusb012)       /* emulated usbfs (umockdev), libusb 0.1.12 */       \
+    STACK(usbfs_compat)          /* emulated usbfs, libusb-compat-0.1 */              \
+    STACK(amd64_guest_libusb012) /* QEMU amd64 guest, Debian's kernel, 0.1.12 */      \
+    STACK(amd64_guest_compat)    /* the same guest, libusb-compat-0.1 */              \
+    STACK(arm64_guest_arm64)     /* QEMU arm64 guest, the arm64 build */              \
+    STACK(arm64_guest_armhf)     /* the same guest, the armhf build */                \
+    STACK(wine_stack)            /* libusb-win32's libusb0.dll and .sys under Wine */ \
+    STACK(libusb0_double)        /* the libusb0.dll test double */                    \
+    STACK(libusb1_client)        /* the libusb-1.0 client on emulated usbfs */        \
+    STACK(fake_libusb)           /* the unit tests' in-memory libusb */               \
+    /* The guests again, the kernel's webcam driver for the camera loaded   */        \
+    /* and bound to it before camera-probe runs: a Linux desktop.           */        \
+    STACK(amd64_desktop_libusb012)                                                    \
+    STACK(amd64_desktop_compat)                                                       \
+    STACK(arm64_desktop_arm64)                                                        \
+    STACK(arm64_desktop_armhf)                                                        \
+    /* A Debian 12 system in a QEMU guest (systemd, udev, logind), the      */        \
+    /* project's .deb installed with apt, Debian's libusb 0.1.12.           */        \
+    STACK(amd64_system_libusb012)
+
+#define CAMERA_PROBE_STACK_ENUMERATOR(name) name,
+enum class Stack { CAMERA_PROBE_REGISTRY_STACKS(CAMERA_PROBE_STACK_ENUMERATOR) };
+#undef CAMERA_PROBE_STACK_ENUMERATOR
+#define CAMERA_PROBE_STACK_VALUE(name) Stack::name,
+inline constexpr Stack kStacks[] = {CAMERA_PROBE_REGISTRY_STACKS(CAMERA_PROBE_STACK_VALUE)};
+#undef CAMERA_PROBE_STACK_VALUE
+
+// Who runs camera-probe on a stack: users, or only the tests, whose doubles
+// and clients stand in for a library or for camera-probe itself.
+enum class Audience { users, tests };
+
+// What a column is, for the suites and the tables.
+struct Column {
+    // A short name, as the tables head the column.
+    const char *name;
+    // What the column is, for a reader who has not read the tests.
+    const char *about;
+    Audience audience;
+    // The kernel's webcam driver is bound to the cameras there.
+    bool driver_bound;
 };
-extern const Stack kStacks[15];
+const Column &column(Stack stack);
 // The desktop stacks, where the webcam driver is bound to the cameras.
 bool driver_bound_on(Stack stack);
-// A short name, as the users' table heads its columns.
 const char *stack_name(Stack stack);
 
 // A camera a row plugs: what its registers hold, and the fault and the
@@ -103,9 +125,16 @@ struct Result {
     // A library fault that a plain build passes over and a sanitized build
     // stops at, inside this library function; empty where there is none.
     std::string sanitizers_stop_in;
+    // A library that crashes inside its device scan with this signal, before
+    // camera-probe has printed anything; 0 where it does not. The exit
+    // status is then the signal's, as a shell shows it.
+    int crash_signal = 0;
 
     bool applies() const { return not_applicable.empty(); }
 };
+// The exit status as a parent that reads 8 bits sees it (-1 as 255), and
+// a crash as a shell shows it (128 + the signal).
+int status_seen_by_a_shell(const Result &result);
 Result prints(std::vector<CameraOutput> cameras);
 Result prints_nothing();
 Result not_applicable(std::string reason);
@@ -119,8 +148,16 @@ struct Decoy {
 // and one that shares neither, as emulated-camera plugs them.
 std::vector<Decoy> default_decoys();
 
+// The USB file system libusb 0.1.12 scans: as the kernel makes it, none at
+// all (as in most containers), or a bus listed there whose directory cannot
+// be opened. libusb-compat finds the devices in sysfs instead.
+enum class UsbFilesystem { as_the_kernel_makes_it, missing, bus_directory_unreadable };
+
 struct Scenario {
     std::string name;
+    // What the row shows, in a few words for the tables; empty where the
+    // name says it.
+    std::string note;
     std::vector<Camera> cameras;
     // Plugged before the cameras, on the first bus where there are two.
     std::vector<Decoy> decoys = default_decoys();
@@ -139,11 +176,16 @@ struct Scenario {
     // Beside the webcam driver: a video application's steps run on the
     // first camera after camera-probe, to show the driver's register cache.
     bool video_application_after = false;
-    // One cell per stack, in kStacks' order.
-    std::vector<Result> results;
+    UsbFilesystem usb_filesystem = UsbFilesystem::as_the_kernel_makes_it;
+    // What the row does on each stack; a stack the row does not write has
+    // no cell, and on() answers for it with a cell saying kUnsetCell.
+    std::map<Stack, Result> cells;
 
     const Result &on(Stack stack) const;
 };
+// A row of the lying family: a camera whose descriptors lie, or whose reads
+// answer more than they ask for.
+bool tells_lies(const Scenario &row);
 // A row by its name, in a test's parameter.
 void PrintTo(const Scenario &row, std::ostream *out);
 

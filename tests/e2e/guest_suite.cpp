@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: MIT
+#include "guest_suite.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "guest_scenario.h"
+
+#ifndef CAMERA_PROBE_BINARY
+#error "CAMERA_PROBE_BINARY must name the built camera-probe"
+#endif
+
+namespace e2e {
+
+namespace {
+
+double seconds_since(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+std::string current_test_name() {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+}  // namespace
+
+std::function<std::unique_ptr<GuestVm>()> built_guest(const std::string &arch) {
+    return [arch] {
+        return std::make_unique<GuestVm>(usb_emulator::GuestSettings::from_build(arch),
+                                         usb_ports_for_every_row());
+    };
+}
+
+std::vector<SuiteStack> host_probe_stacks(registry::Stack original, registry::Stack compat) {
+    std::vector<SuiteStack> stacks = {
+        {original, "", [](GuestVm &vm) { return vm.add_command({CAMERA_PROBE_BINARY}); }}};
+#ifdef LIBUSB_COMPAT_DIR
+    stacks.push_back({compat, "OverLibusbCompat", [](GuestVm &vm) {
+                          return vm.add_command(
+                              {CAMERA_PROBE_BINARY},
+                              usb_emulator::with_library_dir_first(
+                                  usb_emulator::current_environment(), LIBUSB_COMPAT_DIR));
+                      }});
+#else
+    (void)compat;
+#endif
+    return stacks;
+}
+
+void PrintTo(const ColumnRun &run, std::ostream *out) {
+    *out << run.name;
+}
+
+std::vector<ColumnRun> column_of(const std::vector<SuiteStack> &stacks) {
+    std::vector<ColumnRun> runs;
+    for (const SuiteStack &stack : stacks) {
+        registry::print_not_run_on(stack.stack);
+        for (const registry::Scenario &row : registry::runs_on(stack.stack)) {
+            runs.push_back({row, stack.stack, row.name + stack.name_suffix});
+        }
+    }
+    return runs;
+}
+
+void GuestSuite::boot(const GuestSuitePlan &plan) {
+    auto started = std::chrono::steady_clock::now();
+    std::unique_ptr<GuestVm> vm;
+    try {
+        vm = plan.make_guest();
+        for (const SuiteStack &stack : plan.stacks) {
+            probe_on_[stack.stack] = stack.stage_probe(*vm);
+        }
+        if (plan.stage) {
+            plan.stage(*vm);
+        }
+        vm->boot();
+    } catch (const std::exception &error) {
+        failure_ = std::string("the guest did not boot: ") + error.what();
+        return;
+    }
+    std::printf("guest kernel %s booted in %.1f s\n", vm->kernel_release().c_str(),
+                seconds_since(started));
+    vm->set_answer_limit(plan.answer_limit);
+    try {
+        if (plan.after_boot) {
+            plan.after_boot(*vm);
+        }
+    } catch (const std::exception &error) {
+        failure_ = std::string("the booted guest could not be prepared: ") + error.what();
+        return;
+    }
+    guest_ = std::move(vm);
+}
+
+void GuestSuite::power_off() {
+    if (guest_ != nullptr) {
+        guest_->power_off();
+    }
+    guest_.reset();
+}
+
+void GuestSuite::require_guest() const {
+    if (guest_ == nullptr) {
+        FAIL() << failure_;
+    }
+    if (!lost_in_.empty()) {
+        FAIL() << "not run: the guest was lost in row " << lost_in_;
+    }
+}
+
+void GuestSuite::run_row(const std::function<void()> &body) {
+    try {
+        body();
+    } catch (const std::exception &error) {
+        lost_in_ = current_test_name();
+        ADD_FAILURE() << "row " << lost_in_ << ": " << error.what();
+    }
+}
+
+TimedRun run_timed(GuestVm &guest, const GuestCommand &command,
+                   const usb_emulator::GuestRunOptions &options) {
+    auto started = std::chrono::steady_clock::now();
+    TimedRun timed;
+    timed.run = guest.run(command, options);
+    timed.seconds = seconds_since(started);
+    return timed;
+}
+
+void expect_kernel_timeouts(const TimedRun &timed, int unanswered) {
+    double waited = unanswered * 5.0;
+    EXPECT_GE(timed.seconds, waited);
+    EXPECT_LT(timed.seconds, waited + (unanswered > 0 ? 10.0 : 5.0));
+}
+
+}  // namespace e2e

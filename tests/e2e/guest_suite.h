@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: MIT
+// What every guest suite shares: one guest booted for the whole suite, its
+// commands staged before the boot, an optional step after it, the
+// registry's column of each of the suite's stacks run row by row, and the
+// guest switched off at the end. A row in which the guest stops answering
+// fails naming itself, and every later row fails at once, saying where the
+// guest was lost, instead of waiting for it. How the guest boots is the
+// factory's business, what a row checks the suite's.
+//
+// A suite: a class deriving from GuestColumn<itself> with a static plan(),
+// a TEST_P whose body hands its work to suite().run_row(), and
+// INSTANTIATE_TEST_SUITE_P over column_of(plan().stacks).
+#ifndef CAMERA_PROBE_TESTS_E2E_GUEST_SUITE_H
+#define CAMERA_PROBE_TESTS_E2E_GUEST_SUITE_H
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "guest_vm.h"
+#include "scenarios.h"
+
+namespace e2e {
+
+using usb_emulator::GuestCommand;
+using usb_emulator::GuestVm;
+
+// One of a suite's stacks: the registry column it runs, and how the
+// command that runs camera-probe there is staged into the guest.
+struct SuiteStack {
+    registry::Stack stack;
+    // What the names of this stack's runs add to the row's name.
+    std::string name_suffix;
+    std::function<GuestCommand(GuestVm &)> stage_probe;
+};
+
+struct GuestSuitePlan {
+    // Makes the suite's guest, not yet booted.
+    std::function<std::unique_ptr<GuestVm>()> make_guest;
+    std::vector<SuiteStack> stacks;
+    // Stages the suite's other commands, if it has any.
+    std::function<void(GuestVm &)> stage;
+    // Done once after the boot, before the first row (loading the webcam
+    // driver), if set; a throw fails every row with the reason.
+    std::function<void(GuestVm &)> after_boot;
+    // How long a row waits for the guest to answer before taking it for
+    // lost: well above a driver's probe or a run that waits out the
+    // kernel's 5 s timeout under TCG, and few enough that a lost guest
+    // leaves the label's time for every later row to say where it was lost.
+    std::chrono::seconds answer_limit{60};
+};
+
+// The guest of `arch` the project builds, with a port for every device of
+// any registry row.
+std::function<std::unique_ptr<GuestVm>()> built_guest(const std::string &arch = "amd64");
+
+// camera-probe as built on this host, staged with the libraries this
+// host's loader finds for it: on `original` the system's libusb 0.1.12,
+// and where the build has libusb-compat-0.1, on `compat` that one too.
+std::vector<SuiteStack> host_probe_stacks(registry::Stack original, registry::Stack compat);
+
+// One run of a suite's column: a registry row on one of its stacks.
+struct ColumnRun {
+    registry::Scenario row;
+    registry::Stack stack;
+    std::string name;  // the row's name and the stack's suffix
+};
+void PrintTo(const ColumnRun &run, std::ostream *out);
+
+// The rows each of `stacks` runs, stack after stack; prints the rows each
+// leaves out, with their reasons.
+std::vector<ColumnRun> column_of(const std::vector<SuiteStack> &stacks);
+
+// A run's test name, for INSTANTIATE_TEST_SUITE_P.
+struct NameOfRun {
+    template <typename Run>
+    std::string operator()(const ::testing::TestParamInfo<Run> &info) const {
+        return info.param.name;
+    }
+};
+
+class GuestSuite {
+  public:
+    // Makes, stages and boots the plan's guest and prints its boot time.
+    // What goes wrong is kept for every row to fail with.
+    void boot(const GuestSuitePlan &plan);
+    void power_off();
+    // In a test's SetUp: fails it fatally when there is no guest to run in.
+    void require_guest() const;
+    GuestVm &guest() { return *guest_; }
+    // camera-probe as staged for `stack`.
+    const GuestCommand &probe_on(registry::Stack stack) const { return probe_on_.at(stack); }
+    // Runs the current row's `body`. A throw from it is the guest lost in
+    // this row: a failure that names the row, and the end of the later ones.
+    void run_row(const std::function<void()> &body);
+
+  private:
+    std::unique_ptr<GuestVm> guest_;
+    std::map<registry::Stack, GuestCommand> probe_on_;
+    std::string failure_;
+    std::string lost_in_;
+};
+
+// The gtest fixture of a guest suite. `Suite` derives from it and gives
+// `static GuestSuitePlan plan()`; each Suite has a guest of its own.
+template <typename Suite, typename Run = ColumnRun>
+class GuestColumn : public ::testing::TestWithParam<Run> {
+  public:
+    static GuestSuite &suite() {
+        static GuestSuite one;
+        return one;
+    }
+
+  protected:
+    static void SetUpTestSuite() { suite().boot(Suite::plan()); }
+    static void TearDownTestSuite() { suite().power_off(); }
+    void SetUp() override { suite().require_guest(); }
+};
+
+// A command's run and its wall time, the plugging before it left out.
+struct TimedRun {
+    usb_emulator::GuestRun run;
+    double seconds = 0;
+};
+TimedRun run_timed(GuestVm &guest, const GuestCommand &command,
+                   const usb_emulator::GuestRunOptions &options = {});
+// Each transfer the camera never answers costs the kernel's own 5 s
+// timeout; a run takes those and less than 5 s more, 10 s where it waits.
+void expect_kernel_timeouts(const TimedRun &timed, int unanswered);
+
+}  // namespace e2e
+
+#endif

@@ -1,0 +1,41 @@
+# SPDX-License-Identifier: MIT
+# Fails unless every platform's packaging file carries VERSION (project()'s):
+# the RPM spec's Version and its newest %changelog entry, the PKGBUILD's
+# pkgver, the FreeBSD port's DISTVERSION and the tarball the Homebrew
+# formula names. scripts/check-platform-packages reads them again with each
+# platform's own tools.
+#   cmake -DVERSION=1.2.3 -DSOURCE_DIR=. -P packaging_version_check.cmake
+
+# The first match of REGEX's group in FILE, or a failure naming WHAT.
+function(packaging_version file regex what out_var)
+  file(STRINGS "${SOURCE_DIR}/${file}" lines REGEX "${regex}")
+  if(lines)
+    list(GET lines 0 line)
+  endif()
+  if(NOT lines OR NOT line MATCHES "${regex}")
+    message(FATAL_ERROR "${file}: no ${what}")
+  endif()
+  set(${out_var} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+endfunction()
+
+set(mismatches "")
+foreach(entry
+    "packaging/rpm/camera-probe.spec|^Version:[ \t]+([^ \t]+)$|Version tag"
+    "packaging/rpm/camera-probe.spec|^\\* .* - ([^-]+)-[^-]+$|%changelog entry"
+    "packaging/arch/PKGBUILD|^pkgver=([^ \t]+)$|pkgver"
+    "packaging/freebsd/Makefile|^DISTVERSION=[ \t]+([^ \t]+)$|DISTVERSION"
+    "packaging/homebrew/camera-probe.rb|^  url \"[^\"]*/camera-probe-([0-9.]+)\\.tar\\.gz\"|url")
+  string(REPLACE "|" ";" fields "${entry}")
+  list(GET fields 0 file)
+  list(GET fields 1 regex)
+  list(GET fields 2 what)
+  packaging_version("${file}" "${regex}" "${what}" found)
+  if(NOT found STREQUAL VERSION)
+    string(APPEND mismatches "\n  ${file}: ${what} says ${found}")
+  endif()
+endforeach()
+if(mismatches)
+  message(FATAL_ERROR "CMakeLists.txt's project() says ${VERSION}; give these the same "
+    "version:${mismatches}")
+endif()
+message(STATUS "version ${VERSION} in CMakeLists.txt and every platform's packaging")

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+// Writes the documents' registry tables again:
+//   write-doc-tables SOURCE_DIR
+// docs/results.md whole, and the marked tables of the other documents.
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "doc_tables.h"
+
+namespace {
+
+std::string read_file(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void write_if_changed(const std::string &path, const std::string &text) {
+    if (read_file(path) == text) {
+        return;
+    }
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!(file << text) || !file.flush()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    std::printf("write-doc-tables: wrote %s\n", path.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s SOURCE_DIR\n", argv[0]);
+        return 2;
+    }
+    try {
+        for (const registry::GeneratedDocument &document : registry::generated_documents()) {
+            std::string path = std::string(argv[1]) + "/" + document.path;
+            write_if_changed(path, document.tables.empty()
+                                       ? registry::results_table()
+                                       : registry::with_tables_made_anew(read_file(path)));
+        }
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "write-doc-tables: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,265 @@
+// SPDX-License-Identifier: MIT
+// The documents say only what the registry holds: their tables are the
+// registry's own, every example output is what the registry prints for a
+// row, and every result code or exit status they name is one that some
+// row's cell gives.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "doc_tables.h"
+#include "probe_expectations.h"
+#include "scenarios.h"
+
+#ifndef CAMERA_PROBE_SOURCE_DIR
+#error "CAMERA_PROBE_SOURCE_DIR must name the source tree"
+#endif
+
+namespace registry {
+namespace {
+
+std::string read_source(const std::string &path) {
+    std::ifstream file(std::string(CAMERA_PROBE_SOURCE_DIR) + "/" + path, std::ios::binary);
+    EXPECT_TRUE(file) << "cannot read " << path;
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The documents users and developers read, as text: groff's escaped
+// hyphens in the man page read as the hyphens they print.
+struct Document {
+    std::string path;
+    std::string text;
+};
+
+std::string as_printed(const std::string &path, std::string text) {
+    if (path.rfind("man/", 0) == 0) {
+        text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+    }
+    return text;
+}
+
+std::vector<Document> documents(const std::vector<std::string> &paths) {
+    std::vector<Document> read;
+    for (const std::string &path : paths) {
+        read.push_back({path, as_printed(path, read_source(path))});
+    }
+    return read;
+}
+
+// What users read: they name exit statuses too.
+const std::vector<std::string> kUsersDocuments = {
+    "README.md", "man/camera-probe.1.in", "packaging/windows/README-windows.txt", "debian/control"};
+
+std::vector<std::string> every_document() {
+    std::vector<std::string> paths = kUsersDocuments;
+    for (const auto &entry :
+         std::filesystem::directory_iterator(std::string(CAMERA_PROBE_SOURCE_DIR) + "/docs")) {
+        if (entry.path().extension() == ".md") {
+            paths.push_back("docs/" + entry.path().filename().string());
+        }
+    }
+    return paths;
+}
+
+TEST(Documents, TheirTablesAreTheRegistrysOwn) {
+    for (const GeneratedDocument &document : generated_documents()) {
+        SCOPED_TRACE(document.path);
+        std::string text = read_source(document.path);
+        if (document.tables.empty()) {
+            EXPECT_TRUE(text == results_table()) << "not the registry's: make doc-tables";
+            continue;
+        }
+        for (const std::string &table : document.tables) {
+            EXPECT_NE(text.find("<!-- registry table: " + table + " -->"), std::string::npos)
+                << "no table " << table;
+        }
+        EXPECT_TRUE(text == with_tables_made_anew(text))
+            << "its tables are not the registry's: make doc-tables";
+    }
+}
+
+// A line of camera-probe's output, as a document shows it in an example.
+bool is_output_line(const std::string &line) {
+    for (const std::string &start :
+         {expected::kAnnouncement.substr(0, 12), std::string("usb_control_msg() returned "),
+          expected::kOpenFailed.substr(1)}) {
+        if (line.rfind(start, 0) == 0) {
+            return line.find_first_of("<\\`") == std::string::npos;
+        }
+    }
+    return false;
+}
+
+// Each run of output lines a document shows that starts with an
+// announcement and goes on past it, its indentation taken off and its lines
+// joined as camera-probe prints them.
+void keep_example(std::vector<std::string> &examples, std::string &example) {
+    if (example.find('\n') != std::string::npos) {
+        examples.push_back(example);
+    }
+    example.clear();
+}
+
+std::vector<std::string> example_outputs(const std::string &text) {
+    std::vector<std::string> examples;
+    std::istringstream lines(text);
+    std::string example;
+    for (std::string line; std::getline(lines, line);) {
+        line.erase(0, line.find_first_not_of(" \t"));
+        if (is_output_line(line) &&
+            (!example.empty() || line.rfind(expected::kAnnouncement, 0) == 0)) {
+            example += (example.empty() ? "" : "\n") + line;
+            continue;
+        }
+        keep_example(examples, example);
+    }
+    keep_example(examples, example);
+    return examples;
+}
+
+// What the registry prints for each row on each stack it runs on, but for
+// the reads beside the webcam driver, whose byte a run finds.
+// A cell whose output holds what the webcam driver left, which only a run
+// finds out.
+bool shows_what_the_driver_left(const Result &cell) {
+    for (const CameraOutput &camera : cell.cameras) {
+        if (camera.first.driver_left || camera.second.driver_left) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::set<std::string> outputs_the_registry_prints() {
+    std::set<std::string> outputs;
+    for (const Scenario &row : scenarios()) {
+        for (Stack stack : kStacks) {
+            const Result &cell = row.on(stack);
+            if (cell.applies() && !shows_what_the_driver_left(cell)) {
+                outputs.insert(expected_output(cell));
+            }
+        }
+    }
+    return outputs;
+}
+
+TEST(Documents, EveryExampleOutputIsARowsOutput) {
+    std::set<std::string> printed = outputs_the_registry_prints();
+    std::size_t examples = 0;
+    for (const Document &document : documents(every_document())) {
+        for (const std::string &example : example_outputs(document.text)) {
+            ++examples;
+            EXPECT_EQ(printed.count(example), 1u)
+                << document.path << " shows an output no row of the registry prints:\n"
+                << example;
+        }
+    }
+    // The README, the man page, the Windows README and the testing page.
+    EXPECT_GE(examples, 4u);
+}
+
+// Every result a read shows in some cell, and every exit status.
+std::set<int> read_results() {
+    std::set<int> results;
+    for (const Scenario &row : scenarios()) {
+        for (Stack stack : kStacks) {
+            for (const CameraOutput &camera : row.on(stack).cameras) {
+                if (camera.opened) {
+                    results.insert({camera.first.result, camera.second.result});
+                }
+            }
+        }
+    }
+    return results;
+}
+
+std::set<int> exit_statuses() {
+    std::set<int> statuses;
+    for (const Scenario &row : scenarios()) {
+        for (Stack stack : kStacks) {
+            const Result &cell = row.on(stack);
+            if (cell.applies()) {
+                statuses.insert({cell.exit_status, status_seen_by_a_shell(cell)});
+            }
+        }
+    }
+    return statuses;
+}
+
+// The numbers `pattern`'s first group finds in `text`.
+std::vector<int> numbers_named(const std::string &text, const std::regex &pattern) {
+    std::vector<int> numbers;
+    for (std::sregex_iterator match(text.begin(), text.end(), pattern), end; match != end;
+         ++match) {
+        numbers.push_back(std::stoi((*match)[1]));
+    }
+    return numbers;
+}
+
+// A read's result as the documents name one: after "returned", "returns"
+// or "reads", before an errno's name in brackets, or in a list of what a
+// negative result means ("-32 a stall").
+const std::regex kResultNamed(
+    R"((?:returned|returns?) (-?[0-9]+)\b(?! bytes)|reads? (-[0-9]+)|(-[0-9]+) \(`?-?E[A-Z]+|(-[0-9]+) (?:a|an|is) )");
+// An exit status as the users' documents name one.
+const std::regex kStatusNamed(R"((?:exit status|status|exits with|exit) (-?[0-9]+)\b)");
+
+std::vector<int> results_named(const std::string &text) {
+    std::vector<int> numbers;
+    for (std::sregex_iterator match(text.begin(), text.end(), kResultNamed), end; match != end;
+         ++match) {
+        for (int group = 1; group < static_cast<int>(match->size()); ++group) {
+            if ((*match)[group].matched) {
+                numbers.push_back(std::stoi((*match)[group]));
+            }
+        }
+    }
+    return numbers;
+}
+
+TEST(Documents, EveryResultCodeTheyNameIsPrintedSomewhere) {
+    std::set<int> results = read_results();
+    std::size_t named = 0;
+    for (const Document &document : documents(every_document())) {
+        for (int result : results_named(document.text)) {
+            ++named;
+            EXPECT_EQ(results.count(result), 1u) << document.path << " names the result " << result
+                                                 << ", which no row of the registry gives";
+        }
+    }
+    EXPECT_GE(named, 10u);
+}
+
+TEST(Documents, EveryExitStatusTheUsersDocumentsNameIsGivenSomewhere) {
+    std::set<int> statuses = exit_statuses();
+    std::size_t named = 0;
+    for (const Document &document : documents(kUsersDocuments)) {
+        for (int status : numbers_named(document.text, kStatusNamed)) {
+            ++named;
+            EXPECT_EQ(statuses.count(status), 1u)
+                << document.path << " names the exit status " << status
+                << ", which no row of the registry gives";
+        }
+    }
+    EXPECT_GE(named, 4u);
+}
+
+TEST(Documents, TheCheckersFindWhatTheyLookFor) {
+    EXPECT_EQ(results_named("each transfer returns -13 (EACCES, ...), -32 a stall, returned 1"),
+              (std::vector<int>{-13, -32, 1}));
+    EXPECT_EQ(example_outputs("x\n    " + expected::kAnnouncement +
+                              "\n    usb_control_msg() returned 1 -> 0x00\n\ny"),
+              std::vector<std::string>{expected::kAnnouncement +
+                                       "\nusb_control_msg() returned 1 -> 0x00"});
+}
+
+}  // namespace
+}  // namespace registry
