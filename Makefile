@@ -35,8 +35,9 @@ TEST_CMAKE_FLAGS = -DBUILD_TESTING=ON -DCAMERA_PROBE_EMULATOR=ON \
 	-DCAMERA_PROBE_ARM64_BUILD_DIR=$(abspath $(ARM64_BUILD_DIR)) \
 	-DCAMERA_PROBE_ARMHF_BUILD_DIR=$(abspath $(ARMHF_BUILD_DIR))
 ifeq ($(HOST_ARCH),amd64)
-TEST_GROUPS = build unit usbfs vm guest arm
-GUEST_IMAGES = guest-image arm-build guest-image-arm64
+TEST_GROUPS = build unit usbfs vm guest arm system
+# The system label installs the .deb of make package in the system guest.
+GUEST_IMAGES = guest-image arm-build guest-image-arm64 system-image package
 else
 TEST_GROUPS = build unit usbfs
 GUEST_IMAGES =
@@ -47,8 +48,8 @@ VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
 	--suppressions=$(CURDIR)/tests/valgrind.supp
 
 .PHONY: all configure build run install configure-emulator configure-tests build-tests \
-	demo vm-demo guest-image test sanitize-test memcheck doc-tables lint package package-check bench \
-	clean distclean amd64-host-only
+	demo vm-demo guest-image system-image test sanitize-test memcheck doc-tables lint \
+	package package-check autopkgtest bench clean distclean amd64-host-only
 
 all: build
 
@@ -103,7 +104,14 @@ guest-image: amd64-host-only configure-emulator
 	scripts/install-deps vm guest
 	cmake --build $(BUILD_DIR) --target guest-image
 
-# Every label: unit, e2e, compat and, on an amd64 host, vm and arm.
+# The system guest: a Debian 12 root file system from Debian's archive
+# (mmdebstrap) as an ext4 image in $(BUILD_DIR)/system-guest, on the guest's
+# kernel; its downloads stay in the download cache (docs/testing.md).
+system-image: guest-image
+	scripts/install-deps system
+	cmake --build $(BUILD_DIR) --target system-image
+
+# Every label: unit, e2e, compat and, on an amd64 host, vm, arm and system.
 test: build-tests $(GUEST_IMAGES)
 	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
 
@@ -114,7 +122,9 @@ sanitize-test: build-tests $(GUEST_IMAGES)
 	cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PROBE_SANITIZE=ON \
 		-DCAMERA_PROBE_GUEST_DIR=$(abspath $(BUILD_DIR))/guest $(TEST_CMAKE_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_BUILD_DIR) -j2
-	cd $(SANITIZE_BUILD_DIR) && ctest $(CTEST_FLAGS)
+	# Not the system label: it runs the package's camera-probe, which no
+	# sanitizer build changes.
+	cd $(SANITIZE_BUILD_DIR) && ctest $(CTEST_FLAGS) -LE system
 
 # The end-to-end scenarios again, with camera-probe under valgrind memcheck:
 # any error or definite leak makes its exit status 99 and the test fail.
@@ -144,6 +154,12 @@ package:
 # Installs the package with apt-get, checks it, and removes it (root only).
 package-check: package
 	scripts/check-package $(BUILD_DIR)
+
+# The package's autopkgtests (debian/tests) with Debian's autopkgtest on
+# this host, against the .deb of make package, which is purged afterwards.
+autopkgtest: package
+	scripts/install-deps build usbfs autopkgtest
+	scripts/run-autopkgtest $(BUILD_DIR)
 
 # Reports camera-probe's cost against a bare C walk; never fails on the figures.
 bench: configure-emulator

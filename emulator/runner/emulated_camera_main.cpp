@@ -4,8 +4,12 @@
 // emulated usbfs, with --vm inside a QEMU guest whose kernel finds the
 // cameras on its USB bus through usbredir, or with --wine for a Windows
 // program on Windows' USB stack under Wine (libusb0.dll, libusb0.sys and
-// Wine's bus driver over the same emulated usbfs).
+// Wine's bus driver over the same emulated usbfs), or with --system in a
+// Debian system guest where the project's .deb is installed with apt and
+// udev, logind and the kernel's driver do what they do on a user's machine.
 #include <unistd.h>
+
+#include <glob.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -40,7 +45,8 @@ constexpr long kMaxVmCameras = 12;
 constexpr auto kWineStartTimeout = std::chrono::seconds(60);
 
 const char kUsageHead[] =
-    "usage: emulated-camera [--vm [--arch ARCH] [--driver] | --wine] [--cameras N]\n"
+    "usage: emulated-camera [--vm [--arch ARCH] [--driver] | --wine |\n"
+    "                        --system [--as USER] [--deb FILE]] [--cameras N]\n"
     "                       [--register 0xNN] [--fault NAME] [--lie NAME] [--log]\n"
     "                       -- COMMAND [ARGS...]\n"
     "Runs COMMAND with N emulated USB cameras (05a9:2800, default 1) and three other\n"
@@ -53,6 +59,17 @@ const char kUsageHead[] =
     "                     on the emulated usbfs (make windows-stack builds that stack;\n"
     "                     CAMERA_PROBE_WINE_STACK names another one, WINEDEBUG reaches\n"
     "                     the Wine session)\n"
+    "  --system           run COMMAND, a command line of the guest's, in a Debian 12\n"
+    "                     system guest (make system-image) as the user logged in at\n"
+    "                     its seat, after installing the .deb of make package there\n"
+    "                     with apt and plugging the devices: udev loads the webcam\n"
+    "                     driver and logind gives the seat user access, as on a\n"
+    "                     user's machine; a --fault waits for the driver's probe\n"
+    "  --as USER          with --system: run COMMAND as probe (at the seat, the\n"
+    "                     default), headless (in the group plugdev, no session),\n"
+    "                     outsider (neither) or root\n"
+    "  --deb FILE         with --system: the package to install (default: the one\n"
+    "                     make package left in the build folder)\n"
     "  --arch ARCH        with --vm: the guest's architecture, amd64 (default) or\n"
     "                     arm64 (Debian's arm64 kernel under qemu-system-aarch64);\n"
     "                     an arm64 guest runs arm64 and armhf programs\n"
@@ -101,6 +118,9 @@ struct Options {
     bool vm = false;
     bool wine = false;
     bool driver = false;
+    bool system = false;
+    std::string system_user = "probe";
+    std::string deb;
     std::string arch = "amd64";
     long cameras = 1;
     CameraConfig camera;
@@ -137,6 +157,16 @@ bool take_option(char **argv, int argc, int &index, Options &options) {
         options.driver = true;
     } else if (option == "--wine") {
         options.wine = true;
+    } else if (option == "--system") {
+        options.system = true;
+    } else if (option == "--as" && value_text != nullptr &&
+               (std::strcmp(value_text, "probe") == 0 || std::strcmp(value_text, "headless") == 0 ||
+                std::strcmp(value_text, "outsider") == 0 || std::strcmp(value_text, "root") == 0)) {
+        options.system_user = value_text;
+        ++index;
+    } else if (option == "--deb" && value_text != nullptr) {
+        options.deb = value_text;
+        ++index;
     } else if (option == "--arch" && value_text != nullptr &&
                known_guest_architecture(value_text)) {
         options.arch = value_text;
@@ -189,8 +219,23 @@ bool parse_options(int argc, char **argv, Options &options) {
         std::fprintf(stderr, "emulated-camera: no command given\n");
         return false;
     }
-    if (options.vm && options.wine) {
-        std::fprintf(stderr, "emulated-camera: --vm and --wine exclude each other\n");
+    if ((options.vm ? 1 : 0) + (options.wine ? 1 : 0) + (options.system ? 1 : 0) > 1) {
+        std::fprintf(stderr, "emulated-camera: --vm, --wine and --system exclude each other\n");
+        return false;
+    }
+    bool system_option_given = options.system_user != "probe" || !options.deb.empty();
+    if (!options.system && system_option_given) {
+        std::fprintf(stderr, "emulated-camera: --as and --deb need --system\n");
+        return false;
+    }
+    if (options.system && (options.driver || options.arch != "amd64")) {
+        std::fprintf(stderr,
+                     "emulated-camera: --driver and --arch are --vm's: the system guest is amd64"
+                     " and udev loads its driver\n");
+        return false;
+    }
+    if (options.system && options.cameras > kMaxVmCameras) {
+        std::fprintf(stderr, "emulated-camera: at most %ld cameras with --system\n", kMaxVmCameras);
         return false;
     }
     if (!options.vm && options.driver) {
@@ -225,7 +270,7 @@ std::vector<PlannedDevice> plan_devices(const Options &options) {
     // The driver talks to the cameras first: their faults wait for the
     // command's transfers.
     CameraConfig camera_config = options.camera;
-    camera_config.fault_armed = !options.driver;
+    camera_config.fault_armed = !options.driver && !options.system;
     for (long camera = 0; camera < options.cameras; ++camera) {
         devices.push_back({camera % 2 == 0 ? 1 : 2, std::make_shared<Camera>(camera_config)});
     }
@@ -334,7 +379,77 @@ int run_in_vm(const Options &options, const std::vector<PlannedDevice> &devices)
     vm.power_off();
     return run.exit_status;
 }
+// The .deb that make package left in the build folder.
+std::string built_package() {
+    std::string pattern = std::string(USB_EMULATOR_PACKAGE_DIR) + "/camera-probe_*_amd64.deb";
+    glob_t found{};
+    std::vector<std::string> debs;
+    if (::glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+        debs.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+    }
+    ::globfree(&found);
+    if (debs.size() != 1) {
+        throw std::runtime_error("expected one " + pattern + ", found " +
+                                 std::to_string(debs.size()) + ": make package builds it");
+    }
+    return debs.front();
+}
+
+std::string shell_words(const std::vector<std::string> &words) {
+    std::string line;
+    for (const std::string &word : words) {
+        line += (line.empty() ? "'" : " '");
+        for (char c : word) {
+            line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        }
+        line += "'";
+    }
+    return line;
+}
+
+// Boots the system guest, installs the package with apt as its user would,
+// plugs the devices, waits until udev is done with them (the driver bound,
+// the seat user's ACL set), then runs the command.
+int run_in_system(const Options &options, const std::vector<PlannedDevice> &devices) {
+    std::string deb = options.deb.empty() ? built_package() : options.deb;
+    std::string deb_in_guest = "/debs/" + deb.substr(deb.find_last_of('/') + 1);
+    std::vector<std::shared_ptr<UsbDevice>> wired;
+    for (const PlannedDevice &planned : devices) {
+        wired.push_back(planned.device);
+    }
+    usb_emulator::GuestVm vm(usb_emulator::GuestSettings::system_from_build(), wired.size());
+    vm.hand_in(deb, deb_in_guest);
+    usb_emulator::GuestCommand install = vm.add_shell_command(
+        "DEBIAN_FRONTEND=noninteractive apt-get install -y -qq " + vm.handed_in_path(deb_in_guest));
+    usb_emulator::GuestCommand command = vm.add_shell_command(shell_words(options.command));
+    vm.boot();
+    vm.wait_for_session("probe");
+    usb_emulator::GuestRun installed = vm.run(install);
+    if (installed.exit_status != 0) {
+        std::fwrite(installed.errors.data(), 1, installed.errors.size(), stderr);
+        throw std::runtime_error("apt-get could not install " + deb + " in the guest");
+    }
+    vm.plug(wired);
+    vm.wait_for_driver(static_cast<std::size_t>(options.cameras));
+    vm.settle();
+    arm_faults(devices);
+    usb_emulator::GuestRunOptions run_options;
+    run_options.user = options.system_user;
+    usb_emulator::GuestRun run = vm.run(command, run_options);
+    std::fwrite(run.output.data(), 1, run.output.size(), stdout);
+    std::fflush(stdout);
+    std::fwrite(run.errors.data(), 1, run.errors.size(), stderr);
+    vm.power_off();
+    return run.exit_status;
+}
 #else
+int run_in_system(const Options &, const std::vector<PlannedDevice> &) {
+    std::fprintf(stderr,
+                 "emulated-camera: built without the QEMU guest (usbredir parser or "
+                 "QEMU missing)\n");
+    return 1;
+}
+
 int run_in_vm(const Options &, const std::vector<PlannedDevice> &) {
     std::fprintf(stderr,
                  "emulated-camera: built without the QEMU guest (usbredir parser or "
@@ -357,11 +472,12 @@ int main(int argc, char **argv) {
     }
     try {
         std::vector<PlannedDevice> devices = plan_devices(options);
-        int status = options.vm     ? run_in_vm(options, devices)
-                     : options.wine ? run_under_wine(options, devices)
-                                    : run_on_usbfs(options, devices);
+        int status = options.vm       ? run_in_vm(options, devices)
+                     : options.system ? run_in_system(options, devices)
+                     : options.wine   ? run_under_wine(options, devices)
+                                      : run_on_usbfs(options, devices);
         if (options.log) {
-            print_log(devices, options.vm);
+            print_log(devices, options.vm || options.system);
         }
         return status;
     } catch (const std::exception &error) {

@@ -18,6 +18,16 @@
 #                      nodes exist; answers "bound ok" or
 #                      "bound failed INTERFACES NODES"
 #   poweroff           switches the guest off
+# Run with the argument `system` it serves the system guest instead, a
+# Debian system whose unit camera-probe-host.service starts it after udev
+# and logind (scripts/build-system-image). There udev sets the nodes' modes
+# and loads the driver, so `run` refuses any MODE but - and `driver` is
+# refused; users run through setpriv, which opens no logind session, and
+# two orders wait for what the system does by itself:
+#   session USER       waits until USER holds the active session on seat0;
+#                      answers "session ok" or "session failed WHAT"
+#   settle             waits until udev has handled every event; answers
+#                      "settle ok" or "settle failed"
 # What it is doing goes to the console (ttyS0 on the PC, ttyAMA0 on the
 # arm64 virt board), so that a host that loses
 # the guest can show where it was.
@@ -27,12 +37,19 @@ say() {
     echo "init: $*"
 }
 
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-for module in $(cat /lib/modules/insmod.order); do
-    insmod "$module" || say "cannot load $module"
-done
+system=false
+if [ "${1:-}" = system ]; then
+    system=true
+    # The console is the kernel's: this runs as a service of the system.
+    exec >/dev/console 2>&1
+else
+    mount -t proc proc /proc
+    mount -t sysfs sysfs /sys
+    mount -t devtmpfs devtmpfs /dev
+    for module in $(cat /lib/modules/insmod.order); do
+        insmod "$module" || say "cannot load $module"
+    done
+fi
 
 host=/dev/ttyS1
 # Raw, so bytes pass both ways unchanged.
@@ -80,6 +97,11 @@ wait_for_devices() {
 }
 
 load_driver() {
+    if $system; then
+        say "refused: udev loads the driver in the system guest"
+        echo "driver refused: udev loads the driver in the system guest" >&3
+        return
+    fi
     # An image built before the driver was in it has no list.
     if [ ! -s /lib/modules/driver.order ]; then
         say "no /lib/modules/driver.order in this image"
@@ -132,16 +154,31 @@ wait_for_binding() {
     echo "bound ok" >&3
 }
 
+# The system's own user, with its groups and home but no login: setpriv
+# goes through no PAM, so logind opens no session for it.
+run_as_system_user() {
+    home=$(getent passwd "$1" | cut -d: -f6)
+    (cd "$home" && setpriv --reuid="$1" --regid="$1" --init-groups --reset-env \
+        sh -c "$2")
+}
+
 run_command() {
     user=$1
     mode=$2
     command=$3
     say "run as $user, device nodes at $mode: $command"
+    if $system && [ "$mode" != - ]; then
+        say "refused: udev sets the device nodes' modes in the system guest"
+        echo "run refused: udev sets the device nodes' modes in the system guest" >&3
+        return
+    fi
     if [ "$mode" != - ]; then
         chmod "$mode" /dev/bus/usb/*/*
     fi
     if [ "$user" = root ]; then
         sh -c "$command" </dev/null >/tmp/output 2>/tmp/errors
+    elif $system; then
+        run_as_system_user "$user" "$command" </dev/null >/tmp/output 2>/tmp/errors
     else
         su -s /bin/sh "$user" -c "$command" </dev/null >/tmp/output 2>/tmp/errors
     fi
@@ -151,6 +188,39 @@ run_command() {
     cat /tmp/output /tmp/errors >&3
 }
 
+# The session logind has made active on seat0, if it is USER's.
+active_seat_session_of() {
+    session=$(loginctl show-seat seat0 -p ActiveSession --value 2>/dev/null)
+    [ -n "$session" ] &&
+        [ "$(loginctl show-session "$session" -p Name --value 2>/dev/null)" = "$1" ] &&
+        [ "$(loginctl show-session "$session" -p State --value 2>/dev/null)" = active ]
+}
+
+# Getty's autologin on tty1 comes up beside this service, under TCG some
+# seconds later.
+wait_for_session() {
+    say "waiting for $1's session on seat0"
+    deadline=$(($(uptime_seconds) + 90))
+    until active_seat_session_of "$1"; do
+        if [ "$(uptime_seconds)" -ge "$deadline" ]; then
+            say "no active session of $1 on seat0 after 90 s"
+            echo "session failed $(loginctl list-sessions --no-legend | tr -s ' \n' '  ')" >&3
+            return
+        fi
+        sleep 0.2
+    done
+    echo "session ok" >&3
+}
+
+wait_for_udev() {
+    if udevadm settle --timeout=60; then
+        echo "settle ok" >&3
+    else
+        say "udev still busy after 60 s"
+        echo "settle failed" >&3
+    fi
+}
+
 say "ready"
 echo "ready $(uname -r)" >&3
 while read -r verb first second <&3; do
@@ -158,6 +228,8 @@ while read -r verb first second <&3; do
         devices) wait_for_devices "$first" ;;
         driver) load_driver ;;
         bound) wait_for_binding "$first" "${second:-30}" ;;
+        session) if $system; then wait_for_session "$first"; else echo "unknown $verb" >&3; fi ;;
+        settle) if $system; then wait_for_udev; else echo "unknown $verb" >&3; fi ;;
         run)
             read -r command <&3
             run_command "$first" "$second" "$command"
@@ -169,4 +241,7 @@ while read -r verb first second <&3; do
         *) echo "unknown $verb" >&3 ;;
     esac
 done
+if $system; then
+    systemctl poweroff --force --force
+fi
 poweroff -f

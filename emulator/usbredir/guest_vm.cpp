@@ -25,6 +25,9 @@
 #ifndef USB_EMULATOR_GUEST_INIT
 #define USB_EMULATOR_GUEST_INIT ""
 #endif
+#ifndef USB_EMULATOR_SYSTEM_GUEST_DIR
+#define USB_EMULATOR_SYSTEM_GUEST_DIR ""
+#endif
 
 namespace usb_emulator {
 
@@ -35,6 +38,16 @@ namespace {
 constexpr std::chrono::milliseconds kAnswerLimit = std::chrono::seconds(120);
 // How long a QEMU whose serial line has closed may take to exit, in ms.
 constexpr int kExitGrace = 2000;
+
+// The system guest: systemd, udev and logind want more memory than busybox,
+// and TCG's translation cache, 1 GiB by default, is held to a quarter.
+constexpr const char *kSystemMemoryMib = "512";
+constexpr const char *kSystemAccel = "tcg,tb-size=256";
+// Where the system guest's unit unpacks what the host hands in: not under
+// /run, which Debian's initramfs mounts noexec.
+constexpr const char *kSystemHandedInDir = "/opt/host";
+// A raw disk is read in whole sectors.
+constexpr std::size_t kSectorBytes = 512;
 
 std::string quoted(const std::string &word) {
     std::string text = "'";
@@ -146,10 +159,29 @@ GuestSettings GuestSettings::from_build(const std::string &arch) {
     return settings;
 }
 
+GuestSettings GuestSettings::system_from_build() {
+    GuestSettings settings = from_build("amd64");
+    std::string system_dir = USB_EMULATOR_SYSTEM_GUEST_DIR;
+    if (const char *override_dir = std::getenv("CAMERA_PROBE_SYSTEM_GUEST_DIR")) {
+        system_dir = override_dir;
+    }
+    settings.system_image = system_dir + "/system.img";
+    settings.system_initrd = system_dir + "/initrd.img";
+    return settings;
+}
+
 std::string GuestSettings::missing() const {
     const Machine &machine = machine_of(arch);
     if (find_program(qemu).find('/') == std::string::npos) {
         return qemu + " (Debian package " + machine.qemu_package + ")";
+    }
+    if (is_system()) {
+        for (const std::string *path : {&kernel, &system_image, &system_initrd, &init_script}) {
+            if (!exists(*path)) {
+                return *path + " (make system-image builds it)";
+            }
+        }
+        return "";
     }
     for (const std::string *path : {&kernel, &base_initramfs, &init_script}) {
         if (!exists(*path)) {
@@ -186,13 +218,14 @@ GuestCommand GuestVm::add_command(const std::vector<std::string> &argv,
     std::size_t index = staged_.size();
     std::string home = "/opt/command-" + std::to_string(index);
     programs_.add_host_file(home + "/" + base_name(program), program, 0755);
-    std::string line = "exec " + home + "/" + base_name(program);
+    std::string line = "exec " + handed_in_path(home + "/" + base_name(program));
     for (std::size_t i = 1; i < argv.size(); ++i) {
         line += " " + quoted(argv[i]);
     }
     // This host's loader cannot read a program of another architecture;
-    // the guest's loader finds its libraries in the guest image.
-    if (settings_.arch == host_architecture()) {
+    // the guest's loader finds its libraries in the guest image. The
+    // system guest is a Debian system with libraries of its own.
+    if (settings_.arch == host_architecture() && !settings_.is_system()) {
         stage_host_libraries(program, home + "/lib", host_environment);
         line = "LD_LIBRARY_PATH=" + home + "/lib " + line;
     }
@@ -220,6 +253,31 @@ GuestCommand GuestVm::add_shell_command(const std::string &line) {
     return GuestCommand{staged_.size() - 1};
 }
 
+void GuestVm::hand_in(const std::string &host_path, const std::string &guest_path,
+                      std::uint32_t mode) {
+    programs_.add_host_file(guest_path, host_path, mode);
+}
+
+std::string GuestVm::handed_in_path(const std::string &guest_path) const {
+    return settings_.is_system() ? kSystemHandedInDir + guest_path : guest_path;
+}
+
+// The system guest's second disk: /init and what was handed in, as one
+// newc archive, padded to whole sectors.
+std::string GuestVm::build_handed_in_disk() const {
+    CpioArchive extra = programs_;
+    extra.add_host_file("/init", settings_.init_script, 0755);
+    std::string bytes = extra.bytes();
+    bytes.resize((bytes.size() + kSectorBytes - 1) / kSectorBytes * kSectorBytes, '\0');
+    std::string path = work_dir_ + "/handed-in.cpio";
+    std::ofstream file(path, std::ios::binary);
+    file << bytes;
+    if (!file.flush()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    return path;
+}
+
 // The base image, then /init and the staged programs: the kernel unpacks
 // concatenated archives one over the other.
 std::string GuestVm::build_initramfs() const {
@@ -234,18 +292,28 @@ std::string GuestVm::build_initramfs() const {
     return path;
 }
 
+// `initramfs` is the busybox guest's initramfs, or the system guest's
+// second disk.
 std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) const {
     const Machine &machine = machine_of(settings_.arch);
+    bool system = settings_.is_system();
+    std::string kernel_options =
+        std::string("console=") + machine.console + " quiet loglevel=3 panic=-1 cryptomgr.notests";
+    if (system) {
+        kernel_options += " root=/dev/vda rw fsck.mode=skip systemd.show_status=false";
+    }
     std::vector<std::string> arguments = {
         settings_.qemu,
         "-machine",
         machine.machine,
         "-accel",
-        settings_.kvm ? "kvm" : "tcg",
+        settings_.kvm ? "kvm"
+        : system      ? kSystemAccel
+                      : "tcg",
         "-cpu",
         settings_.kvm ? "host" : machine.tcg_cpu,
         "-m",
-        machine.memory_mib,
+        system ? kSystemMemoryMib : machine.memory_mib,
         "-smp",
         "1",
         "-nodefaults",
@@ -256,9 +324,9 @@ std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) c
         "-kernel",
         settings_.kernel,
         "-initrd",
-        initramfs,
+        system ? settings_.system_initrd : initramfs,
         "-append",
-        std::string("console=") + machine.console + " quiet loglevel=3 panic=-1 cryptomgr.notests",
+        kernel_options,
         "-chardev",
         "file,id=console,path=" + work_dir_ + "/console.log",
         "-serial",
@@ -271,6 +339,14 @@ std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) c
                                            "pci-serial-2x,chardev1=unused,chardev2=agent"});
     } else {
         arguments.insert(arguments.end(), {"-serial", "chardev:agent"});
+    }
+    if (system) {
+        // The image stays as built: the guest's writes go to a throwaway
+        // overlay.
+        arguments.insert(
+            arguments.end(),
+            {"-drive", "file=" + settings_.system_image + ",format=raw,if=virtio,snapshot=on",
+             "-drive", "file=" + initramfs + ",format=raw,if=virtio,readonly=on"});
     }
     arguments.insert(arguments.end(), {"-device", "qemu-xhci,id=xhci,p2=15,p3=1"});
     for (std::size_t port = 0; port < bus_->ports(); ++port) {
@@ -286,7 +362,7 @@ void GuestVm::boot() {
     if (std::string missing = settings_.missing(); !missing.empty()) {
         throw std::runtime_error("cannot boot the guest: no " + missing);
     }
-    std::string initramfs = build_initramfs();
+    std::string initramfs = settings_.is_system() ? build_handed_in_disk() : build_initramfs();
     agent_listener_ = listen_on_unix_socket(work_dir_ + "/agent.sock");
     int log =
         ::open((work_dir_ + "/qemu.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -319,6 +395,30 @@ void GuestVm::plug(const std::vector<std::shared_ptr<UsbDevice>> &devices) {
     wait_for_devices(0);
     bus_->plug(devices);
     wait_for_devices(devices.size());
+}
+
+void GuestVm::plug_without_waiting(const std::vector<std::shared_ptr<UsbDevice>> &devices) {
+    bus_->plug({});
+    wait_for_devices(0);
+    bus_->plug(devices);
+}
+
+void GuestVm::expect_answer(const std::string &order, const std::string &ok,
+                            const std::string &what) {
+    send(order + "\n");
+    std::string answer = read_line(answer_limit_);
+    if (answer != ok) {
+        fail(what + ": " + answer);
+    }
+}
+
+void GuestVm::wait_for_session(const std::string &user) {
+    expect_answer("session " + user, "session ok",
+                  user + " holds no active session on the guest's seat0");
+}
+
+void GuestVm::settle() {
+    expect_answer("settle", "settle ok", "udev in the guest did not settle");
 }
 
 void GuestVm::wait_for_devices(std::size_t count) {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,11 +36,21 @@ struct GuestSettings {
     // the host (docs/testing.md).
     bool kvm = false;
     std::chrono::seconds boot_limit{180};
+    // The system guest (make system-image): a Debian root file system,
+    // booted read-write on a throwaway overlay with Debian's initramfs, and
+    // init_script run there by a unit of its own. Empty: the busybox guest.
+    std::string system_image;
+    std::string system_initrd;
+
+    bool is_system() const { return !system_image.empty(); }
 
     // The guest of `arch` built with the project (make guest-image,
     // guest-image-arm64), and CAMERA_PROBE_VM_ACCEL=kvm for the host's own
     // architecture. Throws for an architecture without a guest.
     static GuestSettings from_build(const std::string &arch = "amd64");
+    // The amd64 system guest as built with the project, on the busybox
+    // guest's kernel.
+    static GuestSettings system_from_build();
     // What is missing to boot, or empty.
     std::string missing() const;
 };
@@ -53,10 +64,13 @@ struct GuestCommand {
 };
 
 struct GuestRunOptions {
-    // "root", or "probe", the guest's unprivileged user.
+    // "root", or "probe", the guest's unprivileged user. The system guest
+    // has three: "probe", logged in at the seat, "headless", in the group
+    // plugdev, and "outsider", in no group; none of these runs opens a
+    // session.
     std::string user = "root";
     // Mode for every USB device node before the run, e.g. "0600"; "-"
-    // leaves the kernel's.
+    // leaves the kernel's (in the system guest, udev's: it refuses others).
     std::string node_mode = "-";
 };
 
@@ -83,11 +97,25 @@ class GuestVm {
         const std::vector<std::string> &host_environment = current_environment());
     // A command line for the guest's own shell (busybox), staging nothing.
     GuestCommand add_shell_command(const std::string &line);
+    // Before boot(): a file of this host handed to the guest at `guest_path`
+    // (of the system guest: under /opt/host). The system guest loads its
+    // own libraries, so add_command stages a program alone there.
+    void hand_in(const std::string &host_path, const std::string &guest_path,
+                 std::uint32_t mode = 0644);
+    // Where a path handed in ends up in the guest.
+    std::string handed_in_path(const std::string &guest_path) const;
 
     void boot();
     // Replaces the devices on the bus with `devices`, then waits until the
     // guest has enumerated them and made their nodes.
     void plug(const std::vector<std::shared_ptr<UsbDevice>> &devices);
+    // The same, but returns as soon as the bus holds them, before the guest
+    // has seen them.
+    void plug_without_waiting(const std::vector<std::shared_ptr<UsbDevice>> &devices);
+    // The system guest: waits until `user` holds the active session on
+    // seat0, or until udev has handled every event; throws if not.
+    void wait_for_session(const std::string &user);
+    void settle();
     GuestRun run(const GuestCommand &command, const GuestRunOptions &options = {});
     // Loads the kernel's webcam driver for the camera, so that it binds to
     // every camera plugged after it; throws if a module does not load.
@@ -112,12 +140,14 @@ class GuestVm {
     void stage_host_libraries(const std::string &program, const std::string &guest_dir,
                               const std::vector<std::string> &host_environment);
     std::string build_initramfs() const;
+    std::string build_handed_in_disk() const;
     std::vector<std::string> qemu_arguments(const std::string &initramfs) const;
     void send(const std::string &text);
     std::string read_line(std::chrono::milliseconds limit);
     std::string read_exactly(std::size_t count);
     void fill_buffer(std::chrono::milliseconds limit);
     [[noreturn]] void fail(const std::string &what);
+    void expect_answer(const std::string &order, const std::string &ok, const std::string &what);
     std::string qemu_state();
     void wait_for_devices(std::size_t count);
     void stop_qemu();

@@ -68,6 +68,9 @@ std::string plugged_text(const Scenario &row) {
     if (!row.node_mode.empty()) {
         text += "; run as a user, node " + row.node_mode;
     }
+    if (!row.system_user.empty()) {
+        text += "; run as " + row.system_user;
+    }
     switch (row.usb_filesystem) {
         case UsbFilesystem::as_the_kernel_makes_it:
             break;

@@ -78,6 +78,16 @@ constexpr Column kArm64DesktopArm64{
     Audience::users, true};
 constexpr Column kArm64DesktopArmhf{"arm64 guest with the webcam driver, armhf build",
                                     "The same, the armhf package's build.", Audience::users, true};
+constexpr Column kAmd64SystemLibusb012{
+    "Debian 12 system guest, the package installed, libusb 0.1.12",
+    "A Debian 12 system as a user has it, in a QEMU guest on the same kernel: systemd, udev and "
+    "logind, the package of `make package` installed with apt, Debian's libusb 0.1.12. udev "
+    "loads the webcam driver when the camera is plugged in (so the first read shows what it "
+    "left, as on the desktop), and the rule gives access: `probe` is logged in at the seat "
+    "(logind's ACL), `headless` is in the group plugdev and has no session, as over ssh, and "
+    "`outsider` is neither. The row's name says what was done before the run; who may use the "
+    "camera, and how to read it without the driver: the README.",
+    Audience::users, false};
 
 }  // namespace
 
@@ -111,6 +121,8 @@ const Column &column(Stack stack) {
             return kArm64DesktopArm64;
         case Stack::arm64_desktop_armhf:
             return kArm64DesktopArmhf;
+        case Stack::amd64_system_libusb012:
+            return kAmd64SystemLibusb012;
     }
     throw std::invalid_argument("no column for stack " + std::to_string(static_cast<int>(stack)));
 }
@@ -231,6 +243,12 @@ const char kWindowsFaults[] =
 const char kClientFaults[] =
     "the libusb-1.0 client proves the URB dialect with the faults whose results it names";
 const char kNoDriver[] = "the webcam driver is bound only in the desktop rows";
+const char kNotASystemRow[] =
+    "the system guest runs the rows about the installed package, udev, logind and its users; "
+    "the busybox guests' columns run the camera's own behaviour on the same kernel";
+const char kSystemOnly[] =
+    "a system row: it needs the package installed with apt, udev, logind and the system's "
+    "users, which only the system guest has";
 const char kDesktopOnly[] =
     "a desktop row: it runs where the kernel's webcam driver is bound to the camera";
 const char kDesktopTime[] =
@@ -246,6 +264,7 @@ const char kTwoCamerasShowIt[] = "TwoCameras shows a high register byte here";
 class Row {
   public:
     // A row without the webcam driver.
+    // The system guest's column runs the system rows alone.
     explicit Row(std::string name) {
         scenario_.name = std::move(name);
         for (Stack stack : kStacks) {
@@ -253,13 +272,23 @@ class Row {
                 write(stack, not_applicable(kNoDriver));
             }
         }
+        write(Stack::amd64_system_libusb012, not_applicable(kNotASystemRow));
+    }
+    // A system row, run as `user`: it writes every column itself.
+    static Row in_the_system(std::string name, const char *user) {
+        Row row;
+        row.scenario_.name = std::move(name);
+        row.scenario_.system_user = user;
+        return row;
     }
     // A desktop row: it runs only where the driver is bound.
     static Row beside_the_driver(std::string name) {
         Row row;
         row.scenario_.name = std::move(name);
         for (Stack stack : kStacks) {
-            if (!driver_bound_on(stack)) {
+            if (stack == Stack::amd64_system_libusb012) {
+                row.write(stack, not_applicable(kNotASystemRow));
+            } else if (!driver_bound_on(stack)) {
                 row.write(stack, not_applicable(kDesktopOnly));
             }
         }
@@ -473,6 +502,74 @@ void add_desktop_rows(std::vector<Scenario> &rows) {
             .on({S::amd64_desktop_libusb012}, reaching(prints({both_reads_fail(kNotPermitted)}), 0))
             .on({S::amd64_desktop_compat}, reaching(prints({open_fails()}), 0))
             .on(kArmDesktops, not_applicable(kArmDesktop)));
+}
+
+// Every stack but the system guest's.
+constexpr std::initializer_list<Stack> kBesideTheSystem = {S::usbfs_libusb012,
+                                                           S::usbfs_compat,
+                                                           S::amd64_guest_libusb012,
+                                                           S::amd64_guest_compat,
+                                                           S::arm64_guest_arm64,
+                                                           S::arm64_guest_armhf,
+                                                           S::wine_stack,
+                                                           S::libusb0_double,
+                                                           S::libusb1_client,
+                                                           S::fake_libusb,
+                                                           S::amd64_desktop_libusb012,
+                                                           S::amd64_desktop_compat,
+                                                           S::arm64_desktop_arm64,
+                                                           S::arm64_desktop_armhf};
+
+// The system rows: a Debian 12 system with the package installed with apt
+// (unless a row says otherwise), each row's camera plugged anew, udev and
+// logind left to do what they do. A row's name says what was done first;
+// the system suite (tests/e2e/system_rows.cpp) does it.
+void add_system_rows(std::vector<Scenario> &rows) {
+    const S system = S::amd64_system_libusb012;
+    const Result driver_then_exchange = prints({beside_driver_healthy()});
+    const Result read_only_node = reaching(prints({both_reads_fail(kNotPermitted)}), 0);
+    // apt installs the package with the camera plugged, the driver bound:
+    // its postinst has udev apply the rule at once, without a replug.
+    rows.push_back(Row::in_the_system("InstalledWithTheCameraPlugged", "probe")
+                       .plug({camera(0x00)})
+                       .on({system}, driver_then_exchange)
+                       .not_on(kBesideTheSystem, kSystemOnly));
+    // The seat's ACL, from logind, on a node that udev made after the
+    // driver's probe.
+    rows.push_back(Row::in_the_system("SeatUserBesideTheDriverUdevLoaded", "probe")
+                       .plug({camera(0x00)})
+                       .on({system}, driver_then_exchange)
+                       .not_on(kBesideTheSystem, kSystemOnly));
+    // As over ssh: no session, so no ACL; the rule's group gives access.
+    rows.push_back(Row::in_the_system("PlugdevMemberWithoutASession", "headless")
+                       .plug({camera(0x00)})
+                       .on({system}, driver_then_exchange)
+                       .not_on(kBesideTheSystem, kSystemOnly));
+    // Neither seat nor group: the node is readable, not writable.
+    rows.push_back(Row::in_the_system("UserInNoGroupWithoutASession", "outsider")
+                       .plug({camera(0x00)})
+                       .on({system}, read_only_node)
+                       .not_on(kBesideTheSystem, kSystemOnly));
+    // Run the moment the camera's node appears after a replug, the driver
+    // loaded: the library's scan waits while the driver probes, and udev
+    // applies the rule only after the probe, so the node is still the
+    // kernel's own (0600) and libusb 0.1.12 does not see the camera.
+    rows.push_back(Row::in_the_system("RunAtOnceAfterAReplugBesideTheDriver", "probe")
+                       .plug({camera(0x00)})
+                       .on({system}, reaching(prints_nothing(), 0))
+                       .not_on(kBesideTheSystem, kSystemOnly));
+    // The blacklist written, then the module unloaded, then a replug: udev
+    // leaves the driver out, and the first read is the camera's own value.
+    rows.push_back(Row::in_the_system("DriverBlacklistedAndUnloadedThenReplugged", "probe")
+                       .plug({camera(0x00)})
+                       .on({system}, prints({healthy(0x00)}))
+                       .not_on(kBesideTheSystem, kSystemOnly));
+    // apt-get purge removes the rule; after a replug udev's defaults leave
+    // the node read-only for the seat user (who runs a build of their own).
+    rows.push_back(Row::in_the_system("RulePurgedThenReplugged", "probe")
+                       .plug({camera(0x00)})
+                       .on({system}, read_only_node)
+                       .not_on(kBesideTheSystem, kSystemOnly));
 }
 
 std::vector<Scenario> build_rows() {
@@ -775,6 +872,7 @@ std::vector<Scenario> build_rows() {
                        .on(kInMemoryLibusbs, prints({open_fails(), healthy(0x07)}))
                        .not_on(kDeviceStacks, kScriptedOnly));
     add_desktop_rows(rows);
+    add_system_rows(rows);
     return rows;
 }
 

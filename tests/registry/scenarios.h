@@ -47,7 +47,10 @@ constexpr int kCompatNoDevice = -6;
     STACK(amd64_desktop_libusb012)                                                    \
     STACK(amd64_desktop_compat)                                                       \
     STACK(arm64_desktop_arm64)                                                        \
-    STACK(arm64_desktop_armhf)
+    STACK(arm64_desktop_armhf)                                                        \
+    /* A Debian 12 system in a QEMU guest (systemd, udev, logind), the      */        \
+    /* project's .deb installed with apt, Debian's libusb 0.1.12.           */        \
+    STACK(amd64_system_libusb012)
 
 #define CAMERA_PROBE_STACK_ENUMERATOR(name) name,
 enum class Stack { CAMERA_PROBE_REGISTRY_STACKS(CAMERA_PROBE_STACK_ENUMERATOR) };
@@ -164,6 +167,9 @@ struct Scenario {
     // Run as the unprivileged user with every device node at this mode
     // (the guests); empty: as root, nodes as the kernel makes them.
     std::string node_mode;
+    // The system guest's user the row runs as: "probe" (logged in at the
+    // seat), "headless" (in plugdev, no session) or "outsider" (neither).
+    std::string system_user;
     // How the in-memory libusbs (the double, the fake) play the row, in the
     // double's scenario language; empty where they do not.
     std::string script;

@@ -1,0 +1,361 @@
+// SPDX-License-Identifier: MIT
+#include "readme_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "driver_transfers.h"
+
+namespace e2e {
+
+using usb_emulator::GuestRun;
+using usb_emulator::GuestVm;
+
+namespace {
+
+// The sections the test runs, by the start of their titles, and how many
+// blocks each holds: every block has its check below, so a block added or
+// dropped fails the test until the checks say what it promises.
+struct SectionPlan {
+    const char *title;
+    std::size_t blocks;
+};
+const SectionPlan kInstall = {"Install", 2};
+const SectionPlan kPermissions = {"Permissions", 3};
+const SectionPlan kDriver = {"Beside the kernel's webcam driver", 2};
+
+// Where the seat user's checkout is in the guest, and the user.
+const char kCheckout[] = "camera-probe";
+const char kSeatUser[] = "probe";
+
+bool starts_with(const std::string &text, const std::string &head) {
+    return text.rfind(head, 0) == 0;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream file(path);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string base_name(const std::string &path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+// The heading's level and title, or level 0 for a line that is none.
+std::size_t heading_level(const std::string &line, std::string &title) {
+    std::size_t level = line.find_first_not_of('#');
+    if (level == 0 || level == std::string::npos || line[level] != ' ') {
+        return 0;
+    }
+    title = line.substr(level + 1);
+    return level;
+}
+
+// A line of the build machine's: the README's `make TARGET` steps.
+bool on_the_build_machine(const std::string &line) {
+    return starts_with(line, "make ");
+}
+
+// The line as make -n checks it on this host: its comment left out.
+std::string make_arguments(const std::string &line) {
+    std::string arguments = line.substr(std::string("make ").size());
+    std::size_t comment = arguments.find(" #");
+    if (comment != std::string::npos) {
+        arguments.erase(comment);
+    }
+    return arguments;
+}
+
+}  // namespace
+
+std::vector<ReadmeBlock> readme_blocks(const std::string &markdown, const std::string &title) {
+    std::istringstream lines(markdown);
+    std::string line;
+    bool in_section = false;
+    bool found = false;
+    bool in_block = false;
+    std::vector<ReadmeBlock> blocks;
+    while (std::getline(lines, line)) {
+        if (in_block) {
+            if (starts_with(line, "```")) {
+                in_block = false;
+            } else if (!line.empty()) {
+                blocks.back().lines.push_back(line);
+            }
+            continue;
+        }
+        std::string heading;
+        if (heading_level(line, heading) > 0) {
+            in_section = starts_with(heading, title);
+            found = found || in_section;
+            continue;
+        }
+        if (in_section && starts_with(line, "```")) {
+            in_block = true;
+            blocks.push_back({title, {}});
+        }
+    }
+    if (!found) {
+        throw std::runtime_error("the README has no section titled \"" + title + "...\"");
+    }
+    return blocks;
+}
+
+ReadmeCommands stage_readme_commands(GuestVm &vm, const std::string &source_dir,
+                                     const std::string &deb) {
+    ReadmeCommands readme;
+    readme.source_dir = source_dir;
+    std::string markdown = read_file(source_dir + "/README.md");
+    for (const SectionPlan &plan : {kInstall, kPermissions, kDriver}) {
+        ReadmeSection section{plan.title, {}};
+        for (const ReadmeBlock &block : readme_blocks(markdown, plan.title)) {
+            std::vector<ReadmeLine> lines;
+            for (const std::string &text : block.lines) {
+                ReadmeLine line{text, on_the_build_machine(text), {}};
+                if (!line.on_the_build_machine) {
+                    line.command = vm.add_shell_command("cd \"$HOME/" + std::string(kCheckout) +
+                                                        "\" && " + text);
+                }
+                lines.push_back(line);
+            }
+            section.blocks.push_back(lines);
+        }
+        readme.sections.push_back(section);
+    }
+    std::string deb_in_guest = vm.handed_in_path("/debs/" + base_name(deb));
+    std::string checkout = std::string("/home/") + kSeatUser + "/" + kCheckout;
+    // The user at the keyboard answers apt's "Do you want to continue?"
+    // with yes; the lines run with no input.
+    readme.lay_out_the_checkout = vm.add_shell_command(
+        "install -D -o probe -g probe -m 0644 " + deb_in_guest + " " + checkout + "/build/" +
+        base_name(deb) + " && chown -R probe:probe " + checkout +
+        " && echo 'APT::Get::Assume-Yes \"true\";' >/etc/apt/apt.conf.d/90-the-user-says-yes");
+    readme.package_status =
+        vm.add_shell_command("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; true");
+    readme.note_package_files =
+        vm.add_shell_command("dpkg-query -L camera-probe >/tmp/camera-probe-files");
+    readme.package_files_left = vm.add_shell_command(
+        "while read -r path; do if [ -f \"$path\" ] || { [ -L \"$path\" ] && [ ! -d \"$path\" ]; "
+        "}; then echo \"$path\"; fi; done </tmp/camera-probe-files");
+    readme.wait_for_the_kernel = vm.add_shell_command(
+        "until node=" + camera_node_expression() +
+        " && [ -n \"$node\" ] && [ -e \"$node\" ]; do sleep 0.05; done; sleep 1");
+    readme.unpack_without_configuring = vm.add_shell_command("dpkg --unpack " + deb_in_guest);
+    readme.configure = vm.add_shell_command("dpkg --configure camera-probe");
+    readme.seat_users_groups = vm.add_shell_command(std::string("id -nG ") + kSeatUser);
+    readme.leave_plugdev =
+        vm.add_shell_command(std::string("gpasswd -d ") + kSeatUser + " plugdev >/dev/null");
+    return readme;
+}
+
+namespace {
+
+const ReadmeSection &section_of(const ReadmeCommands &readme, const SectionPlan &plan) {
+    for (const ReadmeSection &section : readme.sections) {
+        if (section.title == plan.title) {
+            if (section.blocks.size() != plan.blocks) {
+                throw std::runtime_error("the README's section \"" + section.title + "\" has " +
+                                         std::to_string(section.blocks.size()) +
+                                         " shell blocks; the test checks " +
+                                         std::to_string(plan.blocks));
+            }
+            return section;
+        }
+    }
+    throw std::logic_error(std::string("no section ") + plan.title + " staged");
+}
+
+// Runs a block's lines in order as the seat user; a build step is checked
+// on this host. Throws at the first line that fails, as a user would stop.
+void run_block(GuestVm &vm, const ReadmeCommands &readme, const ReadmeSection &section,
+               std::size_t index) {
+    for (const ReadmeLine &line : section.blocks.at(index)) {
+        std::printf("README, %s, block %zu: %s\n", section.title.c_str(), index + 1,
+                    line.text.c_str());
+        if (line.on_the_build_machine) {
+            std::string check = "make -s -n -C '" + readme.source_dir + "' " +
+                                make_arguments(line.text) + " >/dev/null";
+            if (std::system(check.c_str()) != 0) {
+                throw std::runtime_error("the README's build step \"" + line.text +
+                                         "\" is no target of the Makefile");
+            }
+            continue;
+        }
+        usb_emulator::GuestRunOptions as_seat_user;
+        as_seat_user.user = kSeatUser;
+        GuestRun run = vm.run(line.command, as_seat_user);
+        if (run.exit_status != 0) {
+            throw std::runtime_error("the README's line \"" + line.text + "\" (section " +
+                                     section.title + ") failed with exit status " +
+                                     std::to_string(run.exit_status) + ": " + run.output +
+                                     run.errors);
+        }
+    }
+}
+
+// The camera a user plugs: one that powers up with 0x00, among the decoys.
+const registry::Scenario &users_camera() {
+    static const registry::Scenario row = [] {
+        registry::Scenario camera;
+        camera.name = "the README's camera";
+        camera.cameras = {registry::Camera{}};
+        return camera;
+    }();
+    return row;
+}
+
+// A fresh camera, plugged with the driver or without it, udev done with it.
+DriverBoundCameras plug_camera(GuestVm &vm, bool driver) {
+    DriverBoundCameras bound;
+    if (driver) {
+        bound = plug_beside_driver(vm, users_camera());
+    } else {
+        bound.plugged = plug_row(vm, users_camera());
+    }
+    vm.settle();
+    return bound;
+}
+
+GuestRun probe_as_seat_user(GuestVm &vm, const SystemCommands &commands) {
+    usb_emulator::GuestRunOptions options;
+    options.user = kSeatUser;
+    return vm.run(commands.installed_probe, options);
+}
+
+// The seat user runs the installed camera-probe beside the driver: the
+// reading (what the driver left, then 0x15) or, without write access, -1
+// twice.
+void expect_seat_user_reads(GuestVm &vm, const SystemCommands &commands, DriverBoundCameras &bound,
+                            bool with_access) {
+    note_driver_transfers(bound);
+    GuestRun run = probe_as_seat_user(vm, commands);
+    registry::Result cell =
+        with_access ? registry::prints({registry::reads(registry::delivers_what_the_driver_left(),
+                                                        registry::delivers(1, 0x15))})
+                    : registry::prints({registry::reads(registry::keeps(registry::kNotPermitted),
+                                                        registry::keeps(registry::kNotPermitted))});
+    if (!with_access) {
+        cell.transfers_reaching_camera = 0;
+    }
+    expect_desktop_cell(DesktopRowRun{bound, TimedRun{run, 0}}, users_camera(), cell);
+}
+
+std::string output_of(GuestVm &vm, const usb_emulator::GuestCommand &command,
+                      const std::string &what) {
+    return run_or_throw(vm, command, what);
+}
+
+// Install: apt installs the package and, the camera plugged, gives the seat
+// user access at once; the purge takes every file of it away.
+void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
+                   SystemState &state) {
+    const ReadmeSection &install = section_of(readme, kInstall);
+    DriverBoundCameras bound = plug_camera(vm, true);
+    run_block(vm, readme, install, 0);
+    state.installed = true;
+    {
+        SCOPED_TRACE("README, Install: installed with apt");
+        EXPECT_EQ(output_of(vm, readme.package_status, "dpkg-query"), "install ok installed");
+        run_or_throw(vm, commands.wait_for_write_access, "the seat user's write access", kSeatUser);
+        expect_seat_user_reads(vm, commands, bound, true);
+        run_or_throw(vm, readme.note_package_files, "dpkg-query -L");
+    }
+    run_block(vm, readme, install, 1);
+    state.installed = false;
+    SCOPED_TRACE("README, Install: purged");
+    EXPECT_EQ(output_of(vm, readme.package_status, "dpkg-query"), "");
+    EXPECT_EQ(output_of(vm, readme.package_files_left, "the package's files"), "");
+}
+
+// Permissions: joining plugdev; telling udev of a rule put in place
+// without it (the package's files unpacked, its postinst not run), which
+// gives the seat user access to a camera already plugged in; and waiting
+// for udev after a plug-in, after which the seat user may run the probe.
+void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
+                       SystemState &state) {
+    const ReadmeSection &permissions = section_of(readme, kPermissions);
+    run_block(vm, readme, permissions, 0);
+    {
+        SCOPED_TRACE("README, Permissions: joining plugdev");
+        std::string groups = output_of(vm, readme.seat_users_groups, "id -nG");
+        EXPECT_NE((" " + groups).find(" plugdev"), std::string::npos) << groups;
+        // The seat user's access must keep coming from the seat alone.
+        run_or_throw(vm, readme.leave_plugdev, "gpasswd -d");
+    }
+    {
+        SCOPED_TRACE("README, Permissions: telling udev");
+        DriverBoundCameras bound = plug_camera(vm, true);
+        run_or_throw(vm, readme.unpack_without_configuring, "dpkg --unpack");
+        expect_seat_user_reads(vm, commands, bound, false);
+        run_block(vm, readme, permissions, 1);
+        vm.settle();
+        expect_seat_user_reads(vm, commands, bound, true);
+        run_or_throw(vm, readme.configure, "dpkg --configure");
+        state.installed = true;
+    }
+    SCOPED_TRACE("README, Permissions: waiting for udev after a plug-in");
+    DriverBoundCameras bound;
+    CameraConfig held_back = configs_of(users_camera()).front();
+    held_back.fault_armed = false;
+    bound.plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(held_back));
+    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> devices = {bound.plugged.cameras[0]};
+    vm.plug_without_waiting(devices);
+    // The user types the block once the kernel has the camera, as a user
+    // does a moment after the plug-in.
+    run_or_throw(vm, readme.wait_for_the_kernel, "waiting for the camera's node");
+    run_block(vm, readme, permissions, 2);
+    expect_seat_user_reads(vm, commands, bound, true);
+}
+
+// The driver: kept away and unloaded as the README says, it does not come
+// back at the replug, and the first read is the camera's own value; brought
+// back, it binds to the camera again.
+void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
+                  SystemState &state) {
+    const ReadmeSection &driver = section_of(readme, kDriver);
+    run_block(vm, readme, driver, 0);
+    state.driver_blacklisted = true;
+    {
+        SCOPED_TRACE("README, driver: without it, after a replug");
+        DriverBoundCameras bound = plug_camera(vm, false);
+        bool loaded = vm.run(commands.driver_module_loaded).exit_status == 0;
+        EXPECT_FALSE(loaded) << "udev loaded the driver again at the replug";
+        if (!loaded) {
+            vm.wait_for_driver(0);
+        }
+        GuestRun run = probe_as_seat_user(vm, commands);
+        EXPECT_EQ(run.output,
+                  registry::expected_output(registry::prints({registry::healthy(0x00)})));
+        EXPECT_EQ(run.exit_status, 0);
+        expect_transfers(bound.plugged, 3);
+    }
+    run_block(vm, readme, driver, 1);
+    state.driver_blacklisted = false;
+    SCOPED_TRACE("README, driver: back");
+    vm.wait_for_driver(1);
+    EXPECT_EQ(vm.run(commands.driver_module_loaded).exit_status, 0)
+        << "the driver's module is not loaded";
+}
+
+}  // namespace
+
+void run_readme_commands(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
+                         SystemState &state) {
+    ensure_installed(vm, commands, state, false);
+    ensure_driver_allowed(vm, commands, state);
+    run_or_throw(vm, readme.lay_out_the_checkout, "laying out the checkout");
+    check_install(vm, readme, commands, state);
+    check_permissions(vm, readme, commands, state);
+    check_driver(vm, readme, commands, state);
+}
+
+}  // namespace e2e

@@ -1,0 +1,342 @@
+// SPDX-License-Identifier: MIT
+#include "system_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+namespace e2e {
+
+using usb_emulator::GuestCommand;
+using usb_emulator::GuestRun;
+using usb_emulator::GuestVm;
+
+namespace {
+
+// The driver's module, and the file a user writes to keep it away.
+const char kDriverModule[] = "gspca_ov519";
+const char kBlacklistFile[] = "/etc/modprobe.d/camera-probe-no-gspca-ov519.conf";
+// How long a user may wait for access before a row gives up, in seconds.
+const char kAccessLimit[] = "30";
+
+std::string base_name(const std::string &path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+std::string apt_get(const std::string &arguments) {
+    return "DEBIAN_FRONTEND=noninteractive apt-get -y -qq " + arguments + " </dev/null";
+}
+
+}  // namespace
+
+std::string built_package(const std::string &dir) {
+    std::vector<std::string> debs;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, error)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("camera-probe_", 0) == 0 && name.size() > 10 &&
+            name.compare(name.size() - 10, 10, "_amd64.deb") == 0) {
+            debs.push_back(entry.path().string());
+        }
+    }
+    if (debs.size() != 1) {
+        throw std::runtime_error("expected one camera-probe_*_amd64.deb in " + dir + ", found " +
+                                 std::to_string(debs.size()) + " (make package builds it)");
+    }
+    return debs.front();
+}
+
+void note_driver_transfers(DriverBoundCameras &bound) {
+    bound.driver_transfers.clear();
+    for (const auto &camera : bound.plugged.cameras) {
+        bound.driver_transfers.push_back(camera->transfers().size());
+    }
+}
+
+std::string camera_node_expression() {
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04x:%04x", kVendorId, kProductId);
+    return std::string(
+               "$(for d in /sys/bus/usb/devices/*; do [ \"$(cat \"$d/idVendor\" "
+               "2>/dev/null):$(cat \"$d/idProduct\" 2>/dev/null)\" = ") +
+           ids +
+           " ] && printf '/dev/bus/usb/%03d/%03d' \"$(cat \"$d/busnum\")\" \"$(cat "
+           "\"$d/devnum\")\"; done; true)";
+}
+
+SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
+    SystemCommands commands;
+    std::string deb_path = "/debs/" + base_name(pieces.deb);
+    vm.hand_in(pieces.deb, deb_path);
+    commands.deb_in_guest = vm.handed_in_path(deb_path);
+    commands.install = vm.add_shell_command(apt_get("install " + commands.deb_in_guest));
+    commands.purge = vm.add_shell_command(apt_get("purge camera-probe"));
+    commands.installed_probe = vm.add_shell_command("camera-probe");
+    commands.built_probe = vm.add_command({pieces.built_probe});
+    commands.blacklist_and_unload_driver =
+        vm.add_shell_command(std::string("echo 'blacklist ") + kDriverModule + "' >" +
+                             kBlacklistFile + " && modprobe -r " + kDriverModule);
+    commands.restore_driver = vm.add_shell_command(std::string("rm -f ") + kBlacklistFile +
+                                                   " && modprobe " + kDriverModule);
+    std::string node = camera_node_expression();
+    commands.wait_for_write_access = vm.add_shell_command(
+        "t0=$(cut -d' ' -f1 /proc/uptime); until node=" + node +
+        " && [ -n \"$node\" ] && [ -w \"$node\" ]; do if [ \"$(awk -v t0=\"$t0\" '{ "
+        "print ($1 - "
+        "t0 > " +
+        kAccessLimit + ") }' /proc/uptime)\" = 1 ]; then echo \"no write access to $node after " +
+        kAccessLimit +
+        " s:\" >&2; ls -l \"$node\" >&2; getfacl -p \"$node\" >&2; udevadm info -q property "
+        "\"$node\" | grep TAGS >&2; exit "
+        "1; fi; sleep 0.05; done; awk -v t0=\"$t0\" '{ printf \"%.2f %s\\n\", $1 - "
+        "t0, $1 }' /proc/uptime");
+    commands.probe_when_the_node_appears = vm.add_shell_command(
+        "until node=" + node + " && [ -n \"$node\" ] && [ -e \"$node\" ]; do sleep 0.01; done; " +
+        "echo \"appeared $(cut -d' ' -f1 /proc/uptime) $(stat -c '%a %G' \"$node\")\" "
+        ">/tmp/window; "
+        "camera-probe; status=$?; echo \"exited $(cut -d' ' -f1 /proc/uptime) $(stat -c '%a %G' "
+        "\"$node\")\" >>/tmp/window; exit $status");
+    commands.window_note = vm.add_shell_command("cat /tmp/window");
+    commands.logged_in_users = vm.add_shell_command("loginctl list-users --no-legend");
+    commands.driver_module_loaded =
+        vm.add_shell_command(std::string("test -d /sys/module/") + kDriverModule);
+    return commands;
+}
+
+std::string run_or_throw(GuestVm &vm, const GuestCommand &command, const std::string &what,
+                         const std::string &user) {
+    usb_emulator::GuestRunOptions options;
+    options.user = user;
+    GuestRun run = vm.run(command, options);
+    if (run.exit_status != 0) {
+        throw std::runtime_error(what + " failed with exit status " +
+                                 std::to_string(run.exit_status) + ": " + run.errors);
+    }
+    return run.output;
+}
+
+void ensure_installed(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                      bool installed) {
+    if (state.installed == installed) {
+        return;
+    }
+    run_or_throw(vm, installed ? commands.install : commands.purge,
+                 installed ? "apt-get install" : "apt-get purge");
+    state.installed = installed;
+}
+
+void ensure_driver_allowed(GuestVm &vm, const SystemCommands &commands, SystemState &state) {
+    if (state.driver_blacklisted) {
+        run_or_throw(vm, commands.restore_driver, "restoring the driver");
+        state.driver_blacklisted = false;
+    }
+}
+
+namespace {
+
+// The row's camera, plugged with the driver loaded: its faults wait for the
+// driver's probe.
+DriverBoundCameras plug_for_driver(GuestVm &vm, const registry::Scenario &row) {
+    return plug_beside_driver(vm, row);
+}
+
+DriverBoundCameras plug_without_driver(GuestVm &vm, const registry::Scenario &row) {
+    DriverBoundCameras bound;
+    bound.plugged = plug_row(vm, row);
+    return bound;
+}
+
+// Seconds since `since` when `user` may write the camera's node; the
+// guest's uptime then in `uptime`.
+double wait_for_access(GuestVm &vm, const SystemCommands &commands, const std::string &user,
+                       std::chrono::steady_clock::time_point since, double *uptime = nullptr) {
+    std::istringstream waited(
+        run_or_throw(vm, commands.wait_for_write_access, user + "'s write access", user));
+    double elapsed = 0;
+    double at = 0;
+    waited >> elapsed >> at;
+    if (uptime != nullptr) {
+        *uptime = at;
+    }
+    return seconds_since(since);
+}
+
+GuestRun run_probe(GuestVm &vm, const GuestCommand &probe, const std::string &user) {
+    usb_emulator::GuestRunOptions options;
+    options.user = user;
+    return vm.run(probe, options);
+}
+
+using RowSteps = std::function<void(GuestVm &, const SystemCommands &, SystemState &,
+                                    const registry::Scenario &, SystemRowRun &)>;
+
+// A user whose access the rule gives: plugged, then udev waited for.
+void plug_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                   const registry::Scenario &row, SystemRowRun &done) {
+    ensure_installed(vm, commands, state, true);
+    ensure_driver_allowed(vm, commands, state);
+    auto plugged = std::chrono::steady_clock::now();
+    done.bound = plug_for_driver(vm, row);
+    done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
+    vm.settle();
+    note_driver_transfers(done.bound);
+    done.run = run_probe(vm, commands.installed_probe, row.system_user);
+}
+
+// A user the rule leaves at read only: udev waited for, then the run.
+void plug_settle_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                          const registry::Scenario &row, SystemRowRun &done) {
+    ensure_installed(vm, commands, state, true);
+    ensure_driver_allowed(vm, commands, state);
+    done.bound = plug_for_driver(vm, row);
+    vm.settle();
+    note_driver_transfers(done.bound);
+    done.run = run_probe(vm, commands.installed_probe, row.system_user);
+}
+
+void install_with_the_camera_plugged(GuestVm &vm, const SystemCommands &commands,
+                                     SystemState &state, const registry::Scenario &row,
+                                     SystemRowRun &done) {
+    ensure_installed(vm, commands, state, false);
+    ensure_driver_allowed(vm, commands, state);
+    done.bound = plug_for_driver(vm, row);
+    vm.settle();
+    auto installing = std::chrono::steady_clock::now();
+    ensure_installed(vm, commands, state, true);
+    double install_seconds = seconds_since(installing);
+    done.access_seconds = wait_for_access(vm, commands, row.system_user, installing);
+    done.note = "apt-get install took " + std::to_string(install_seconds) + " s";
+    note_driver_transfers(done.bound);
+    done.run = run_probe(vm, commands.installed_probe, row.system_user);
+}
+
+// camera-probe started the moment the node appears; then, once udev is
+// done, the same user again, who now reads the camera.
+void run_at_once_after_a_replug(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                                const registry::Scenario &row, SystemRowRun &done) {
+    ensure_installed(vm, commands, state, true);
+    ensure_driver_allowed(vm, commands, state);
+    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> devices;
+    for (const registry::Decoy &decoy : row.decoys) {
+        done.bound.plugged.decoys.push_back(
+            std::make_shared<usb_emulator::Decoy>(decoy.vendor_id, decoy.product_id));
+        devices.push_back(done.bound.plugged.decoys.back());
+    }
+    for (const CameraConfig &config : configs_of(row)) {
+        done.bound.plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(config));
+        devices.push_back(done.bound.plugged.cameras.back());
+    }
+    auto plugged = std::chrono::steady_clock::now();
+    vm.plug_without_waiting(devices);
+    done.run = run_probe(vm, commands.probe_when_the_node_appears, row.system_user);
+    vm.wait_for_driver(done.bound.plugged.cameras.size());
+    double access_uptime = 0;
+    done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged, &access_uptime);
+    vm.settle();
+    note_driver_transfers(done.bound);
+    std::istringstream window(run_or_throw(vm, commands.window_note, "reading the window's note"));
+    std::string word;
+    double appeared = 0;
+    double exited = 0;
+    std::string mode_then;
+    std::string group_then;
+    std::string mode_after;
+    std::string group_after;
+    window >> word >> appeared >> mode_then >> group_then >> word >> exited >> mode_after >>
+        group_after;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "the node appeared at mode %s, group %s; camera-probe, started then, exited "
+                  "%.1f s later, the node at mode %s, group %s; write access came %.1f s "
+                  "after the node",
+                  mode_then.c_str(), group_then.c_str(), exited - appeared, mode_after.c_str(),
+                  group_after.c_str(), access_uptime - appeared);
+    done.note = text;
+}
+
+void blacklist_unload_then_replug(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                                  const registry::Scenario &row, SystemRowRun &done) {
+    ensure_installed(vm, commands, state, true);
+    ensure_driver_allowed(vm, commands, state);
+    run_or_throw(vm, commands.blacklist_and_unload_driver, "blacklisting and unloading the driver");
+    state.driver_blacklisted = true;
+    done.driver_expected = false;
+    auto plugged = std::chrono::steady_clock::now();
+    done.bound = plug_without_driver(vm, row);
+    done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
+    vm.settle();
+    vm.wait_for_driver(0);
+    done.run = run_probe(vm, commands.installed_probe, row.system_user);
+    if (vm.run(commands.driver_module_loaded).exit_status == 0) {
+        ADD_FAILURE() << "the driver's module is loaded again after the replug";
+    }
+}
+
+void purge_then_replug(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                       const registry::Scenario &row, SystemRowRun &done) {
+    ensure_installed(vm, commands, state, true);
+    ensure_installed(vm, commands, state, false);
+    ensure_driver_allowed(vm, commands, state);
+    done.bound = plug_for_driver(vm, row);
+    vm.settle();
+    note_driver_transfers(done.bound);
+    done.run = run_probe(vm, commands.built_probe, row.system_user);
+}
+
+const std::map<std::string, RowSteps> &row_steps() {
+    static const std::map<std::string, RowSteps> steps = {
+        {"InstalledWithTheCameraPlugged", install_with_the_camera_plugged},
+        {"SeatUserBesideTheDriverUdevLoaded", plug_then_run},
+        {"PlugdevMemberWithoutASession", plug_then_run},
+        {"UserInNoGroupWithoutASession", plug_settle_then_run},
+        {"RunAtOnceAfterAReplugBesideTheDriver", run_at_once_after_a_replug},
+        {"DriverBlacklistedAndUnloadedThenReplugged", blacklist_unload_then_replug},
+        {"RulePurgedThenReplugged", purge_then_replug},
+    };
+    return steps;
+}
+
+}  // namespace
+
+SystemRowRun run_system_row(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                            const registry::Scenario &row) {
+    auto steps = row_steps().find(row.name);
+    if (steps == row_steps().end()) {
+        throw std::logic_error("the system suite does not know what row " + row.name + " does");
+    }
+    SystemRowRun done;
+    steps->second(vm, commands, state, row, done);
+    if (done.driver_expected) {
+        vm.wait_for_driver(row.cameras.size());
+    }
+    done.logged_in_users = run_or_throw(vm, commands.logged_in_users, "loginctl list-users");
+    return done;
+}
+
+void check_system_row(const SystemRowRun &done, const registry::Scenario &row) {
+    const registry::Result &cell = row.on(registry::Stack::amd64_system_libusb012);
+    if (done.driver_expected) {
+        expect_desktop_cell(DesktopRowRun{done.bound, TimedRun{done.run, 0}}, row, cell);
+    } else {
+        expect_transfers(done.bound.plugged, cell.transfers_reaching_camera);
+        EXPECT_EQ(done.run.output, registry::expected_output(cell));
+        EXPECT_EQ(done.run.exit_status, registry::status_seen_by_a_shell(cell));
+        EXPECT_EQ(done.run.errors, "");
+    }
+    // Only the seat user holds a session: no run opened one.
+    EXPECT_EQ(done.logged_in_users.find("headless"), std::string::npos) << done.logged_in_users;
+    EXPECT_EQ(done.logged_in_users.find("outsider"), std::string::npos) << done.logged_in_users;
+    EXPECT_NE(done.logged_in_users.find("probe"), std::string::npos) << done.logged_in_users;
+}
+
+}  // namespace e2e

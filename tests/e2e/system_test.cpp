@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: MIT
+// camera-probe where users run it: a Debian 12 system in a QEMU guest
+// (systemd, udev, logind), the project's .deb installed there with apt, the
+// camera plugged through usbredir. udev loads the kernel's webcam driver,
+// logind gives the seat user access, the rule gives the group plugdev
+// access; the host sets no node's mode and loads no driver. One boot runs
+// every row of the system column, each doing what its name says first
+// (tests/e2e/system_rows.cpp), and then the README's commands as written
+// (tests/e2e/readme_commands.cpp).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "../missing_piece.h"
+#include "guest_scenario.h"
+#include "guest_suite.h"
+#include "guest_vm.h"
+#include "readme_commands.h"
+#include "system_rows.h"
+
+#ifndef CAMERA_PROBE_BINARY
+#error "CAMERA_PROBE_BINARY must name the built camera-probe"
+#endif
+#ifndef CAMERA_PROBE_PACKAGE_DIR
+#error "CAMERA_PROBE_PACKAGE_DIR must name where make package leaves the .deb"
+#endif
+#ifndef CAMERA_PROBE_SOURCE_DIR
+#error "CAMERA_PROBE_SOURCE_DIR must name the checkout"
+#endif
+
+namespace e2e {
+namespace {
+
+// A row's steps, an apt run among them, and the driver's probe under TCG.
+constexpr std::chrono::seconds kStepLimit{120};
+
+SystemCommands commands;
+ReadmeCommands readme;
+SystemState state;
+
+std::string package_under_test() {
+    return built_package(CAMERA_PROBE_PACKAGE_DIR);
+}
+
+// The system guest, camera-probe the package's, the rows' and the README's
+// commands staged; after the boot, the seat user's session.
+GuestSuitePlan plan() {
+    GuestSuitePlan plan;
+    plan.make_guest = [] {
+        return std::make_unique<GuestVm>(usb_emulator::GuestSettings::system_from_build(),
+                                         usb_ports_for_every_row());
+    };
+    plan.stacks = {{registry::Stack::amd64_system_libusb012, "",
+                    [](GuestVm &vm) { return vm.add_shell_command("camera-probe"); }}};
+    plan.stage = [](GuestVm &vm) {
+        std::string deb = package_under_test();
+        commands = stage_system_commands(vm, {deb, CAMERA_PROBE_BINARY});
+        readme = stage_readme_commands(vm, CAMERA_PROBE_SOURCE_DIR, deb);
+    };
+    plan.after_boot = [](GuestVm &vm) {
+        auto started = std::chrono::steady_clock::now();
+        vm.wait_for_session("probe");
+        std::printf(
+            "the seat user's session was active %.1f s after the boot\n",
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    };
+    plan.answer_limit = kStepLimit;
+    return plan;
+}
+
+// One guest for the rows and the README's commands, whichever runs first.
+GuestSuite &system_suite() {
+    static GuestSuite one;
+    return one;
+}
+
+class SystemGuest : public ::testing::Environment {
+  public:
+    void SetUp() override { system_suite().boot(plan()); }
+    void TearDown() override { system_suite().power_off(); }
+};
+
+class SystemRows : public ::testing::TestWithParam<ColumnRun> {
+  protected:
+    void SetUp() override { system_suite().require_guest(); }
+};
+
+TEST_P(SystemRows, ProbeOnADebianSystem) {
+    const registry::Scenario &row = GetParam().row;
+    system_suite().run_row([&] {
+        SystemRowRun done = run_system_row(system_suite().guest(), commands, state, row);
+        std::printf("%s: as %s, ", row.name.c_str(), row.system_user.c_str());
+        if (done.access_seconds >= 0) {
+            std::printf("write access %.1f s after the %s; ", done.access_seconds,
+                        row.name == "InstalledWithTheCameraPlugged" ? "install began" : "plug");
+        }
+        std::printf("printed \"%s\", exit status %d%s%s\n", done.run.output.c_str(),
+                    done.run.exit_status, done.note.empty() ? "" : "; ", done.note.c_str());
+        check_system_row(done, row);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(OneBoot, SystemRows, ::testing::ValuesIn(column_of(plan().stacks)),
+                         NameOfRun());
+
+TEST(ReadmeCommands, RunAsWrittenByTheSeatUser) {
+    system_suite().require_guest();
+    if (HasFatalFailure()) {
+        return;
+    }
+    system_suite().run_row(
+        [] { run_readme_commands(system_suite().guest(), readme, commands, state); });
+}
+
+}  // namespace
+}  // namespace e2e
+
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    std::string missing = usb_emulator::GuestSettings::system_from_build().missing();
+    if (missing.empty()) {
+        try {
+            e2e::built_package(CAMERA_PROBE_PACKAGE_DIR);
+        } catch (const std::exception &error) {
+            missing = error.what();
+        }
+    }
+    if (!missing.empty()) {
+        return camera_probe_tests::report_missing_piece("system", missing);
+    }
+    ::testing::AddGlobalTestEnvironment(new e2e::SystemGuest);
+    return RUN_ALL_TESTS();
+}
