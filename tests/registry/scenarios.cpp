@@ -87,7 +87,9 @@ constexpr Column kAmd64SystemLibusb012{
     "(logind's ACL), `headless` is in the group plugdev and has no session, as over ssh, and "
     "`outsider` is neither. The row's name says what was done before the run; who may use the "
     "camera, and how to read it without the driver: the README.",
-    Audience::users, false};
+    Audience::users, false,
+    "the system guest runs the rows about the installed package, udev, logind and its users; "
+    "the busybox guests' columns run the camera's own behaviour on the same kernel"};
 
 }  // namespace
 
@@ -243,9 +245,6 @@ const char kWindowsFaults[] =
 const char kClientFaults[] =
     "the libusb-1.0 client proves the URB dialect with the faults whose results it names";
 const char kNoDriver[] = "the webcam driver is bound only in the desktop rows";
-const char kNotASystemRow[] =
-    "the system guest runs the rows about the installed package, udev, logind and its users; "
-    "the busybox guests' columns run the camera's own behaviour on the same kernel";
 const char kSystemOnly[] =
     "a system row: it needs the package installed with apt, udev, logind and the system's "
     "users, which only the system guest has";
@@ -264,15 +263,14 @@ const char kTwoCamerasShowIt[] = "TwoCameras shows a high register byte here";
 class Row {
   public:
     // A row without the webcam driver.
-    // The system guest's column runs the system rows alone.
     explicit Row(std::string name) {
         scenario_.name = std::move(name);
+        leave_columns_to_their_own_rows();
         for (Stack stack : kStacks) {
-            if (driver_bound_on(stack)) {
+            if (!left_to_its_own_rows(stack) && driver_bound_on(stack)) {
                 write(stack, not_applicable(kNoDriver));
             }
         }
-        write(Stack::amd64_system_libusb012, not_applicable(kNotASystemRow));
     }
     // A system row, run as `user`: it writes every column itself.
     static Row in_the_system(std::string name, const char *user) {
@@ -285,10 +283,9 @@ class Row {
     static Row beside_the_driver(std::string name) {
         Row row;
         row.scenario_.name = std::move(name);
+        row.leave_columns_to_their_own_rows();
         for (Stack stack : kStacks) {
-            if (stack == Stack::amd64_system_libusb012) {
-                row.write(stack, not_applicable(kNotASystemRow));
-            } else if (!driver_bound_on(stack)) {
+            if (!left_to_its_own_rows(stack) && !driver_bound_on(stack)) {
                 row.write(stack, not_applicable(kDesktopOnly));
             }
         }
@@ -339,6 +336,16 @@ class Row {
 
   private:
     Row() = default;
+    static bool left_to_its_own_rows(Stack stack) {
+        return column(stack).other_rows_not_run_because != nullptr;
+    }
+    void leave_columns_to_their_own_rows() {
+        for (Stack stack : kStacks) {
+            if (left_to_its_own_rows(stack)) {
+                write(stack, not_applicable(column(stack).other_rows_not_run_because));
+            }
+        }
+    }
     // A cell written twice is a slip in the table: it stops every suite.
     void write(Stack stack, const Result &result) {
         if (!scenario_.cells.emplace(stack, result).second) {

@@ -72,6 +72,9 @@ struct Column {
     Audience audience;
     // The kernel's webcam driver is bound to the cameras there.
     bool driver_bound;
+    // A column that runs rows of its own alone: why the others do not run
+    // there; null where any row may.
+    const char *other_rows_not_run_because = nullptr;
 };
 const Column &column(Stack stack);
 // The desktop stacks, where the webcam driver is bound to the cameras.
