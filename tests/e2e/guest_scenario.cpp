@@ -16,21 +16,29 @@ std::size_t usb_ports_for_every_row() {
     return ports;
 }
 
-PluggedDevices plug_row(usb_emulator::GuestVm &guest, const registry::Scenario &row,
-                        Faults faults) {
+std::vector<std::shared_ptr<usb_emulator::UsbDevice>> PluggedDevices::on_the_bus() const {
+    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> devices = decoys;
+    devices.insert(devices.end(), cameras.begin(), cameras.end());
+    return devices;
+}
+
+PluggedDevices devices_of(const registry::Scenario &row, Faults faults) {
     PluggedDevices plugged;
-    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> devices;
     for (const registry::Decoy &decoy : row.decoys) {
         plugged.decoys.push_back(
             std::make_shared<usb_emulator::Decoy>(decoy.vendor_id, decoy.product_id));
-        devices.push_back(plugged.decoys.back());
     }
     for (CameraConfig config : configs_of(row)) {
         config.fault_armed = faults == Faults::armed;
         plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(config));
-        devices.push_back(plugged.cameras.back());
     }
-    guest.plug(devices);
+    return plugged;
+}
+
+PluggedDevices plug_row(usb_emulator::GuestVm &guest, const registry::Scenario &row,
+                        Faults faults) {
+    PluggedDevices plugged = devices_of(row, faults);
+    guest.plug(plugged.on_the_bus());
     return plugged;
 }
 

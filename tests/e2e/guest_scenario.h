@@ -19,6 +19,9 @@ struct PluggedDevices {
     std::vector<std::shared_ptr<usb_emulator::Camera>> cameras;
     // Devices beside the cameras that must not be probed.
     std::vector<std::shared_ptr<usb_emulator::UsbDevice>> decoys;
+
+    // The decoys, then the cameras, as the bus takes them.
+    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> on_the_bus() const;
 };
 
 // The usbredir ports a guest needs to plug any registry row: its decoys and
@@ -29,6 +32,8 @@ std::size_t usb_ports_for_every_row();
 // after the webcam driver has bound the cameras (it talks to them first).
 enum class Faults { armed, held_back };
 
+// The row's decoys and cameras, made to be plugged.
+PluggedDevices devices_of(const registry::Scenario &row, Faults faults = Faults::armed);
 // Replugs the guest's bus with the row's decoys, then its cameras.
 PluggedDevices plug_row(usb_emulator::GuestVm &guest, const registry::Scenario &row,
                         Faults faults = Faults::armed);

@@ -144,12 +144,6 @@ void ensure_driver_allowed(GuestVm &vm, const SystemCommands &commands, SystemSt
 
 namespace {
 
-// The row's camera, plugged with the driver loaded: its faults wait for the
-// driver's probe.
-DriverBoundCameras plug_for_driver(GuestVm &vm, const registry::Scenario &row) {
-    return plug_beside_driver(vm, row);
-}
-
 DriverBoundCameras plug_without_driver(GuestVm &vm, const registry::Scenario &row) {
     DriverBoundCameras bound;
     bound.plugged = plug_row(vm, row);
@@ -186,7 +180,7 @@ void plug_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &sta
     ensure_installed(vm, commands, state, true);
     ensure_driver_allowed(vm, commands, state);
     auto plugged = std::chrono::steady_clock::now();
-    done.bound = plug_for_driver(vm, row);
+    done.bound = plug_beside_driver(vm, row);
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
     vm.settle();
     note_driver_transfers(done.bound);
@@ -198,7 +192,7 @@ void plug_settle_then_run(GuestVm &vm, const SystemCommands &commands, SystemSta
                           const registry::Scenario &row, SystemRowRun &done) {
     ensure_installed(vm, commands, state, true);
     ensure_driver_allowed(vm, commands, state);
-    done.bound = plug_for_driver(vm, row);
+    done.bound = plug_beside_driver(vm, row);
     vm.settle();
     note_driver_transfers(done.bound);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
@@ -209,7 +203,7 @@ void install_with_the_camera_plugged(GuestVm &vm, const SystemCommands &commands
                                      SystemRowRun &done) {
     ensure_installed(vm, commands, state, false);
     ensure_driver_allowed(vm, commands, state);
-    done.bound = plug_for_driver(vm, row);
+    done.bound = plug_beside_driver(vm, row);
     vm.settle();
     auto installing = std::chrono::steady_clock::now();
     ensure_installed(vm, commands, state, true);
@@ -226,18 +220,9 @@ void run_at_once_after_a_replug(GuestVm &vm, const SystemCommands &commands, Sys
                                 const registry::Scenario &row, SystemRowRun &done) {
     ensure_installed(vm, commands, state, true);
     ensure_driver_allowed(vm, commands, state);
-    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> devices;
-    for (const registry::Decoy &decoy : row.decoys) {
-        done.bound.plugged.decoys.push_back(
-            std::make_shared<usb_emulator::Decoy>(decoy.vendor_id, decoy.product_id));
-        devices.push_back(done.bound.plugged.decoys.back());
-    }
-    for (const CameraConfig &config : configs_of(row)) {
-        done.bound.plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(config));
-        devices.push_back(done.bound.plugged.cameras.back());
-    }
+    done.bound.plugged = devices_of(row);
     auto plugged = std::chrono::steady_clock::now();
-    vm.plug_without_waiting(devices);
+    vm.plug_without_waiting(done.bound.plugged.on_the_bus());
     done.run = run_probe(vm, commands.probe_when_the_node_appears, row.system_user);
     vm.wait_for_driver(done.bound.plugged.cameras.size());
     double access_uptime = 0;
@@ -287,7 +272,7 @@ void purge_then_replug(GuestVm &vm, const SystemCommands &commands, SystemState 
     ensure_installed(vm, commands, state, true);
     ensure_installed(vm, commands, state, false);
     ensure_driver_allowed(vm, commands, state);
-    done.bound = plug_for_driver(vm, row);
+    done.bound = plug_beside_driver(vm, row);
     vm.settle();
     note_driver_transfers(done.bound);
     done.run = run_probe(vm, commands.built_probe, row.system_user);
