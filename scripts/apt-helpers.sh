@@ -214,15 +214,15 @@ apt_download_into() {
   return "$status"
 }
 
-# Prints "FILE SIZE HASH" for each SPEC's candidate, in the order asked,
+# Prints "FILE SIZE HASH" for each WANTED's candidate, in the order asked,
 # FILE as apt names the download (NAME_VERSION_ARCH.deb, an epoch's colon
-# as %3a); fails when one has none. SPEC is NAME[:ARCH][=VERSION], ARCH
+# as %3a); fails when one has none. WANTED is NAME[:ARCH][=VERSION], ARCH
 # the host's by default.
 _apt_candidate_files() {
-  local uris spec name architecture
+  local uris wanted name architecture
   uris="$(apt-get "${apt_options[@]}" download --print-uris "$@" 2>/dev/null)" || return 1
-  for spec in "$@"; do
-    name="${spec%%=*}"
+  for wanted in "$@"; do
+    name="${wanted%%=*}"
     architecture="$(dpkg --print-architecture)"
     case "$name" in
       *:*) architecture="${name#*:}" name="${name%%:*}" ;;
@@ -236,22 +236,22 @@ _apt_candidate_files() {
   done
 }
 
-# apt_fetch_debs CACHE_DIR SPEC...
-# Prints the path of each SPEC's candidate .deb in CACHE_DIR, one a line in
+# apt_fetch_debs CACHE_DIR WANTED...
+# Prints the path of each WANTED's candidate .deb in CACHE_DIR, one a line in
 # the order asked, downloading those the cache does not hold as the lists
 # describe them. Prints nothing and fails when one cannot be had.
 apt_fetch_debs() {
-  local cache_dir="$1" listing file size hash missing=() specs=() spec paths=()
+  local cache_dir="$1" listing file size hash missing=() wanted_list=() wanted paths=()
   shift
   listing="$(_apt_candidate_files "$@")" || return 1
-  specs=("$@")
+  wanted_list=("$@")
   local index=0
   while read -r file size hash; do
-    spec="${specs[index]}"
+    wanted="${wanted_list[index]}"
     index=$((index + 1))
     if ! _apt_file_matches "$cache_dir/$file" "$size" "$hash" &&
-      [[ " ${missing[*]} " != *" $spec "* ]]; then
-      missing+=("$spec")
+      [[ " ${missing[*]} " != *" $wanted "* ]]; then
+      missing+=("$wanted")
     fi
   done <<<"$listing"
   if [ "${#missing[@]}" -gt 0 ]; then
@@ -265,21 +265,21 @@ apt_fetch_debs() {
   printf '%s\n' "${paths[@]}"
 }
 
-# apt_fetch_source CACHE_DIR SPEC
-# Prints the path of the .dsc of source package SPEC (NAME[=VERSION]) in
+# apt_fetch_source CACHE_DIR WANTED
+# Prints the path of the .dsc of source package WANTED (NAME[=VERSION]) in
 # CACHE_DIR, its other files beside it, downloading them when the cache
 # does not hold them all as the lists describe them.
 apt_fetch_source() {
-  local cache_dir="$1" spec="$2" listing file size hash complete=true dsc=
-  listing="$(apt-get "${apt_options[@]}" source --download-only --print-uris "$spec" 2>/dev/null |
+  local cache_dir="$1" wanted="$2" listing file size hash complete=true dsc=
+  listing="$(apt-get "${apt_options[@]}" source --download-only --print-uris "$wanted" 2>/dev/null |
     awk '/^\047/ { file = $2; gsub("\047", "", file); print file, $3, $4 }')" || return 1
   [ -n "$listing" ] || return 1
   while read -r file size hash; do
     _apt_file_matches "$cache_dir/$file" "$size" "$hash" || complete=false
   done <<<"$listing"
   if ! $complete; then
-    _apt_log "downloading the source of $spec into $cache_dir"
-    apt_download_into "$cache_dir" source --download-only "$spec" || return 1
+    _apt_log "downloading the source of $wanted into $cache_dir"
+    apt_download_into "$cache_dir" source --download-only "$wanted" || return 1
   fi
   while read -r file size hash; do
     _apt_file_matches "$cache_dir/$file" "$size" "$hash" || return 1

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # Fails unless every platform's packaging file carries VERSION (project()'s):
-# the RPM spec's Version and its newest %changelog entry, the PKGBUILD's
+# camera-probe.spec's Version and its newest %changelog entry, the PKGBUILD's
 # pkgver, the FreeBSD port's DISTVERSION and the tarball the Homebrew
 # formula names. scripts/check-platform-packages reads them again with each
 # platform's own tools.
