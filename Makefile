@@ -214,8 +214,7 @@ windows-stack: amd64-host-only configure-tests
 
 # Unit tests and camera-probe.exe's scenarios on the double under Wine, a
 # tool-only build with the default MinGW-w64 compilers, then camera-probe.exe
-# on the real stack (CTest label windows-stack). The checks make the Wine
-# prefix that the stack's prefix is copied from, so they come first.
+# on the real stack (CTest label windows-stack).
 windows-check: windows-build
 	tests/windows/check $(WINDOWS_BUILD_DIR) "$(LIBUSB_WIN32_SDK)"
 	$(MAKE) --no-print-directory windows-stack
