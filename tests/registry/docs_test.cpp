@@ -5,7 +5,9 @@
 // row's cell gives.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -238,6 +240,52 @@ TEST(Documents, EveryResultCodeTheyNameIsPrintedSomewhere) {
     EXPECT_GE(named, 10u);
 }
 
+// The errnos the documents may name, by the system's own values: a result
+// is the errno negated.
+const std::map<std::string, int> kErrnos = {
+    {"EPERM", EPERM},   {"EIO", EIO},           {"ENXIO", ENXIO},         {"EACCES", EACCES},
+    {"ENODEV", ENODEV}, {"EPIPE", EPIPE},       {"EOVERFLOW", EOVERFLOW}, {"ESHUTDOWN", ESHUTDOWN},
+    {"ETIMEDOUT", ETIMEDOUT}};
+
+// A result and the errno named beside it: "-19 (ENODEV", "-32 a stall
+// (EPIPE)", "(EPERM, -1)", "ENXIO (-6)".
+struct NamedErrno {
+    int result;
+    std::string name;
+};
+std::vector<NamedErrno> errnos_named(const std::string &text) {
+    static const std::regex number_first(R"((-[0-9]+) (?:\(`?|[a-z][^(),;.]{0,60}\()(E[A-Z]+))");
+    static const std::regex name_first(R"((E[A-Z]+)(?:, | \()(-[0-9]+))");
+    std::vector<NamedErrno> named;
+    for (std::sregex_iterator match(text.begin(), text.end(), number_first), end; match != end;
+         ++match) {
+        named.push_back({std::stoi((*match)[1]), (*match)[2]});
+    }
+    for (std::sregex_iterator match(text.begin(), text.end(), name_first), end; match != end;
+         ++match) {
+        named.push_back({std::stoi((*match)[2]), (*match)[1]});
+    }
+    return named;
+}
+
+TEST(Documents, EachErrnoTheyNameIsTheResultBesideIt) {
+    std::size_t named = 0;
+    for (const Document &document : documents(every_document())) {
+        for (const NamedErrno &pair : errnos_named(document.text)) {
+            ++named;
+            auto errno_value = kErrnos.find(pair.name);
+            if (errno_value == kErrnos.end()) {
+                ADD_FAILURE() << document.path << " names " << pair.name << ", not in kErrnos";
+                continue;
+            }
+            EXPECT_EQ(pair.result, -errno_value->second)
+                << document.path << " gives " << pair.result << " as " << pair.name << ", which is "
+                << -errno_value->second;
+        }
+    }
+    EXPECT_GE(named, 10u);
+}
+
 TEST(Documents, EveryExitStatusTheUsersDocumentsNameIsGivenSomewhere) {
     std::set<int> statuses = exit_statuses();
     std::size_t named = 0;
@@ -255,6 +303,13 @@ TEST(Documents, EveryExitStatusTheUsersDocumentsNameIsGivenSomewhere) {
 TEST(Documents, TheCheckersFindWhatTheyLookFor) {
     EXPECT_EQ(results_named("each transfer returns -13 (EACCES, ...), -32 a stall, returned 1"),
               (std::vector<int>{-13, -32, 1}));
+    std::vector<NamedErrno> pairs =
+        errnos_named("-110 no answer within 5 s (ETIMEDOUT), (EPERM, -1), ENXIO (-6)");
+    ASSERT_EQ(pairs.size(), 3u);
+    EXPECT_EQ(pairs[0].result, -110);
+    EXPECT_EQ(pairs[0].name, "ETIMEDOUT");
+    EXPECT_EQ(pairs[1].name + std::to_string(pairs[1].result), "EPERM-1");
+    EXPECT_EQ(pairs[2].name + std::to_string(pairs[2].result), "ENXIO-6");
     EXPECT_EQ(example_outputs("x\n    " + expected::kAnnouncement +
                               "\n    usb_control_msg() returned 1 -> 0x00\n\ny"),
               std::vector<std::string>{expected::kAnnouncement +
