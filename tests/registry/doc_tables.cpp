@@ -278,7 +278,7 @@ const Result &closest_to_a_user(const Scenario &row, std::initializer_list<Stack
 std::string situations_table() {
     std::string text =
         "| situation | libusb 0.1.12 (Debian, Ubuntu) | libusb-compat-0.1 (Fedora, Arch, "
-        "openSUSE, macOS) |\n|---|---|---|\n";
+        "openSUSE) |\n|---|---|---|\n";
     for (const Situation &situation : kSituations) {
         const Scenario &row = scenario(situation.row);
         const Result &original = closest_to_a_user(

@@ -24,8 +24,8 @@ constexpr Column kUsbfsLibusb012{
     Audience::users, false};
 constexpr Column kUsbfsCompat{
     "usbfs, libusb-compat",
-    "The same, with libusb-compat-0.1 over libusb-1.0 (Fedora, Arch, openSUSE, macOS): "
-    "[libusb.md](libusb.md).",
+    "The same, with libusb-compat-0.1 over libusb-1.0 (Fedora, Arch, openSUSE), on Linux's device "
+    "nodes: [libusb.md](libusb.md).",
     Audience::users, false};
 constexpr Column kAmd64GuestLibusb012{
     "amd64 guest, libusb 0.1.12",
