@@ -99,4 +99,13 @@ for target in arm-build package-arm guest-image windows-build; do
   grep -q "needs an amd64 host" "$work/arm.log" || fail "make $target on arm64 says: $(cat "$work/arm.log")"
 done
 [ ! -s "$work/apt-calls" ] || fail "the amd64-only targets asked apt on arm64: $(cat "$work/apt-calls")"
+echo "== a user with neither root nor sudo is told how to install what is missing"
+mkdir -p "$work/no-sudo"
+for tool in bash dirname id grep; do ln -sf "$(command -v "$tool")" "$work/no-sudo/$tool"; done
+cp "$work/stubs/dpkg-query" "$work/stubs/apt-get" "$work/no-sudo/"
+if told=$(runuser -u nobody -- env -i PATH="$work/no-sudo" "$work/checkout/scripts/install-deps" build 2>&1); then
+  fail "install-deps without root or sudo succeeded: $told"
+fi
+grep -qF "there is no sudo here: run  su -c 'apt-get install cmake g++ make" <<<"$told" ||
+  fail "install-deps without sudo says: $told"
 echo "user path: all checks passed"
