@@ -275,5 +275,5 @@ dist:
 	scripts/make-dist $(BUILD_DIR)
 
 platform-check:
-	scripts/install-deps platforms
+	scripts/install-deps platforms udev-rules
 	scripts/check-platform-packages $(BUILD_DIR)/platforms
