@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -37,7 +38,16 @@ struct BulkReply {
     std::uint8_t status = 0;
     std::uint8_t endpoint = 0;
     std::uint32_t length = 0;
+
+    bool operator==(const BulkReply &other) const {
+        return id == other.id && status == other.status && endpoint == other.endpoint &&
+               length == other.length;
+    }
 };
+void PrintTo(const BulkReply &reply, std::ostream *out) {
+    *out << "id " << reply.id << ", status " << int{reply.status} << ", endpoint "
+         << int{reply.endpoint} << ", length " << reply.length;
+}
 
 // QEMU's side of the link: a usbredirparser without the usb-host flag,
 // which records what the device side sends.
@@ -308,20 +318,14 @@ TEST_F(UsbredirWire, ABulkInPacketWaitsUntilCancelledAndAnUnlistedEndpointStalls
     qemu->send_bulk_in(5, 0x81);
     qemu->send_bulk_in(6, 0x82);
     exchange();
-    ASSERT_EQ(qemu->bulk_replies.size(), 1u);
-    EXPECT_EQ(qemu->bulk_replies[0].id, 6u);
-    EXPECT_EQ(qemu->bulk_replies[0].status, usb_redir_stall);
-    EXPECT_EQ(qemu->bulk_replies[0].endpoint, 0x82);
-    EXPECT_EQ(qemu->bulk_replies[0].length, 0u);
+    const BulkReply stalled{6, usb_redir_stall, 0x82, 0};
+    EXPECT_EQ(qemu->bulk_replies, std::vector<BulkReply>{stalled});
 
     qemu->send_cancel(5);
     qemu->send_cancel(5);
     exchange();
-    ASSERT_EQ(qemu->bulk_replies.size(), 2u);
-    EXPECT_EQ(qemu->bulk_replies[1].id, 5u);
-    EXPECT_EQ(qemu->bulk_replies[1].status, usb_redir_cancelled);
-    EXPECT_EQ(qemu->bulk_replies[1].endpoint, 0x81);
-    EXPECT_EQ(qemu->bulk_replies[1].length, 0u);
+    const BulkReply cancelled{5, usb_redir_cancelled, 0x81, 0};
+    EXPECT_EQ(qemu->bulk_replies, (std::vector<BulkReply>{stalled, cancelled}));
     EXPECT_TRUE(qemu->replies.empty());
 }
 
