@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,6 @@
 
 namespace {
 
-using expected::kAnnouncement;
-using expected::result_line;
 
 class ProbeTest : public ::testing::Test {
   protected:
@@ -22,46 +21,39 @@ class ProbeTest : public ::testing::Test {
 // libusb's column of the registry checks (registry/fake_libusb_column_test),
 // and random topologies (unit_random_test); here, the calls themselves.
 
-// --- start-up and scans -------------------------------------------------
+// The start-up's calls, in order, up to the walk or to the scan that
+// failed: only a negative result is a failure, whose message is all the
+// run prints; a scan's 0 ("nothing new") is none.
+TEST_F(ProbeTest, StartsUpWithDebugLevelZeroAndStopsOnlyAtANegativeScan) {
+    const std::vector<std::string> start_up = {"usb_set_debug", "usb_init", "usb_find_busses",
+                                               "usb_find_devices", "usb_get_busses"};
+    struct Scans {
+        int busses;
+        int devices;
+        std::string output;
+        std::size_t calls;
+    };
+    const Scans cases[] = {{1, 1, expected::healthy_camera("00"), 5},
+                           {0, 0, expected::healthy_camera("00"), 5},
+                           {-2, 1, expected::kNoBuses, 3},
+                           {3, -1, expected::kNoDevices, 4}};
+    for (const Scans &scans : cases) {
+        SCOPED_TRACE(std::to_string(scans.busses) + ", " + std::to_string(scans.devices));
+        fake_usb::reset();
+        fake_usb::add_camera(fake_usb::add_bus());
+        fake_usb::set_scan_results(scans.busses, scans.devices);
 
-TEST_F(ProbeTest, SetsDebugLevelZeroBeforeInitThenScansAndWalksQuietly) {
-    struct usb_bus *bus = fake_usb::add_bus();
-    fake_usb::add_device(bus, 0x1d6b, 0x0002);
+        ProbeOutcome run = run_probe();
 
-    ProbeOutcome run = run_probe();
-
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, "");
-    EXPECT_EQ(fake_usb::call_names(),
-              (std::vector<std::string>{"usb_set_debug", "usb_init", "usb_find_busses",
-                                        "usb_find_devices", "usb_get_busses"}));
-    EXPECT_EQ(fake_usb::calls().front().debug_level, 0);
+        EXPECT_EQ(run.output, scans.output);
+        EXPECT_EQ(run.status, scans.calls == start_up.size() ? 0 : expected::kScanFailedExit);
+        std::vector<std::string> names = fake_usb::call_names();
+        names.resize(std::min(names.size(), start_up.size()));
+        EXPECT_EQ(names,
+                  std::vector<std::string>(start_up.begin(), start_up.begin() + scans.calls));
+        EXPECT_EQ(fake_usb::calls().front().debug_level, 0);
+    }
 }
-
-TEST_F(ProbeTest, FailedBusScanPrintsOnlyItsMessageAndStopsWithMinusOne) {
-    fake_usb::add_camera(fake_usb::add_bus());
-    fake_usb::set_scan_results(-2, 1);
-
-    ProbeOutcome run = run_probe();
-
-    EXPECT_EQ(run.status, -1);
-    EXPECT_EQ(run.output, expected::kNoBuses);
-    EXPECT_EQ(fake_usb::call_names(),
-              (std::vector<std::string>{"usb_set_debug", "usb_init", "usb_find_busses"}));
-}
-
-TEST_F(ProbeTest, ScansThatReturnZeroAreNotFailures) {
-    fake_usb::add_camera(fake_usb::add_bus());
-    fake_usb::set_scan_results(0, 0);
-
-    ProbeOutcome run = run_probe();
-
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output,
-              kAnnouncement + result_line(1, "00") + result_line(1, expected::kWrittenHex));
-}
-
-// --- register exchange -----------------------------------------------------
 
 TEST_F(ProbeTest, ExchangeIssuesExactTransfersThenClosesOnce) {
     fake_usb::FakeDevice &camera = fake_usb::add_camera(fake_usb::add_bus(), 0x00);
