@@ -30,7 +30,16 @@ struct ControlReply {
     std::uint8_t status = 0;
     std::uint16_t length = 0;
     std::vector<std::uint8_t> data;
+
+    bool operator==(const ControlReply &other) const {
+        return id == other.id && status == other.status && length == other.length &&
+               data == other.data;
+    }
 };
+void PrintTo(const ControlReply &reply, std::ostream *out) {
+    *out << "id " << reply.id << ", status " << int{reply.status} << ", length " << reply.length
+         << ", " << ::testing::PrintToString(reply.data);
+}
 
 // One bulk packet as QEMU received it.
 struct BulkReply {
@@ -272,11 +281,7 @@ TEST_F(UsbredirWire, ACancelledPacketIsAnsweredAsCancelledAndOnlyOnce) {
     qemu->send_cancel(8);  // never sent: nothing to answer
     exchange();
 
-    ASSERT_EQ(qemu->replies.size(), 1u);
-    EXPECT_EQ(qemu->replies[0].id, 7u);
-    EXPECT_EQ(qemu->replies[0].status, usb_redir_cancelled);
-    EXPECT_EQ(qemu->replies[0].length, 0);
-    EXPECT_TRUE(qemu->replies[0].data.empty());
+    EXPECT_EQ(qemu->replies, (std::vector<ControlReply>{{7, usb_redir_cancelled, 0, {}}}));
 }
 
 // The link carries what the device sent, even past wLength; what the guest
@@ -287,10 +292,8 @@ TEST_F(UsbredirWire, ALongReadArrivesWithTheByteTooMany) {
     qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);
     exchange();
 
-    ASSERT_EQ(qemu->replies.size(), 1u);
-    EXPECT_EQ(qemu->replies[0].status, usb_redir_success);
-    EXPECT_EQ(qemu->replies[0].length, 2);
-    EXPECT_EQ(qemu->replies[0].data, (std::vector<std::uint8_t>{0x5A, Camera::kLongReadExtraByte}));
+    const ControlReply long_read{1, usb_redir_success, 2, {0x5A, Camera::kLongReadExtraByte}};
+    EXPECT_EQ(qemu->replies, std::vector<ControlReply>{long_read});
 }
 
 TEST_F(UsbredirWire, ADeviceUnpluggedMidTransferDisconnectsWithoutAnAnswer) {
