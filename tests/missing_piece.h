@@ -5,6 +5,8 @@
 #ifndef CAMERA_PROBE_TESTS_MISSING_PIECE_H
 #define CAMERA_PROBE_TESTS_MISSING_PIECE_H
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <string>
 
@@ -16,6 +18,16 @@ constexpr int kMissingPieceStatus = 77;
 inline int report_missing_piece(const char *suite, const std::string &missing) {
     std::printf("%s tests cannot run: no %s\n", suite, missing.c_str());
     return kMissingPieceStatus;
+}
+
+// A suite's main(): runs its tests, unless `missing` names a piece it lacks.
+inline int run_unless_missing(int argc, char **argv, const char *suite,
+                              const std::string &missing) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!missing.empty()) {
+        return report_missing_piece(suite, missing);
+    }
+    return RUN_ALL_TESTS();
 }
 
 }  // namespace camera_probe_tests

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "arm_builds.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 
-#include "../missing_piece.h"
 #include "process.h"
 
 #ifndef ARM64_BUILD_DIR
@@ -62,14 +60,6 @@ const std::vector<ArmBuild> &arm_builds() {
         {"armhf", ARMHF_BUILD_DIR, QEMU_USER_ARMHF},
     };
     return builds;
-}
-
-int run_unless_missing(int argc, char **argv, const std::string &missing) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (!missing.empty()) {
-        return camera_probe_tests::report_missing_piece("arm", missing);
-    }
-    return RUN_ALL_TESTS();
 }
 
 }  // namespace arm_tests

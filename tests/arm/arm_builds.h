@@ -31,9 +31,6 @@ void PrintTo(const ArmBuild &build, std::ostream *out);
 
 const std::vector<ArmBuild> &arm_builds();
 
-// Runs the suite, unless `missing` names a piece it lacks.
-int run_unless_missing(int argc, char **argv, const std::string &missing);
-
 }  // namespace arm_tests
 
 #endif

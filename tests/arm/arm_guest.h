@@ -4,22 +4,22 @@
 #ifndef CAMERA_PROBE_TESTS_ARM_ARM_GUEST_H
 #define CAMERA_PROBE_TESTS_ARM_ARM_GUEST_H
 
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "guest_suite.h"
 
 namespace arm_tests {
 
-inline const char kArmGuestArch[] = "arm64";
+// An arm suite's plan: the arm64 guest, and each build's camera-probe on
+// its column, `arm64`'s or `armhf`'s, the runs' names ending with
+// `separator` and the build's architecture; `after_boot` as the plan's.
+e2e::GuestSuitePlan arm_guest_plan(registry::Stack arm64, registry::Stack armhf,
+                                   const std::string &separator,
+                                   std::function<void(e2e::GuestVm &)> after_boot = {});
 
-// Each build's camera-probe for its column: `arm64`'s or `armhf`'s, the
-// runs' names ending with `separator` and the build's architecture.
-std::vector<e2e::SuiteStack> arm_probe_stacks(registry::Stack arm64, registry::Stack armhf,
-                                              const std::string &separator);
-
-// What of the builds or the arm64 guest is missing to run a suite, or empty.
-std::string missing_from_arm_guest();
+// An arm suite's main(): its tests, unless a build or the guest is missing.
+int run_arm_guest_suite(int argc, char **argv);
 
 }  // namespace arm_tests
 

@@ -7,27 +7,18 @@
 // runs and still bound afterwards).
 #include <gtest/gtest.h>
 
-#include <string>
-
-#include "arm_builds.h"
 #include "arm_guest.h"
 #include "driver_transfers.h"
-#include "guest_suite.h"
 
 namespace arm_tests {
 namespace {
 
-using e2e::GuestSuitePlan;
-
 class Arm64Desktop : public e2e::GuestColumn<Arm64Desktop> {
   public:
-    static GuestSuitePlan plan() {
-        GuestSuitePlan plan;
-        plan.make_guest = e2e::built_guest(kArmGuestArch);
-        plan.stacks = arm_probe_stacks(registry::Stack::arm64_desktop_arm64,
-                                       registry::Stack::arm64_desktop_armhf, "On");
-        plan.after_boot = [](e2e::GuestVm &vm) { vm.load_driver(); };
-        return plan;
+    static e2e::GuestSuitePlan plan() {
+        return arm_guest_plan(registry::Stack::arm64_desktop_arm64,
+                              registry::Stack::arm64_desktop_armhf, "On",
+                              [](e2e::GuestVm &vm) { vm.load_driver(); });
     }
 };
 
@@ -48,5 +39,5 @@ INSTANTIATE_TEST_SUITE_P(OneBoot, Arm64Desktop,
 }  // namespace arm_tests
 
 int main(int argc, char **argv) {
-    return arm_tests::run_unless_missing(argc, argv, arm_tests::missing_from_arm_guest());
+    return arm_tests::run_arm_guest_suite(argc, argv);
 }

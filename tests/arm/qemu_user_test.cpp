@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../missing_piece.h"
 #include "arm_builds.h"
 #include "process.h"
 #include "scenarios.h"
@@ -118,5 +119,5 @@ std::string missing_piece() {
 }  // namespace arm_tests
 
 int main(int argc, char **argv) {
-    return arm_tests::run_unless_missing(argc, argv, arm_tests::missing_piece());
+    return camera_probe_tests::run_unless_missing(argc, argv, "arm", arm_tests::missing_piece());
 }

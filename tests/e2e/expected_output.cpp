@@ -39,10 +39,6 @@ CameraConfig config_of(const registry::Camera &camera) {
     return config;
 }
 
-const char *libusb_name(Libusb libusb) {
-    return libusb == Libusb::compat ? "libusb-compat-0.1" : "libusb 0.1.12";
-}
-
 std::vector<std::string> vendor_transfer_texts(const usb_emulator::UsbDevice &device) {
     return vendor_transfer_texts(device.transfers());
 }

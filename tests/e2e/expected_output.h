@@ -32,7 +32,6 @@ CameraConfig config_of(const registry::Camera &camera);
 // libusb 0.1.12 (Debian, Ubuntu) and libusb-compat-0.1 over libusb-1.0
 // (Fedora, Arch, openSUSE, macOS).
 enum class Libusb { original, compat };
-const char *libusb_name(Libusb libusb);
 
 // An expectation that may depend on the implementation: one value where
 // both agree, a pair {libusb 0.1.12, libusb-compat} where they differ.
@@ -46,11 +45,6 @@ struct ByLibusb {
     ByLibusb(T on_original, T on_compat) : original(on_original), compat(on_compat) {}
     const T &on(Libusb libusb) const { return libusb == Libusb::compat ? compat : original; }
 };
-
-using expected::healthy_camera;
-using expected::kAnnouncement;
-using expected::kOpenFailed;
-using expected::result_line;
 
 // The exchange's first `count` setup packets, without the timeout, where
 // the transport does not carry it.

@@ -55,6 +55,15 @@ void expect_decoys_untouched(const PluggedDevices &plugged) {
     }
 }
 
+void expect_probe_run(const ColumnRun &run, const PluggedDevices &plugged, const TimedRun &timed) {
+    const registry::Result &cell = run.row.on(run.stack);
+    EXPECT_EQ(timed.run.output, registry::expected_output(cell));
+    EXPECT_EQ(timed.run.exit_status, registry::status_seen_by_a_shell(cell));
+    EXPECT_EQ(timed.run.errors, "");
+    expect_transfers(plugged, cell.transfers_reaching_camera);
+    expect_kernel_timeouts(timed, run.row.unanswered);
+}
+
 std::vector<CameraConfig> configs_of(const registry::Scenario &row) {
     std::vector<CameraConfig> configs;
     for (const registry::Camera &camera : row.cameras) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "expected_output.h"
+#include "guest_suite.h"
 #include "guest_vm.h"
 
 namespace e2e {
@@ -43,6 +44,11 @@ PluggedDevices plug_row(usb_emulator::GuestVm &guest, const registry::Scenario &
 void expect_transfers(const PluggedDevices &plugged, std::size_t transfers_reaching_camera);
 // No decoy saw a class or vendor request.
 void expect_decoys_untouched(const PluggedDevices &plugged);
+
+// camera-probe's run of `run`'s row: the cell's output and exit status,
+// nothing on standard error, the transfers that reached each camera, and
+// no more time than the kernel's timeouts it waited out.
+void expect_probe_run(const ColumnRun &run, const PluggedDevices &plugged, const TimedRun &timed);
 
 // What a registry row plugs into a guest, and as whom it runs there.
 std::vector<CameraConfig> configs_of(const registry::Scenario &row);

@@ -182,10 +182,6 @@ TEST(RunnerBesideTheDriver, TheDriverProbesFirstAndTheFaultHitsTheCommand) {
 }  // namespace e2e
 
 int main(int argc, char **argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    std::string missing = usb_emulator::GuestSettings::from_build().missing();
-    if (!missing.empty()) {
-        return camera_probe_tests::report_missing_piece("vm desktop", missing);
-    }
-    return RUN_ALL_TESTS();
+    return camera_probe_tests::run_unless_missing(
+        argc, argv, "vm desktop", usb_emulator::GuestSettings::from_build().missing());
 }

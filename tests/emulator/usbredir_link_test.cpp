@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "camera.h"
@@ -28,7 +30,16 @@ struct ControlReply {
     std::uint8_t status = 0;
     std::uint16_t length = 0;
     std::vector<std::uint8_t> data;
+
+    bool operator==(const ControlReply &other) const {
+        return id == other.id && status == other.status && length == other.length &&
+               data == other.data;
+    }
 };
+void PrintTo(const ControlReply &reply, std::ostream *out) {
+    *out << "id " << reply.id << ", status " << int{reply.status} << ", length " << reply.length
+         << ", " << ::testing::PrintToString(reply.data);
+}
 
 // One bulk packet as QEMU received it.
 struct BulkReply {
@@ -36,7 +47,16 @@ struct BulkReply {
     std::uint8_t status = 0;
     std::uint8_t endpoint = 0;
     std::uint32_t length = 0;
+
+    bool operator==(const BulkReply &other) const {
+        return id == other.id && status == other.status && endpoint == other.endpoint &&
+               length == other.length;
+    }
 };
+void PrintTo(const BulkReply &reply, std::ostream *out) {
+    *out << "id " << reply.id << ", status " << int{reply.status} << ", endpoint "
+         << int{reply.endpoint} << ", length " << reply.length;
+}
 
 // QEMU's side of the link: a usbredirparser without the usb-host flag,
 // which records what the device side sends.
@@ -180,8 +200,9 @@ class QemuSide {
 };
 
 // A link and QEMU's side of it, on the two ends of a socketpair.
-struct Wire {
-    Wire() {
+class UsbredirWire : public ::testing::Test {
+  protected:
+    UsbredirWire() {
         int ends[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0) {
             throw std::runtime_error("socketpair failed");
@@ -189,6 +210,13 @@ struct Wire {
         link = std::make_unique<UsbredirLink>(ends[0]);
         qemu = std::make_unique<QemuSide>(ends[1]);
     }
+    void exchange() { qemu->exchange_with(*link); }
+    // Plugs `device` and lets the hellos and its connection cross.
+    void plug(std::shared_ptr<UsbDevice> device) {
+        link->plug(std::move(device));
+        exchange();
+    }
+
     std::unique_ptr<UsbredirLink> link;
     std::unique_ptr<QemuSide> qemu;
 };
@@ -200,193 +228,162 @@ std::shared_ptr<Camera> camera_with(FaultAction action, std::uint8_t register_va
         CameraConfig{register_value, {action, FaultTarget::first_read}});
 }
 
-TEST(UsbredirLink, ConnectsTheDeviceOnceHelloHasComeWithItsInterfaceAndEndpoints) {
-    Wire wire;
-    wire.link->plug(camera_with(FaultAction::none));
-    wire.qemu->exchange_with(*wire.link);
+TEST_F(UsbredirWire, ConnectsTheDeviceOnceHelloHasComeWithItsInterfaceAndEndpoints) {
+    plug(camera_with(FaultAction::none));
 
-    ASSERT_TRUE(wire.qemu->connected.has_value());
-    EXPECT_EQ(wire.qemu->connected->vendor_id, Camera::kVendorId);
-    EXPECT_EQ(wire.qemu->connected->product_id, Camera::kProductId);
-    EXPECT_EQ(wire.qemu->connected->speed, usb_redir_speed_high);
-    ASSERT_TRUE(wire.qemu->interfaces.has_value());
-    EXPECT_EQ(wire.qemu->interfaces->interface_count, 1u);
-    EXPECT_EQ(wire.qemu->interfaces->interface_class[0], UsbDevice::kVendorSpecificClass);
-    ASSERT_TRUE(wire.qemu->endpoints.has_value());
+    ASSERT_TRUE(qemu->connected.has_value());
+    EXPECT_EQ(qemu->connected->vendor_id, Camera::kVendorId);
+    EXPECT_EQ(qemu->connected->product_id, Camera::kProductId);
+    EXPECT_EQ(qemu->connected->speed, usb_redir_speed_high);
+    ASSERT_TRUE(qemu->interfaces.has_value());
+    EXPECT_EQ(qemu->interfaces->interface_count, 1u);
+    EXPECT_EQ(qemu->interfaces->interface_class[0], UsbDevice::kVendorSpecificClass);
+    ASSERT_TRUE(qemu->endpoints.has_value());
     // Endpoint 0 both ways, and the bulk IN endpoint as its descriptor says.
-    EXPECT_EQ(wire.qemu->endpoints->type[0], usb_redir_type_control);
-    EXPECT_EQ(wire.qemu->endpoints->type[16], usb_redir_type_control);
-    EXPECT_EQ(wire.qemu->endpoints->type[16 + 1], usb_redir_type_bulk);
-    EXPECT_EQ(wire.qemu->endpoints->max_packet_size[16 + 1], 512);
-    EXPECT_TRUE(wire.link->has_device());
+    EXPECT_EQ(qemu->endpoints->type[0], usb_redir_type_control);
+    EXPECT_EQ(qemu->endpoints->type[16], usb_redir_type_control);
+    EXPECT_EQ(qemu->endpoints->type[16 + 1], usb_redir_type_bulk);
+    EXPECT_EQ(qemu->endpoints->max_packet_size[16 + 1], 512);
+    EXPECT_TRUE(link->has_device());
 }
 
-TEST(UsbredirLink, ControlPacketsCarryTheDevicesAnswer) {
-    Wire wire;
-    wire.link->plug(camera_with(FaultAction::stall));
-    wire.qemu->exchange_with(*wire.link);
+TEST_F(UsbredirWire, ControlPacketsCarryTheDevicesAnswer) {
+    plug(camera_with(FaultAction::stall));
 
-    wire.qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);     // stalled by the fault
-    wire.qemu->send_control(2, 0x40, 2, 0x15, kRegister, 0);  // the write
-    wire.qemu->send_control(3, 0xC0, 3, 0, kRegister, 1);     // reads back 0x15
-    wire.qemu->send_control(4, 0x80, 6, 0x0100, 0, 64);       // device descriptor
-    wire.qemu->exchange_with(*wire.link);
+    qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);     // stalled by the fault
+    qemu->send_control(2, 0x40, 2, 0x15, kRegister, 0);  // the write
+    qemu->send_control(3, 0xC0, 3, 0, kRegister, 1);     // reads back 0x15
+    qemu->send_control(4, 0x80, 6, 0x0100, 0, 64);       // device descriptor
+    exchange();
 
-    ASSERT_EQ(wire.qemu->replies.size(), 4u);
-    EXPECT_EQ(wire.qemu->replies[0].status, usb_redir_stall);
-    EXPECT_EQ(wire.qemu->replies[0].length, 0);
-    EXPECT_EQ(wire.qemu->replies[1].status, usb_redir_success);
-    EXPECT_EQ(wire.qemu->replies[2].status, usb_redir_success);
-    EXPECT_EQ(wire.qemu->replies[2].data, std::vector<std::uint8_t>{0x15});
-    EXPECT_EQ(wire.qemu->replies[3].id, 4u);
-    EXPECT_EQ(wire.qemu->replies[3].length, 18);
-    EXPECT_EQ(wire.qemu->replies[3].data.size(), 18u);
+    ASSERT_EQ(qemu->replies.size(), 4u);
+    EXPECT_EQ(qemu->replies[0].status, usb_redir_stall);
+    EXPECT_EQ(qemu->replies[0].length, 0);
+    EXPECT_EQ(qemu->replies[1].status, usb_redir_success);
+    EXPECT_EQ(qemu->replies[2].status, usb_redir_success);
+    EXPECT_EQ(qemu->replies[2].data, std::vector<std::uint8_t>{0x15});
+    EXPECT_EQ(qemu->replies[3].id, 4u);
+    EXPECT_EQ(qemu->replies[3].length, 18);
+    EXPECT_EQ(qemu->replies[3].data.size(), 18u);
 }
 
 // QEMU drops the reply to a packet it cancelled unless the reply says it
 // was cancelled: a success would pass for the answer the device never gave.
-TEST(UsbredirLink, ACancelledPacketIsAnsweredAsCancelledAndOnlyOnce) {
-    Wire wire;
-    wire.link->plug(camera_with(FaultAction::no_answer));
-    wire.qemu->exchange_with(*wire.link);
+TEST_F(UsbredirWire, ACancelledPacketIsAnsweredAsCancelledAndOnlyOnce) {
+    plug(camera_with(FaultAction::no_answer));
 
-    wire.qemu->send_control(7, 0xC0, 3, 0, kRegister, 1);
-    wire.qemu->exchange_with(*wire.link);
-    EXPECT_TRUE(wire.qemu->replies.empty());
+    qemu->send_control(7, 0xC0, 3, 0, kRegister, 1);
+    exchange();
+    EXPECT_TRUE(qemu->replies.empty());
 
-    wire.qemu->send_cancel(7);
-    wire.qemu->send_cancel(7);
-    wire.qemu->send_cancel(8);  // never sent: nothing to answer
-    wire.qemu->exchange_with(*wire.link);
+    qemu->send_cancel(7);
+    qemu->send_cancel(7);
+    qemu->send_cancel(8);  // never sent: nothing to answer
+    exchange();
 
-    ASSERT_EQ(wire.qemu->replies.size(), 1u);
-    EXPECT_EQ(wire.qemu->replies[0].id, 7u);
-    EXPECT_EQ(wire.qemu->replies[0].status, usb_redir_cancelled);
-    EXPECT_EQ(wire.qemu->replies[0].length, 0);
-    EXPECT_TRUE(wire.qemu->replies[0].data.empty());
+    EXPECT_EQ(qemu->replies, (std::vector<ControlReply>{{7, usb_redir_cancelled, 0, {}}}));
 }
 
 // The link carries what the device sent, even past wLength; what the guest
 // gets of it is the host controller's business.
-TEST(UsbredirLink, ALongReadArrivesWithTheByteTooMany) {
-    Wire wire;
-    wire.link->plug(camera_with(FaultAction::long_read));
-    wire.qemu->exchange_with(*wire.link);
+TEST_F(UsbredirWire, ALongReadArrivesWithTheByteTooMany) {
+    plug(camera_with(FaultAction::long_read));
 
-    wire.qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);
-    wire.qemu->exchange_with(*wire.link);
+    qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);
+    exchange();
 
-    ASSERT_EQ(wire.qemu->replies.size(), 1u);
-    EXPECT_EQ(wire.qemu->replies[0].status, usb_redir_success);
-    EXPECT_EQ(wire.qemu->replies[0].length, 2);
-    EXPECT_EQ(wire.qemu->replies[0].data,
-              (std::vector<std::uint8_t>{0x5A, Camera::kLongReadExtraByte}));
+    const ControlReply long_read{1, usb_redir_success, 2, {0x5A, Camera::kLongReadExtraByte}};
+    EXPECT_EQ(qemu->replies, std::vector<ControlReply>{long_read});
 }
 
-TEST(UsbredirLink, ADeviceUnpluggedMidTransferDisconnectsWithoutAnAnswer) {
-    Wire wire;
-    wire.link->plug(camera_with(FaultAction::unplug));
-    wire.qemu->exchange_with(*wire.link);
+TEST_F(UsbredirWire, ADeviceUnpluggedMidTransferDisconnectsWithoutAnAnswer) {
+    plug(camera_with(FaultAction::unplug));
 
-    wire.qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);
-    wire.qemu->exchange_with(*wire.link);
-    EXPECT_TRUE(wire.qemu->replies.empty());
-    EXPECT_EQ(wire.qemu->disconnects, 1);
-    EXPECT_FALSE(wire.link->has_device());
+    qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);
+    exchange();
+    EXPECT_TRUE(qemu->replies.empty());
+    EXPECT_EQ(qemu->disconnects, 1);
+    EXPECT_FALSE(link->has_device());
 
     // A packet still on its way across the unplug is dropped.
-    wire.qemu->send_control(2, 0xC0, 3, 0, kRegister, 1);
-    wire.qemu->exchange_with(*wire.link);
-    EXPECT_TRUE(wire.qemu->replies.empty());
-    EXPECT_EQ(wire.qemu->disconnects, 1);
+    qemu->send_control(2, 0xC0, 3, 0, kRegister, 1);
+    exchange();
+    EXPECT_TRUE(qemu->replies.empty());
+    EXPECT_EQ(qemu->disconnects, 1);
 }
 
 // The camera's bulk IN endpoint streams nothing yet: a transfer on it
 // waits until QEMU cancels it (the guest's timeout); one on an endpoint the
 // device does not list is stalled.
-TEST(UsbredirLink, ABulkInPacketWaitsUntilCancelledAndAnUnlistedEndpointStalls) {
-    Wire wire;
-    wire.link->plug(camera_with(FaultAction::none));
-    wire.qemu->exchange_with(*wire.link);
+TEST_F(UsbredirWire, ABulkInPacketWaitsUntilCancelledAndAnUnlistedEndpointStalls) {
+    plug(camera_with(FaultAction::none));
 
-    wire.qemu->send_bulk_in(5, 0x81);
-    wire.qemu->send_bulk_in(6, 0x82);
-    wire.qemu->exchange_with(*wire.link);
-    ASSERT_EQ(wire.qemu->bulk_replies.size(), 1u);
-    EXPECT_EQ(wire.qemu->bulk_replies[0].id, 6u);
-    EXPECT_EQ(wire.qemu->bulk_replies[0].status, usb_redir_stall);
-    EXPECT_EQ(wire.qemu->bulk_replies[0].endpoint, 0x82);
-    EXPECT_EQ(wire.qemu->bulk_replies[0].length, 0u);
+    qemu->send_bulk_in(5, 0x81);
+    qemu->send_bulk_in(6, 0x82);
+    exchange();
+    const BulkReply stalled{6, usb_redir_stall, 0x82, 0};
+    EXPECT_EQ(qemu->bulk_replies, std::vector<BulkReply>{stalled});
 
-    wire.qemu->send_cancel(5);
-    wire.qemu->send_cancel(5);
-    wire.qemu->exchange_with(*wire.link);
-    ASSERT_EQ(wire.qemu->bulk_replies.size(), 2u);
-    EXPECT_EQ(wire.qemu->bulk_replies[1].id, 5u);
-    EXPECT_EQ(wire.qemu->bulk_replies[1].status, usb_redir_cancelled);
-    EXPECT_EQ(wire.qemu->bulk_replies[1].endpoint, 0x81);
-    EXPECT_EQ(wire.qemu->bulk_replies[1].length, 0u);
-    EXPECT_TRUE(wire.qemu->replies.empty());
+    qemu->send_cancel(5);
+    qemu->send_cancel(5);
+    exchange();
+    const BulkReply cancelled{5, usb_redir_cancelled, 0x81, 0};
+    EXPECT_EQ(qemu->bulk_replies, (std::vector<BulkReply>{stalled, cancelled}));
+    EXPECT_TRUE(qemu->replies.empty());
 }
 
-TEST(UsbredirLink, ABulkPacketWaitingAcrossAnUnplugIsNeverAnswered) {
-    Wire wire;
-    wire.link->plug(camera_with(FaultAction::unplug));
-    wire.qemu->exchange_with(*wire.link);
+TEST_F(UsbredirWire, ABulkPacketWaitingAcrossAnUnplugIsNeverAnswered) {
+    plug(camera_with(FaultAction::unplug));
 
-    wire.qemu->send_bulk_in(1, 0x81);
-    wire.qemu->send_control(2, 0xC0, 3, 0, kRegister, 1);  // unplugs the camera
-    wire.qemu->exchange_with(*wire.link);
-    wire.qemu->send_cancel(1);
-    wire.qemu->send_bulk_in(3, 0x81);
-    wire.qemu->exchange_with(*wire.link);
+    qemu->send_bulk_in(1, 0x81);
+    qemu->send_control(2, 0xC0, 3, 0, kRegister, 1);  // unplugs the camera
+    exchange();
+    qemu->send_cancel(1);
+    qemu->send_bulk_in(3, 0x81);
+    exchange();
 
-    EXPECT_EQ(wire.qemu->disconnects, 1);
-    EXPECT_TRUE(wire.qemu->bulk_replies.empty());
+    EXPECT_EQ(qemu->disconnects, 1);
+    EXPECT_TRUE(qemu->bulk_replies.empty());
 }
 
 // SET_INTERFACE travels as its own packet; the device decides, as it does
 // for the same request on endpoint 0.
-TEST(UsbredirLink, AnAltSettingTheCameraLacksIsStalled) {
-    Wire wire;
-    wire.link->plug(camera_with(FaultAction::none));
-    wire.qemu->exchange_with(*wire.link);
+TEST_F(UsbredirWire, AnAltSettingTheCameraLacksIsStalled) {
+    plug(camera_with(FaultAction::none));
 
-    wire.qemu->send_set_configuration(1, 1);
-    wire.qemu->send_set_alt_setting(2, 0, 0);
-    wire.qemu->send_set_alt_setting(3, 0, 1);
-    wire.qemu->send_set_alt_setting(4, 1, 0);
-    wire.qemu->exchange_with(*wire.link);
+    qemu->send_set_configuration(1, 1);
+    qemu->send_set_alt_setting(2, 0, 0);
+    qemu->send_set_alt_setting(3, 0, 1);
+    qemu->send_set_alt_setting(4, 1, 0);
+    exchange();
 
-    ASSERT_EQ(wire.qemu->configuration_statuses.size(), 1u);
-    EXPECT_EQ(wire.qemu->configuration_statuses[0].status, usb_redir_success);
-    ASSERT_EQ(wire.qemu->alt_setting_statuses.size(), 3u);
-    EXPECT_EQ(wire.qemu->alt_setting_statuses[0].status, usb_redir_success);
-    EXPECT_EQ(wire.qemu->alt_setting_statuses[1].status, usb_redir_stall);
-    EXPECT_EQ(wire.qemu->alt_setting_statuses[2].status, usb_redir_stall);
+    ASSERT_EQ(qemu->configuration_statuses.size(), 1u);
+    EXPECT_EQ(qemu->configuration_statuses[0].status, usb_redir_success);
+    ASSERT_EQ(qemu->alt_setting_statuses.size(), 3u);
+    EXPECT_EQ(qemu->alt_setting_statuses[0].status, usb_redir_success);
+    EXPECT_EQ(qemu->alt_setting_statuses[1].status, usb_redir_stall);
+    EXPECT_EQ(qemu->alt_setting_statuses[2].status, usb_redir_stall);
 }
 
-TEST(UsbredirLink, AResetFromTheGuestLeavesTheDeviceUnconfigured) {
-    Wire wire;
+TEST_F(UsbredirWire, AResetFromTheGuestLeavesTheDeviceUnconfigured) {
     auto camera = camera_with(FaultAction::none);
-    wire.link->plug(camera);
-    wire.qemu->exchange_with(*wire.link);
+    plug(camera);
 
-    wire.qemu->send_set_configuration(1, 1);
-    wire.qemu->exchange_with(*wire.link);
+    qemu->send_set_configuration(1, 1);
+    exchange();
     ASSERT_EQ(camera->configuration(), 1);
 
-    wire.qemu->send_reset();
-    wire.qemu->send_get_configuration(2);
-    wire.qemu->send_set_alt_setting(3, 0, 0);
-    wire.qemu->exchange_with(*wire.link);
+    qemu->send_reset();
+    qemu->send_get_configuration(2);
+    qemu->send_set_alt_setting(3, 0, 0);
+    exchange();
 
-    ASSERT_EQ(wire.qemu->configuration_statuses.size(), 2u);
-    EXPECT_EQ(wire.qemu->configuration_statuses[1].status, usb_redir_success);
-    EXPECT_EQ(wire.qemu->configuration_statuses[1].configuration, 0);
-    ASSERT_EQ(wire.qemu->alt_setting_statuses.size(), 1u);
-    EXPECT_EQ(wire.qemu->alt_setting_statuses[0].status, usb_redir_stall);
-    EXPECT_TRUE(wire.link->has_device());
+    ASSERT_EQ(qemu->configuration_statuses.size(), 2u);
+    EXPECT_EQ(qemu->configuration_statuses[1].status, usb_redir_success);
+    EXPECT_EQ(qemu->configuration_statuses[1].configuration, 0);
+    ASSERT_EQ(qemu->alt_setting_statuses.size(), 1u);
+    EXPECT_EQ(qemu->alt_setting_statuses[0].status, usb_redir_stall);
+    EXPECT_TRUE(link->has_device());
 }
 
 }  // namespace

@@ -128,8 +128,7 @@ std::string status_text(int status) {
     return std::to_string(status);
 }
 
-// The in-memory libusbs play the same scripts: the double and the fake are
-// one section, which the registry's test holds them to.
+// The in-memory libusbs play scripts.
 bool in_memory(Stack stack) {
     return stack == Stack::fake_libusb || stack == Stack::libusb0_double;
 }
@@ -157,15 +156,6 @@ const char kTestOnlyHead[] =
     "These columns are no platform a user runs: they stand in for a library or\n"
     "for camera-probe itself, so that the tests can make happen what no device\n"
     "does, or see the requests libusb-compat sends.\n";
-
-std::string in_memory_section() {
-    std::string about = std::string(column(Stack::libusb0_double).about) + " " +
-                        column(Stack::fake_libusb).about + " Both print the same.";
-    return section(
-        "###",
-        std::string(stack_name(Stack::libusb0_double)) + " and " + stack_name(Stack::fake_libusb),
-        about, Stack::fake_libusb);
-}
 
 // One library's cell of a row in a two-library table: what it prints, and
 // the exit status where it is not 0.
@@ -316,9 +306,11 @@ std::string results_table() {
         }
     }
     text += kTestOnlyHead;
-    text += in_memory_section();
-    text += section("###", stack_name(Stack::libusb1_client), column(Stack::libusb1_client).about,
-                    Stack::libusb1_client);
+    for (Stack stack : kStacks) {
+        if (column(stack).audience == Audience::tests) {
+            text += section("###", stack_name(stack), column(stack).about, stack);
+        }
+    }
     return text;
 }
 

@@ -48,8 +48,8 @@ constexpr Column kWineStack{"Windows, libusb-win32",
                             Audience::users, false};
 constexpr Column kLibusb0Double{
     "libusb0.dll double",
-    "camera-probe.exe against the tests' libusb0.dll double, which plays a script: what only a "
-    "script can make happen.",
+    "camera-probe.exe against the tests' libusb0.dll double, which plays a script: the library "
+    "failures libusb-win32's own stack cannot be made to give, with Windows' exit status.",
     Audience::tests, false};
 constexpr Column kLibusb1Client{
     "libusb-1.0 client",
@@ -226,6 +226,9 @@ const char kInMemory[] =
 const char kScriptedOnly[] =
     "only an in-memory libusb can script this: no emulated device makes a library's scan fail, "
     "a write not take or an open fail";
+const char kNotOnlyTheDouble[] =
+    "libusb-win32's own stack gives these results and the fake libusb plays the script: the "
+    "double runs only the library failures a real libusb0.dll cannot be made to give";
 const char kNeedsKernelNodes[] =
     "needs the device nodes and permissions of a real kernel (the guests)";
 const char kOriginalOverrunsTinyConfiguration[] =
@@ -573,13 +576,15 @@ std::vector<Scenario> build_rows() {
                        .on(kAmd64Guest, one_healthy_camera)
                        .on(kArmGuest, one_healthy_camera)
                        .on({S::wine_stack, S::libusb1_client}, one_healthy_camera)
-                       .on(kInMemoryLibusbs, one_healthy_camera));
+                       .on({S::fake_libusb}, one_healthy_camera)
+                       .not_on({S::libusb0_double}, kNotOnlyTheDouble));
     rows.push_back(Row("NoCamera")
                        .plug({})
                        .scripted("bus; device 1d6b:0002; bus")
                        .on(kUsbfs, prints_nothing())
                        .on({S::wine_stack, S::libusb1_client}, prints_nothing())
-                       .on(kInMemoryLibusbs, prints_nothing())
+                       .on({S::fake_libusb}, prints_nothing())
+                       .not_on({S::libusb0_double}, kNotOnlyTheDouble)
                        .not_on(kGuests, kGuestTime));
     rows.push_back(
         Row("TwoCameras")
@@ -589,7 +594,8 @@ std::vector<Scenario> build_rows() {
             .on(kKernelLibusb012, prints({healthy(0x9A), healthy(0x9A)}))
             .on({S::amd64_guest_compat}, not_applicable(kCompatInGuest))
             .on({S::wine_stack, S::libusb1_client}, prints({healthy(0x9A), healthy(0x9A)}))
-            .on(kInMemoryLibusbs, prints({healthy(0x9A), healthy(0x9A)})));
+            .on({S::fake_libusb}, prints({healthy(0x9A), healthy(0x9A)}))
+            .not_on({S::libusb0_double}, kNotOnlyTheDouble));
     rows.push_back(Row("HighRegisterByte")
                        .plug({camera(0x9A)})
                        .on(kUsbfs, prints({healthy(0x9A)}))
@@ -605,7 +611,8 @@ std::vector<Scenario> build_rows() {
                        .on({S::amd64_guest_compat}, not_applicable(kCompatInGuest))
                        .on({S::wine_stack}, prints({first_read_fails(kStalled)}))
                        .on({S::libusb1_client}, prints({first_read_fails(kLibusb1Pipe)}))
-                       .on(kInMemoryLibusbs, prints({first_read_fails(kStalled)})));
+                       .on({S::fake_libusb}, prints({first_read_fails(kStalled)}))
+                       .not_on({S::libusb0_double}, kNotOnlyTheDouble));
     rows.push_back(
         Row("StalledSecondRead")
             .plug({camera(0x00, "stall-second-read")})
@@ -615,7 +622,8 @@ std::vector<Scenario> build_rows() {
             .on(kArmGuest, prints({reads(delivers(1, 0x00), keeps(kStall))}))
             .on({S::wine_stack}, prints({reads(delivers(1, 0x00), keeps(kStalled))}))
             .on({S::libusb1_client}, prints({reads(delivers(1, 0x00), keeps(kLibusb1Pipe))}))
-            .on(kInMemoryLibusbs, prints({reads(delivers(1, 0x00), keeps(kStalled))})));
+            .on({S::fake_libusb}, prints({reads(delivers(1, 0x00), keeps(kStalled))}))
+            .not_on({S::libusb0_double}, kNotOnlyTheDouble));
     rows.push_back(Row("StalledReads")
                        .plug({camera(0x00, "stall-reads")})
                        .on(kUsbfs, prints({both_reads_fail(kStall)}))
@@ -848,13 +856,15 @@ std::vector<Scenario> build_rows() {
             .plug({camera(0x9A), camera(0x33, "stall")})
             .scripted("bus; camera; reply 1 0x9a; reply 0; reply 1 0x7e; bus; camera 0x33; "
                       "reply stall")
-            .on(kInMemoryLibusbs,
+            .on({S::fake_libusb},
                 prints({reads(delivers(1, 0x9A), delivers(1, 0x7E)), first_read_fails(kStalled)}))
+            .not_on({S::libusb0_double}, kNotOnlyTheDouble)
             .not_on(kDeviceStacks, kScriptedOnly));
     rows.push_back(Row("UnpluggedCameraThenAHealthyOne")
                        .plug({camera(0x00, "unplug"), camera(0x07)})
                        .scripted("bus; camera; reply gone; reply gone; reply gone; camera 0x07")
-                       .on(kInMemoryLibusbs, prints({both_reads_fail(kGone), healthy(0x07)}))
+                       .on({S::fake_libusb}, prints({both_reads_fail(kGone), healthy(0x07)}))
+                       .not_on({S::libusb0_double}, kNotOnlyTheDouble)
                        .not_on(kDeviceStacks, kScriptedOnly));
     rows.push_back(Row("CameraThatCannotBeOpened")
                        .plug({camera(0x00), camera(0x07)})

@@ -2,9 +2,8 @@
 // camera-probe.exe as built, run as a child process against the libusb0.dll
 // double (libusb0/) in scripted USB worlds: standard output byte for byte,
 // in text mode (each line feed the tool prints arrives as CR LF), the exit
-// status as Windows gives it, and nothing on standard error. The scripts'
-// faults give the results libusb-win32 gives on its own stack (the
-// windows-stack tests measure them there).
+// status as Windows gives it, and nothing on standard error: the library
+// failures libusb-win32's own stack cannot be made to give (libusb0/).
 #include <windows.h>
 
 #include <gtest/gtest.h>
