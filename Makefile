@@ -17,6 +17,8 @@ HOST_ARCH ?= $(shell dpkg --print-architecture 2>/dev/null || uname -m)
 # instead of reporting itself skipped.
 ifeq ($(CI),true)
 CMAKE_FLAGS += -DCAMERA_PROBE_WERROR=ON -DCAMERA_PROBE_REQUIRE_CHECKS=ON
+# The Debian package's own compile too (debian/rules).
+export DEB_BUILD_OPTIONS := $(strip $(DEB_BUILD_OPTIONS) werror)
 endif
 
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
