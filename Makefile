@@ -163,6 +163,14 @@ autopkgtest: package
 	scripts/install-deps build usbfs autopkgtest
 	scripts/run-autopkgtest $(BUILD_DIR)
 
+# The same checkout built and checked in a Debian 13 root (mmdebstrap): the
+# tests with warnings as errors, the unit and e2e labels, make package-check
+# with trixie's debhelper and lintian, and trixie's lintian on the .deb of
+# make package on this host (root only; docs/testing.md).
+.PHONY: trixie-check
+trixie-check: package
+	scripts/check-in-release trixie $(BUILD_DIR)
+
 # Reports camera-probe's cost against a bare C walk; never fails on the figures.
 bench: configure-emulator
 	scripts/install-deps bench
