@@ -17,6 +17,8 @@ HOST_ARCH ?= $(shell dpkg --print-architecture 2>/dev/null || uname -m)
 # instead of reporting itself skipped.
 ifeq ($(CI),true)
 CMAKE_FLAGS += -DCAMERA_PROBE_WERROR=ON -DCAMERA_PROBE_REQUIRE_CHECKS=ON
+# The Debian package's own compile too (debian/rules).
+export DEB_BUILD_OPTIONS := $(strip $(DEB_BUILD_OPTIONS) werror)
 endif
 
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -160,6 +162,14 @@ package-check: package
 autopkgtest: package
 	scripts/install-deps build usbfs autopkgtest
 	scripts/run-autopkgtest $(BUILD_DIR)
+
+# The same checkout built and checked in a Debian 13 root (mmdebstrap): the
+# tests with warnings as errors, the unit and e2e labels, make package-check
+# with trixie's debhelper and lintian, and trixie's lintian on the .deb of
+# make package on this host (root only; docs/testing.md).
+.PHONY: trixie-check
+trixie-check: package
+	scripts/check-in-release trixie $(BUILD_DIR)
 
 # Reports camera-probe's cost against a bare C walk; never fails on the figures.
 bench: configure-emulator

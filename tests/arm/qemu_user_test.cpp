@@ -95,7 +95,7 @@ TEST_P(QemuUser, ProbeWhereTheBusCannotBeRead) {
     fs::remove_all(devfs);
     // What the usbfs testbed's libusb 0.1.12 prints with a bus directory it
     // cannot open.
-    const registry::Result &cell =
+    const registry::Result cell =
         registry::scenario("UnreadableBusDirectory").on(registry::Stack::usbfs_libusb012);
     EXPECT_EQ(run.output, registry::expected_output(cell));
     EXPECT_EQ(run.exit_status, registry::status_seen_by_a_shell(cell));

@@ -67,7 +67,7 @@ TEST(Runner, ACommandThatCannotStartFailsAsInAShell) {
 // both reads show it; without the fault the second read would show what
 // camera-probe wrote.
 TEST(Runner, TheFaultAndRegisterOptionsReachEveryCamera) {
-    const registry::Scenario &row = registry::scenario("RejectedWrite");
+    const registry::Scenario row = registry::scenario("RejectedWrite");
     const registry::Camera &camera = row.cameras.at(0);
     const std::string kept_register =
         registry::expected_output(row.on(registry::Stack::usbfs_libusb012));

@@ -270,7 +270,7 @@ std::string situations_table() {
         "| situation | libusb 0.1.12 (Debian, Ubuntu) | libusb-compat-0.1 (Fedora, Arch, "
         "openSUSE) |\n|---|---|---|\n";
     for (const Situation &situation : kSituations) {
-        const Scenario &row = scenario(situation.row);
+        const Scenario row = scenario(situation.row);
         const Result &original = closest_to_a_user(
             row,
             {Stack::amd64_desktop_libusb012, Stack::amd64_guest_libusb012, Stack::usbfs_libusb012});
