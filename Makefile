@@ -3,12 +3,16 @@
 # it uses (scripts/install-deps) and builds what it runs: the user's path
 # (build, run, install) needs the tool's build dependencies alone; the
 # emulator, the tests and the rest of the proving rig come with the targets
-# that use them.
+# that use them. make help lists the targets.
 BUILD_DIR ?= build
 SANITIZE_BUILD_DIR ?= build-sanitize
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 CTEST_FLAGS ?= --output-on-failure
+# As many tests at once as the machine has cores, the QEMU guests included
+# (each boots one virtual CPU); tests/CMakeLists.txt locks what tests share.
+CTEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CTEST = ctest $(CTEST_FLAGS) -j$(CTEST_JOBS)
 # Debian's name for this machine's architecture: the QEMU guests and the
 # cross builds are checks of an amd64 host (docs/arm.md).
 HOST_ARCH ?= $(shell dpkg --print-architecture 2>/dev/null || uname -m)
@@ -20,6 +24,17 @@ CMAKE_FLAGS += -DCAMERA_PROBE_WERROR=ON -DCAMERA_PROBE_REQUIRE_CHECKS=ON
 # The Debian package's own compile too (debian/rules).
 export DEB_BUILD_OPTIONS := $(strip $(DEB_BUILD_OPTIONS) werror)
 endif
+
+# The caller's make flags (make -w, make -s, make -j4, ...) are this make's
+# own: they do not reach what the recipes start (CMake's builds,
+# dpkg-buildpackage and debian/rules, the scripts, ctest and the tests),
+# whose makes would print or behave otherwise with them. The one recursion
+# below hands them on by hand.
+unexport MAKEFLAGS MFLAGS
+
+# Installs a target's package groups (scripts/install-deps); a bare make
+# only checks them.
+INSTALL_DEPS = scripts/install-deps
 
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	-DCMAKE_INSTALL_PREFIX=$(PREFIX)
@@ -49,17 +64,45 @@ VALGRIND = valgrind --quiet --error-exitcode=99 --leak-check=full \
 	--errors-for-leak-kinds=definite --show-leak-kinds=definite \
 	--suppressions=$(CURDIR)/tests/valgrind.supp
 
-.PHONY: all configure build run install configure-emulator configure-tests build-tests \
-	demo vm-demo guest-image system-image test sanitize-test memcheck doc-tables lint \
+.PHONY: all help configure build run install configure-emulator configure-tests build-tests \
+	demo vm-demo guest-image system-image check test sanitize-test memcheck doc-tables lint \
 	package package-check autopkgtest bench clean distclean amd64-host-only
 
+# A bare make builds the tool as make build does, but installs nothing: it
+# runs no apt-get, and no sudo, that the user did not ask for. A missing
+# build dependency is named, with the command that installs it.
+all: INSTALL_DEPS = scripts/install-deps --check
 all: build
+
+help:
+	@echo 'Using camera-probe:'
+	@echo '  make                 build build/camera-probe; installs nothing, names what is missing'
+	@echo '  make build           the same, installing the build dependencies first (apt-get)'
+	@echo '  make run             build, then probe this machine'"'"'s USB buses'
+	@echo '  make install         install the tool, its page and rule (PREFIX, DESTDIR)'
+	@echo '  make package         build/camera-probe_<version>_<arch>.deb'
+	@echo '  make demo            camera-probe against an emulated camera, no hardware needed'
+	@echo 'Working on it (docs/testing.md):'
+	@echo '  make check           the unit, e2e and compat tests: what a change is tested with'
+	@echo '  make test            every test, the QEMU guests and the package'"'"'s included (root)'
+	@echo '  make sanitize-test   the tests again under ASan and UBSan'
+	@echo '  make memcheck        the end-to-end scenarios under valgrind'
+	@echo '  make lint            clang-tidy, cppcheck, clang-format, the page, the AppStream data'
+	@echo '  make package-check   lintian, then the .deb installed, run and purged (root)'
+	@echo '  make autopkgtest     the package'"'"'s autopkgtests on this host (root)'
+	@echo '  make bench           camera-probe'"'"'s cost against a bare C walk'
+	@echo '  make vm-demo         the demo in a QEMU guest on Debian'"'"'s kernel'
+	@echo '  make doc-tables      the documents'"'"' tables, made again from the scenario registry'
+	@echo '  make package-arm     the arm64 and armhf packages (docs/arm.md)'
+	@echo '  make windows-check   the Windows build under Wine (docs/windows.md)'
+	@echo '  make platform-check  the RPM, Arch, FreeBSD and Homebrew packaging (docs/platforms.md)'
+	@echo '  make clean           remove the build folders; make distclean the download cache too'
 
 # The user's path: CMake, a C++ compiler, pkg-config and libusb-dev, and the
 # tool alone. A folder the tests were configured in keeps them; only the
 # tool is built here all the same.
 configure:
-	scripts/install-deps build
+	$(INSTALL_DEPS) build
 	$(CONFIGURE) $(CMAKE_FLAGS)
 
 build: configure
@@ -113,29 +156,41 @@ system-image: guest-image
 	scripts/install-deps system
 	cmake --build $(BUILD_DIR) --target system-image
 
+# The quick tier, what a change is tested with: the unit, e2e and compat
+# labels (the in-memory libusb, and both libusb 0.1 on emulated usbfs). No
+# root, no QEMU, no guest image, no cross compiler; the compat label needs
+# libusb-compat-0.1's sources in ../shared/sdk (docs/testing.md).
+CHECK_GROUPS = build unit usbfs
+check: TEST_GROUPS = $(CHECK_GROUPS)
+check: build-tests
+	cd $(BUILD_DIR) && $(CTEST) -L '^(unit|e2e|compat)$$'
+
 # Every label: unit, e2e, compat and, on an amd64 host, vm, arm and system.
 test: build-tests $(GUEST_IMAGES)
-	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS)
+	cd $(BUILD_DIR) && $(CTEST)
 
-# Every test again, with the tool, the emulator and the tests built with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
-# The vm tests boot the guest image of $(BUILD_DIR).
-sanitize-test: build-tests $(GUEST_IMAGES)
+# Every test again whose programs the sanitizers build changes: the tool,
+# the emulator and the tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer. The vm tests boot the guest image of
+# $(BUILD_DIR) and run this build's camera-probe in it. Left out are the
+# guests that run nothing of this build: the system label (the package's
+# camera-probe), the arm label (the cross builds) and vm_guest_smoke (the
+# guest's own programs, its host side run again by the vm scenarios).
+SANITIZE_SKIPS = -LE '^(system.*|arm)$$' -E '^vm_guest_smoke$$'
+sanitize-test: build-tests $(filter guest-image,$(GUEST_IMAGES))
 	cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DCAMERA_PROBE_SANITIZE=ON \
 		-DCAMERA_PROBE_GUEST_DIR=$(abspath $(BUILD_DIR))/guest $(TEST_CMAKE_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_BUILD_DIR) -j2
-	# Not the system label: it runs the package's camera-probe, which no
-	# sanitizer build changes.
-	cd $(SANITIZE_BUILD_DIR) && ctest $(CTEST_FLAGS) -LE system
+	cd $(SANITIZE_BUILD_DIR) && $(CTEST) $(SANITIZE_SKIPS)
 
 # The end-to-end scenarios again, with camera-probe under valgrind memcheck:
 # any error or definite leak makes its exit status 99 and the test fail.
 memcheck: build-tests
 	scripts/install-deps memcheck
-	cd $(BUILD_DIR) && CAMERA_PROBE_E2E_WRAPPER="$(VALGRIND)" ctest $(CTEST_FLAGS) -L e2e -E Libusb1
+	cd $(BUILD_DIR) && CAMERA_PROBE_E2E_WRAPPER="$(VALGRIND)" $(CTEST) -L e2e -E Libusb1
 	# The lying devices over libusb-compat too (docs/lying-devices.md says
 	# why only they: umockdev's preload and a read of 0x00).
-	cd $(BUILD_DIR) && CAMERA_PROBE_E2E_WRAPPER="$(VALGRIND)" ctest $(CTEST_FLAGS) -L compat -R LyingDevices
+	cd $(BUILD_DIR) && CAMERA_PROBE_E2E_WRAPPER="$(VALGRIND)" $(CTEST) -L compat -R LyingDevices
 
 # The documents' tables made again from the tests' scenario registry:
 # docs/results.md, and the marked tables of README.md, docs/libusb.md and
@@ -145,16 +200,28 @@ doc-tables: configure-tests
 
 # clang-tidy and cppcheck on the tool's sources; clang-format on every source.
 lint: build
-	scripts/install-deps lint
+	$(INSTALL_DEPS) lint
 	scripts/lint $(BUILD_DIR)
 
 # The Debian package (debian/): build/camera-probe_<version>_<arch>.deb.
-package:
+# It is made again only when a file it is built from is newer (the tool's
+# sources and CMake files, its page, rule and AppStream data, debian/), so
+# that make test, package-check and autopkgtest, run one after another as
+# CI does, build it once. A change of compiler or of libusb-dev is no file
+# here: make clean, or remove the .deb, to build it again after one.
+DEB_VERSION := $(shell sed -n '1s/^[^(]*(\([^)]*\)).*/\1/p' debian/changelog)
+DEB = $(BUILD_DIR)/camera-probe_$(DEB_VERSION)_$(HOST_ARCH).deb
+DEB_INPUTS = CMakeLists.txt docs/libusb.md scripts/build-package \
+	$(shell find cmake debian man metainfo src udev -type f)
+package: $(DEB)
+
+$(DEB): $(DEB_INPUTS)
 	scripts/install-deps package
 	scripts/build-package $(BUILD_DIR)
 
 # Installs the package with apt-get, checks it, and removes it (root only).
 package-check: package
+	scripts/install-deps package
 	scripts/check-package $(BUILD_DIR)
 
 # The package's autopkgtests (debian/tests) with Debian's autopkgtest on
@@ -227,8 +294,8 @@ windows-stack: amd64-host-only configure-tests
 # on the real stack (CTest label windows-stack).
 windows-check: windows-build
 	tests/windows/check $(WINDOWS_BUILD_DIR) "$(LIBUSB_WIN32_SDK)"
-	$(MAKE) --no-print-directory windows-stack
-	cd $(BUILD_DIR) && ctest $(CTEST_FLAGS) -L windows-stack
+	MAKEFLAGS='$(MAKEFLAGS)' $(MAKE) --no-print-directory windows-stack
+	cd $(BUILD_DIR) && $(CTEST) -L windows-stack
 
 # camera-probe.exe under Wine on the real stack, an emulated camera attached.
 windows-demo: windows-build windows-stack

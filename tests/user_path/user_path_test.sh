@@ -3,11 +3,12 @@
 # The user's path, on a copy of the checkout owned by an ordinary user, run
 # as the user would from a shell of their own: none of the caller's make
 # variables (BUILD_DIR, CMAKE_FLAGS, ...) or environment reaches it.
-# - on a machine where every package is missing, make run, make build and
-#   make install ask apt for what building the tool needs and nothing else
-#   (dpkg-query here says every package is missing; apt-get and sudo only
-#   record what they are asked, and the packages really present do the
-#   build);
+# - on a machine where every package is missing, a bare make asks apt for
+#   nothing and names what is missing; make run, make build and make install
+#   ask apt for what building the tool needs and nothing else (dpkg-query
+#   here says every package is missing; apt-get and sudo only record what
+#   they are asked, and the packages really present do the build), and
+#   make -w -s run does what make run does, its flags not reaching apt;
 # - make install run as root leaves nothing in the build folder that the
 #   checkout's owner does not own;
 # - on an ARM host no target installs the guests' or the cross builds'
@@ -38,7 +39,8 @@ mkdir -p "$work/stubs" "$work/checkout"
 work=$(cd "$work" && pwd)
 # Nothing is installed; apt-get and sudo record their calls.
 printf '#!/bin/sh\nexit 1\n' >"$work/stubs/dpkg-query"
-printf '#!/bin/sh\necho "$*" >>"%s/apt-calls"\n' "$work" >"$work/stubs/apt-get"
+printf '#!/bin/sh\necho "$*${MAKEFLAGS:+ MAKEFLAGS=$MAKEFLAGS}" >>"%s/apt-calls"\n' "$work" \
+  >"$work/stubs/apt-get"
 printf '#!/bin/sh\nexec "$@"\n' >"$work/stubs/sudo"
 chmod +x "$work/stubs/"*
 : >"$work/apt-calls"
@@ -57,8 +59,14 @@ run_make() {
     make -C "$work/checkout" --no-print-directory "$@"
 }
 
+echo "== a bare make on a machine with nothing installed"
+if run_make HOST_ARCH=amd64 >"$work/bare.log" 2>&1; then fail "a bare make built with nothing installed"; fi
+[ ! -s "$work/apt-calls" ] || fail "a bare make ran apt-get: $(cat "$work/apt-calls")"
+grep -q "^Not installed: .*libusb-dev" "$work/bare.log" && grep -q "scripts/install-deps build" \
+  "$work/bare.log" || fail "a bare make does not say what to install and how: $(cat "$work/bare.log")"
+
 echo "== make run, make build, make install on a machine with nothing installed"
-run_make run HOST_ARCH=amd64 >"$work/run.log" 2>&1 || { cat "$work/run.log"; fail "make run"; }
+run_make -w -s run HOST_ARCH=amd64 >"$work/run.log" 2>&1 || { cat "$work/run.log"; fail "make run"; }
 [ -x "$work/checkout/build/camera-probe" ] || fail "make run built no camera-probe"
 [ ! -e "$work/checkout/build/emulated-camera" ] || fail "make run built the emulator"
 [ ! -d "$work/checkout/build/tests" ] || fail "make run configured the tests"
