@@ -111,7 +111,7 @@ std::vector<ReadmeBlock> readme_blocks(const std::string &markdown, const std::s
 }
 
 ReadmeCommands stage_readme_commands(GuestVm &vm, const std::string &source_dir,
-                                     const std::string &deb) {
+                                     const usb_emulator::SystemPackage &package) {
     ReadmeCommands readme;
     readme.source_dir = source_dir;
     std::string markdown = read_file(source_dir + "/README.md");
@@ -131,13 +131,13 @@ ReadmeCommands stage_readme_commands(GuestVm &vm, const std::string &source_dir,
         }
         readme.sections.push_back(section);
     }
-    std::string deb_in_guest = vm.handed_in_path("/debs/" + base_name(deb));
+    const std::string &deb_in_guest = package.deb_in_guest;
     std::string checkout = std::string("/home/") + kSeatUser + "/" + kCheckout;
     // The user at the keyboard answers apt's "Do you want to continue?"
     // with yes; the lines run with no input.
     readme.lay_out_the_checkout = vm.add_shell_command(
         "install -D -o probe -g probe -m 0644 " + deb_in_guest + " " + checkout + "/build/" +
-        base_name(deb) + " && chown -R probe:probe " + checkout +
+        base_name(deb_in_guest) + " && chown -R probe:probe " + checkout +
         " && echo 'APT::Get::Assume-Yes \"true\";' >/etc/apt/apt.conf.d/90-the-user-says-yes");
     readme.package_status =
         vm.add_shell_command("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; true");
@@ -353,9 +353,16 @@ void run_readme_commands(GuestVm &vm, const ReadmeCommands &readme, const System
     ensure_installed(vm, commands, state, false);
     ensure_driver_allowed(vm, commands, state);
     run_or_throw(vm, readme.lay_out_the_checkout, "laying out the checkout");
-    check_install(vm, readme, commands, state);
-    check_permissions(vm, readme, commands, state);
-    check_driver(vm, readme, commands, state);
+    for (auto check : {check_install, check_permissions, check_driver}) {
+        try {
+            check(vm, readme, commands, state);
+        } catch (const usb_emulator::GuestLost &) {
+            throw;
+        } catch (const std::exception &error) {
+            ADD_FAILURE() << error.what();
+            state = state_of(vm, commands);
+        }
+    }
 }
 
 }  // namespace e2e

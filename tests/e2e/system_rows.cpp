@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -25,16 +27,8 @@ const char kBlacklistFile[] = "/etc/modprobe.d/camera-probe-no-gspca-ov519.conf"
 // How long a user may wait for access before a row gives up, in seconds.
 const char kAccessLimit[] = "30";
 
-std::string base_name(const std::string &path) {
-    return path.substr(path.find_last_of('/') + 1);
-}
-
 double seconds_since(std::chrono::steady_clock::time_point started) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-}
-
-std::string apt_get(const std::string &arguments) {
-    return "DEBIAN_FRONTEND=noninteractive apt-get -y -qq " + arguments + " </dev/null";
 }
 
 }  // namespace
@@ -74,13 +68,51 @@ std::string camera_node_expression() {
            "\"$d/devnum\")\"; done; true)";
 }
 
+namespace {
+
+// A key pair for this run's ssh logins, in a folder of its own.
+std::string make_ssh_key() {
+    char dir[] = "/tmp/camera-probe-ssh.XXXXXX";
+    if (::mkdtemp(dir) == nullptr) {
+        throw std::runtime_error("cannot make a folder for the ssh key");
+    }
+    std::string key = std::string(dir) + "/key";
+    if (std::system(("ssh-keygen -q -t ed25519 -N '' -C camera-probe-test -f " + key).c_str()) !=
+        0) {
+        throw std::runtime_error("ssh-keygen could not make " + key);
+    }
+    return dir;
+}
+
+// Logs in to the guest as `user` with the run's key and runs `line` there.
+GuestRun run_over_ssh(GuestVm &vm, const SystemCommands &commands, const std::string &user,
+                      const std::string &line) {
+    std::string errors_file = commands.ssh_dir + "/errors";
+    std::string ssh = "ssh -q -p " + std::to_string(vm.ssh_port()) + " -i " + commands.ssh_dir +
+                      "/key -o IdentitiesOnly=yes -o BatchMode=yes -o StrictHostKeyChecking=no "
+                      "-o UserKnownHostsFile=/dev/null -o ConnectTimeout=60 " +
+                      user + "@127.0.0.1 '" + line + "' </dev/null 2>" + errors_file;
+    GuestRun run;
+    FILE *pipe = ::popen(ssh.c_str(), "r");
+    if (pipe == nullptr) {
+        throw std::runtime_error("cannot start ssh");
+    }
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        run.output.append(buffer, got);
+    }
+    int status = ::pclose(pipe);
+    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream errors(errors_file);
+    run.errors.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
+    return run;
+}
+
+}  // namespace
+
 SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
     SystemCommands commands;
-    std::string deb_path = "/debs/" + base_name(pieces.deb);
-    vm.hand_in(pieces.deb, deb_path);
-    commands.deb_in_guest = vm.handed_in_path(deb_path);
-    commands.install = vm.add_shell_command(apt_get("install " + commands.deb_in_guest));
-    commands.purge = vm.add_shell_command(apt_get("purge camera-probe"));
+    commands.package = usb_emulator::stage_system_package(vm, pieces.deb);
     commands.installed_probe = vm.add_shell_command("camera-probe");
     commands.built_probe = vm.add_command({pieces.built_probe});
     commands.blacklist_and_unload_driver =
@@ -107,10 +139,37 @@ SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
         "camera-probe; status=$?; echo \"exited $(cut -d' ' -f1 /proc/uptime) $(stat -c '%a %G' "
         "\"$node\")\" >>/tmp/window; exit $status");
     commands.window_note = vm.add_shell_command("cat /tmp/window");
-    commands.logged_in_users = vm.add_shell_command("loginctl list-users --no-legend");
+    commands.logged_in_users = vm.add_shell_command("loginctl list-sessions --no-legend");
     commands.driver_module_loaded =
         vm.add_shell_command(std::string("test -d /sys/module/") + kDriverModule);
+    commands.state_now = vm.add_shell_command(
+        std::string("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; test -e ") +
+        kBlacklistFile + " && printf ' blacklisted'; true");
+    commands.udev_idle = vm.add_shell_command("udevadm settle --timeout=0");
+    commands.ssh_dir = make_ssh_key();
+    vm.hand_in(commands.ssh_dir + "/key.pub", "/ssh/authorized_keys");
+    commands.accept_ssh = vm.add_shell_command(
+        "link=$(ls /sys/class/net | grep -vx lo | head -n1) && ip address add 10.0.2.15/24 dev "
+        "\"$link\" && ip link set \"$link\" up && install -d -o headless -g headless -m 0700 "
+        "/home/headless/.ssh && install -o headless -g headless -m 0600 " +
+        vm.handed_in_path("/ssh/authorized_keys") + " /home/headless/.ssh/authorized_keys");
+    commands.ssh_session_note = vm.add_shell_command("cat /tmp/ssh-session");
+    commands.ssh_session_closed = vm.add_shell_command(
+        "for i in $(seq 100); do loginctl list-sessions --no-legend | grep -q headless || exit "
+        "0; sleep 0.2; done; loginctl list-sessions --no-legend >&2; exit 1");
     return commands;
+}
+
+SystemState state_of(GuestVm &vm, const SystemCommands &commands) {
+    std::string state = run_or_throw(vm, commands.state_now, "reading the guest's state");
+    return SystemState{state.rfind("install ok installed", 0) == 0,
+                       state.find(" blacklisted") != std::string::npos};
+}
+
+void settle_udev(GuestVm &vm, const SystemCommands &commands) {
+    vm.settle();
+    EXPECT_EQ(vm.run(commands.udev_idle).exit_status, 0)
+        << "the guest answered settle with udev events still queued";
 }
 
 std::string run_or_throw(GuestVm &vm, const GuestCommand &command, const std::string &what,
@@ -130,7 +189,7 @@ void ensure_installed(GuestVm &vm, const SystemCommands &commands, SystemState &
     if (state.installed == installed) {
         return;
     }
-    run_or_throw(vm, installed ? commands.install : commands.purge,
+    run_or_throw(vm, installed ? commands.package.install : commands.package.purge,
                  installed ? "apt-get install" : "apt-get purge");
     state.installed = installed;
 }
@@ -182,9 +241,34 @@ void plug_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &sta
     auto plugged = std::chrono::steady_clock::now();
     done.bound = plug_beside_driver(vm, row);
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
-    vm.settle();
+    settle_udev(vm, commands);
     note_driver_transfers(done.bound);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
+}
+
+// Over ssh from the host: logind's session without a seat, camera-probe
+// run in it; the row waits until the session has closed again.
+void log_in_over_ssh_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                              const registry::Scenario &row, SystemRowRun &done) {
+    ensure_installed(vm, commands, state, true);
+    ensure_driver_allowed(vm, commands, state);
+    auto plugged = std::chrono::steady_clock::now();
+    done.bound = plug_beside_driver(vm, row);
+    done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
+    settle_udev(vm, commands);
+    note_driver_transfers(done.bound);
+    auto login = std::chrono::steady_clock::now();
+    done.run = run_over_ssh(
+        vm, commands, row.system_user,
+        "loginctl show-session --all \"$XDG_SESSION_ID\" -p Remote -p Seat -p Name >/tmp/ssh-session; "
+        "camera-probe");
+    done.note = "the ssh login and run took " + std::to_string(seconds_since(login)) + " s";
+    std::string session = run_or_throw(vm, commands.ssh_session_note, "reading the ssh session");
+    for (const char *property : {"Remote=yes\n", "Seat=\n", "Name=headless\n"}) {
+        EXPECT_NE(("\n" + session).find(std::string("\n") + property), std::string::npos)
+            << "logind's ssh session: " << session;
+    }
+    run_or_throw(vm, commands.ssh_session_closed, "waiting for the ssh session to close");
 }
 
 // A user the rule leaves at read only: udev waited for, then the run.
@@ -193,7 +277,7 @@ void plug_settle_then_run(GuestVm &vm, const SystemCommands &commands, SystemSta
     ensure_installed(vm, commands, state, true);
     ensure_driver_allowed(vm, commands, state);
     done.bound = plug_beside_driver(vm, row);
-    vm.settle();
+    settle_udev(vm, commands);
     note_driver_transfers(done.bound);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
 }
@@ -204,7 +288,7 @@ void install_with_the_camera_plugged(GuestVm &vm, const SystemCommands &commands
     ensure_installed(vm, commands, state, false);
     ensure_driver_allowed(vm, commands, state);
     done.bound = plug_beside_driver(vm, row);
-    vm.settle();
+    settle_udev(vm, commands);
     auto installing = std::chrono::steady_clock::now();
     ensure_installed(vm, commands, state, true);
     double install_seconds = seconds_since(installing);
@@ -227,7 +311,7 @@ void run_at_once_after_a_replug(GuestVm &vm, const SystemCommands &commands, Sys
     vm.wait_for_driver(done.bound.plugged.cameras.size());
     double access_uptime = 0;
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged, &access_uptime);
-    vm.settle();
+    settle_udev(vm, commands);
     note_driver_transfers(done.bound);
     std::istringstream window(run_or_throw(vm, commands.window_note, "reading the window's note"));
     std::string word;
@@ -259,7 +343,7 @@ void blacklist_unload_then_replug(GuestVm &vm, const SystemCommands &commands, S
     auto plugged = std::chrono::steady_clock::now();
     done.bound = plug_without_driver(vm, row);
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
-    vm.settle();
+    settle_udev(vm, commands);
     vm.wait_for_driver(0);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
     if (vm.run(commands.driver_module_loaded).exit_status == 0) {
@@ -273,7 +357,7 @@ void purge_then_replug(GuestVm &vm, const SystemCommands &commands, SystemState 
     ensure_installed(vm, commands, state, false);
     ensure_driver_allowed(vm, commands, state);
     done.bound = plug_beside_driver(vm, row);
-    vm.settle();
+    settle_udev(vm, commands);
     note_driver_transfers(done.bound);
     done.run = run_probe(vm, commands.built_probe, row.system_user);
 }
@@ -283,6 +367,7 @@ const std::map<std::string, RowSteps> &row_steps() {
         {"InstalledWithTheCameraPlugged", install_with_the_camera_plugged},
         {"SeatUserBesideTheDriverUdevLoaded", plug_then_run},
         {"PlugdevMemberWithoutASession", plug_then_run},
+        {"PlugdevMemberOverSsh", log_in_over_ssh_then_run},
         {"UserInNoGroupWithoutASession", plug_settle_then_run},
         {"RunAtOnceAfterAReplugBesideTheDriver", run_at_once_after_a_replug},
         {"DriverBlacklistedAndUnloadedThenReplugged", blacklist_unload_then_replug},
@@ -308,8 +393,9 @@ SystemRowRun run_system_row(GuestVm &vm, const SystemCommands &commands, SystemS
     return done;
 }
 
-void check_system_row(const SystemRowRun &done, const registry::Scenario &row) {
-    const registry::Result &cell = row.on(registry::Stack::amd64_system_libusb012);
+void check_system_row(const SystemRowRun &done, const registry::Scenario &row,
+                      registry::Stack stack) {
+    const registry::Result &cell = row.on(stack);
     if (done.driver_expected) {
         expect_desktop_cell(DesktopRowRun{done.bound, TimedRun{done.run, 0}}, row, cell);
     } else {
@@ -318,7 +404,8 @@ void check_system_row(const SystemRowRun &done, const registry::Scenario &row) {
         EXPECT_EQ(done.run.exit_status, registry::status_seen_by_a_shell(cell));
         EXPECT_EQ(done.run.errors, "");
     }
-    // Only the seat user holds a session: no run opened one.
+    // Only the seat user holds a session: no run opened one, and an ssh
+    // login's has closed.
     EXPECT_EQ(done.logged_in_users.find("headless"), std::string::npos) << done.logged_in_users;
     EXPECT_EQ(done.logged_in_users.find("outsider"), std::string::npos) << done.logged_in_users;
     EXPECT_NE(done.logged_in_users.find("probe"), std::string::npos) << done.logged_in_users;

@@ -27,9 +27,7 @@ struct SystemPieces {
 
 // The command lines the rows run in the system guest, staged before boot.
 struct SystemCommands {
-    std::string deb_in_guest;
-    usb_emulator::GuestCommand install;
-    usb_emulator::GuestCommand purge;
+    usb_emulator::SystemPackage package;
     usb_emulator::GuestCommand installed_probe;
     usb_emulator::GuestCommand built_probe;
     usb_emulator::GuestCommand blacklist_and_unload_driver;
@@ -43,6 +41,18 @@ struct SystemCommands {
     usb_emulator::GuestCommand window_note;
     usb_emulator::GuestCommand logged_in_users;
     usb_emulator::GuestCommand driver_module_loaded;
+    // Prints the package's status and " blacklisted" while the driver is.
+    usb_emulator::GuestCommand state_now;
+    // Exits 0 only while udev has no event left to handle.
+    usb_emulator::GuestCommand udev_idle;
+    // The guest's end of ssh: its network up, the host's key authorized
+    // for headless; then what logind made of the ssh session, and a wait
+    // until that session has closed.
+    usb_emulator::GuestCommand accept_ssh;
+    usb_emulator::GuestCommand ssh_session_note;
+    usb_emulator::GuestCommand ssh_session_closed;
+    // The host's end: a key made for this run, in a folder of its own.
+    std::string ssh_dir;
 };
 
 // A system guest, not booted yet, with `pieces` handed in and the rows'
@@ -54,6 +64,11 @@ struct SystemState {
     bool installed = false;
     bool driver_blacklisted = false;
 };
+// What the guest is now, as a row that failed halfway has left it.
+SystemState state_of(usb_emulator::GuestVm &vm, const SystemCommands &commands);
+
+// Waits for udev, then checks that it has nothing left to do.
+void settle_udev(usb_emulator::GuestVm &vm, const SystemCommands &commands);
 
 // Brings the guest to a state: the package installed or purged, the
 // driver allowed or blacklisted and unloaded; throws where apt or modprobe
@@ -85,8 +100,9 @@ struct SystemRowRun {
 SystemRowRun run_system_row(usb_emulator::GuestVm &vm, const SystemCommands &commands,
                             SystemState &state, const registry::Scenario &row);
 
-// Checks a row's run against its cell of the system column.
-void check_system_row(const SystemRowRun &done, const registry::Scenario &row);
+// Checks a row's run against its cell of the system column `stack`.
+void check_system_row(const SystemRowRun &done, const registry::Scenario &row,
+                      registry::Stack stack);
 
 // Runs `command` as root or as `user`; throws, with its errors, unless it
 // exits 0. Its standard output.
