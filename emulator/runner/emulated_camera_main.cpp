@@ -444,6 +444,8 @@ int run_in_system(const Options &options, const std::vector<PlannedDevice> &devi
         std::fwrite(installed.errors.data(), 1, installed.errors.size(), stderr);
         throw std::runtime_error("apt-get could not install " + deb + " in the guest");
     }
+    std::fprintf(stderr, "emulated-camera: installed %s with apt in the Debian %s guest\n",
+                 deb.c_str(), vm.settings().system_release.c_str());
     vm.plug(wired);
     vm.wait_for_driver(static_cast<std::size_t>(options.cameras));
     vm.settle();

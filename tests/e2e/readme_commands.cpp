@@ -236,8 +236,9 @@ GuestRun probe_as_seat_user(GuestVm &vm, const SystemCommands &commands) {
 // twice.
 void expect_seat_user_reads(GuestVm &vm, const SystemCommands &commands, DriverBoundCameras &bound,
                             bool with_access) {
-    note_driver_transfers(bound);
     GuestRun run = probe_as_seat_user(vm, commands);
+    vm.wait_for_driver(bound.plugged.cameras.size());
+    note_driver_transfers(bound);
     registry::Result cell =
         with_access ? registry::prints({registry::reads(registry::delivers_what_the_driver_left(),
                                                         registry::delivers(1, 0x15))})

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -53,7 +54,13 @@ std::string built_package(const std::string &dir) {
 void note_driver_transfers(DriverBoundCameras &bound) {
     bound.driver_transfers.clear();
     for (const auto &camera : bound.plugged.cameras) {
-        bound.driver_transfers.push_back(camera->transfers().size());
+        std::vector<usb_emulator::ControlTransfer> log = camera->transfers();
+        auto first_read = std::find_if(log.begin(), log.end(), [](const auto &transfer) {
+            return transfer.setup.bmRequestType == expected::kReadRequestType &&
+                   transfer.setup.bRequest == expected::kReadRequest &&
+                   transfer.setup.wIndex == expected::kRegister;
+        });
+        bound.driver_transfers.push_back(static_cast<std::size_t>(first_read - log.begin()));
     }
 }
 
@@ -242,7 +249,6 @@ void plug_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &sta
     done.bound = plug_beside_driver(vm, row);
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
     settle_udev(vm, commands);
-    note_driver_transfers(done.bound);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
 }
 
@@ -256,7 +262,6 @@ void log_in_over_ssh_then_run(GuestVm &vm, const SystemCommands &commands, Syste
     done.bound = plug_beside_driver(vm, row);
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
     settle_udev(vm, commands);
-    note_driver_transfers(done.bound);
     auto login = std::chrono::steady_clock::now();
     done.run = run_over_ssh(
         vm, commands, row.system_user,
@@ -278,7 +283,6 @@ void plug_settle_then_run(GuestVm &vm, const SystemCommands &commands, SystemSta
     ensure_driver_allowed(vm, commands, state);
     done.bound = plug_beside_driver(vm, row);
     settle_udev(vm, commands);
-    note_driver_transfers(done.bound);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
 }
 
@@ -294,7 +298,6 @@ void install_with_the_camera_plugged(GuestVm &vm, const SystemCommands &commands
     double install_seconds = seconds_since(installing);
     done.access_seconds = wait_for_access(vm, commands, row.system_user, installing);
     done.note = "apt-get install took " + std::to_string(install_seconds) + " s";
-    note_driver_transfers(done.bound);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
 }
 
@@ -312,7 +315,6 @@ void run_at_once_after_a_replug(GuestVm &vm, const SystemCommands &commands, Sys
     double access_uptime = 0;
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged, &access_uptime);
     settle_udev(vm, commands);
-    note_driver_transfers(done.bound);
     std::istringstream window(run_or_throw(vm, commands.window_note, "reading the window's note"));
     std::string word;
     double appeared = 0;
@@ -358,7 +360,6 @@ void purge_then_replug(GuestVm &vm, const SystemCommands &commands, SystemState 
     ensure_driver_allowed(vm, commands, state);
     done.bound = plug_beside_driver(vm, row);
     settle_udev(vm, commands);
-    note_driver_transfers(done.bound);
     done.run = run_probe(vm, commands.built_probe, row.system_user);
 }
 
@@ -388,6 +389,7 @@ SystemRowRun run_system_row(GuestVm &vm, const SystemCommands &commands, SystemS
     steps->second(vm, commands, state, row, done);
     if (done.driver_expected) {
         vm.wait_for_driver(row.cameras.size());
+        note_driver_transfers(done.bound);
     }
     done.logged_in_users = run_or_throw(vm, commands.logged_in_users, "loginctl list-users");
     return done;

@@ -112,8 +112,10 @@ std::string run_or_throw(usb_emulator::GuestVm &vm, const usb_emulator::GuestCom
 // The .deb that make package left in `dir`; throws unless there is one.
 std::string built_package(const std::string &dir);
 
-// Notes how many transfers each camera has seen as the driver's own: after
-// udev is done with a plug-in, before a program runs.
+// Notes, camera by camera, how many transfers of its log are the driver's:
+// those before camera-probe's first read of the register, which the
+// driver's initialisation never reads. After the run, however the two
+// overlapped in time.
 void note_driver_transfers(DriverBoundCameras &bound);
 
 // The camera's node, as a shell expression that prints it (empty while
