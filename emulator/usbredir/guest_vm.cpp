@@ -196,7 +196,7 @@ GuestSettings GuestSettings::system_from_build(const std::string &release) {
     settings.rule_of_other_platforms = release == "forky";
     settings.kernel = system_dir + "/vmlinuz";
     // systemd's boot under TCG on a loaded machine: minutes, not seconds.
-    settings.boot_limit = std::chrono::seconds(360);
+    settings.boot_limit = std::chrono::seconds(600);
     settings.system_image = system_dir + "/system.img";
     settings.system_initrd = system_dir + "/initrd.img";
     return settings;

@@ -52,14 +52,21 @@ std::string built_package(const std::string &dir) {
 }
 
 void note_driver_transfers(DriverBoundCameras &bound) {
+    auto touches_register = [](std::uint8_t type, std::uint8_t request) {
+        return [type, request](const usb_emulator::ControlTransfer &transfer) {
+            return transfer.setup.bmRequestType == type && transfer.setup.bRequest == request &&
+                   transfer.setup.wIndex == expected::kRegister;
+        };
+    };
     bound.driver_transfers.clear();
     for (const auto &camera : bound.plugged.cameras) {
         std::vector<usb_emulator::ControlTransfer> log = camera->transfers();
-        auto first_read = std::find_if(log.begin(), log.end(), [](const auto &transfer) {
-            return transfer.setup.bmRequestType == expected::kReadRequestType &&
-                   transfer.setup.bRequest == expected::kReadRequest &&
-                   transfer.setup.wIndex == expected::kRegister;
-        });
+        auto driver_write = std::find_if(
+            log.begin(), log.end(),
+            touches_register(expected::kWriteRequestType, expected::kWriteRequest));
+        auto first_read = std::find_if(
+            driver_write, log.end(),
+            touches_register(expected::kReadRequestType, expected::kReadRequest));
         bound.driver_transfers.push_back(static_cast<std::size_t>(first_read - log.begin()));
     }
 }
@@ -152,6 +159,8 @@ SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
     commands.state_now = vm.add_shell_command(
         std::string("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; test -e ") +
         kBlacklistFile + " && printf ' blacklisted'; true");
+    commands.announce_usb =
+        vm.add_shell_command("udevadm trigger --subsystem-match=usb --action=change");
     commands.udev_idle = vm.add_shell_command("udevadm settle --timeout=0");
     commands.ssh_dir = make_ssh_key();
     vm.hand_in(commands.ssh_dir + "/key.pub", "/ssh/authorized_keys");
@@ -174,6 +183,7 @@ SystemState state_of(GuestVm &vm, const SystemCommands &commands) {
 }
 
 void settle_udev(GuestVm &vm, const SystemCommands &commands) {
+    run_or_throw(vm, commands.announce_usb, "udevadm trigger");
     vm.settle();
     EXPECT_EQ(vm.run(commands.udev_idle).exit_status, 0)
         << "the guest answered settle with udev events still queued";

@@ -43,7 +43,9 @@ struct SystemCommands {
     usb_emulator::GuestCommand driver_module_loaded;
     // Prints the package's status and " blacklisted" while the driver is.
     usb_emulator::GuestCommand state_now;
-    // Exits 0 only while udev has no event left to handle.
+    // Has udev announce every USB device again, and exits 0 only while
+    // udev has no event left to handle.
+    usb_emulator::GuestCommand announce_usb;
     usb_emulator::GuestCommand udev_idle;
     // The guest's end of ssh: its network up, the host's key authorized
     // for headless; then what logind made of the ssh session, and a wait
@@ -67,7 +69,9 @@ struct SystemState {
 // What the guest is now, as a row that failed halfway has left it.
 SystemState state_of(usb_emulator::GuestVm &vm, const SystemCommands &commands);
 
-// Waits for udev, then checks that it has nothing left to do.
+// Has udev announce the USB devices again, waits for udev, then checks
+// that it has nothing left to do: a settle that answers before udev has
+// handled those events fails the row.
 void settle_udev(usb_emulator::GuestVm &vm, const SystemCommands &commands);
 
 // Brings the guest to a state: the package installed or purged, the
@@ -113,9 +117,9 @@ std::string run_or_throw(usb_emulator::GuestVm &vm, const usb_emulator::GuestCom
 std::string built_package(const std::string &dir);
 
 // Notes, camera by camera, how many transfers of its log are the driver's:
-// those before camera-probe's first read of the register, which the
-// driver's initialisation never reads. After the run, however the two
-// overlapped in time.
+// those before camera-probe's first read of the register, the first read
+// after the driver's initialisation has written it. After the run, however
+// the two overlapped in time.
 void note_driver_transfers(DriverBoundCameras &bound);
 
 // The camera's node, as a shell expression that prints it (empty while
