@@ -332,7 +332,10 @@ std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) c
     std::string kernel_options =
         std::string("console=") + machine.console + " quiet loglevel=3 panic=-1 cryptomgr.notests";
     if (system) {
-        kernel_options += " root=/dev/vda rw fsck.mode=skip systemd.show_status=false";
+        // systemd-firstboot of Debian 14 asks the console for a locale,
+        // a time zone and a password, and would wait for ever.
+        kernel_options +=
+            " root=/dev/vda rw fsck.mode=skip systemd.show_status=false systemd.firstboot=off";
     }
     std::vector<std::string> arguments = {
         settings_.qemu,
