@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -406,10 +408,22 @@ void GuestVm::boot() {
     if (std::string missing = settings_.missing(); !missing.empty()) {
         throw std::runtime_error("cannot boot the guest: no " + missing);
     }
-    std::string initramfs = settings_.is_system() ? build_handed_in_disk() : build_initramfs();
     if (settings_.forward_ssh) {
         ssh_port_ = free_local_port();
+        std::string key = work_dir_ + "/ssh-key";
+        if (std::system(("ssh-keygen -q -t ed25519 -N '' -C camera-probe-test -f " + key).c_str()) !=
+            0) {
+            throw std::runtime_error("ssh-keygen could not make " + key);
+        }
+        hand_in(key + ".pub", "/ssh/authorized_keys");
+        // The network up, and the key each user's.
+        accept_ssh_ = add_shell_command(
+            "link=$(ls /sys/class/net | grep -vx lo | head -n1) && ip address add 10.0.2.15/24 dev "
+            "\"$link\" && ip link set \"$link\" up && for home in /home/*; do install -d -o "
+            "\"${home##*/}\" -m 0700 \"$home/.ssh\" && install -o \"${home##*/}\" -m 0600 " +
+            handed_in_path("/ssh/authorized_keys") + " \"$home/.ssh/\"; done");
     }
+    std::string initramfs = settings_.is_system() ? build_handed_in_disk() : build_initramfs();
     agent_listener_ = listen_on_unix_socket(work_dir_ + "/agent.sock");
     int log =
         ::open((work_dir_ + "/qemu.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -613,6 +627,37 @@ std::string GuestVm::read_exactly(std::size_t count) {
     std::string bytes = agent_buffer_.substr(0, count);
     agent_buffer_.erase(0, count);
     return bytes;
+}
+
+GuestRun GuestVm::run_over_ssh(const std::string &user, const std::string &line) {
+    if (!ssh_accepted_) {
+        GuestRun accepted = run(accept_ssh_);
+        if (accepted.exit_status != 0) {
+            fail("the guest could not take ssh logins: " + accepted.errors);
+        }
+        ssh_accepted_ = true;
+    }
+    std::string errors_file = work_dir_ + "/ssh-errors";
+    std::string ssh = "ssh -q -p " + std::to_string(ssh_port_) + " -i " + work_dir_ +
+                      "/ssh-key -o IdentitiesOnly=yes -o BatchMode=yes -o "
+                      "StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o "
+                      "ConnectTimeout=60 " +
+                      quoted(user + "@127.0.0.1") + " " + quoted(line) + " </dev/null 2>" +
+                      errors_file;
+    GuestRun result;
+    FILE *pipe = ::popen(ssh.c_str(), "r");
+    if (pipe == nullptr) {
+        throw std::runtime_error("cannot start ssh");
+    }
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        result.output.append(buffer, got);
+    }
+    int status = ::pclose(pipe);
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream errors(errors_file);
+    result.errors.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
+    return result;
 }
 
 SystemPackage stage_system_package(GuestVm &vm, const std::string &deb) {

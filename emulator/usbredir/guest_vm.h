@@ -44,8 +44,8 @@ struct GuestSettings {
     std::string system_image;
     std::string system_initrd;
     // The system guest: its sshd reachable from this host on a free port of
-    // 127.0.0.1 (ssh_port()), through QEMU's user network, which reaches
-    // nothing beyond the host.
+    // 127.0.0.1, through QEMU's user network, which reaches nothing beyond
+    // the host, with a key made for this boot (run_over_ssh()).
     bool forward_ssh = false;
     // The system guest's Debian release, and whether its package's udev
     // rule is replaced by the one the RPM and the Arch package install (the
@@ -150,9 +150,9 @@ class GuestVm {
 
     std::string kernel_release() const { return kernel_release_; }
     const GuestSettings &settings() const { return settings_; }
-    // With forward_ssh, once booted: the port of 127.0.0.1 that reaches the
-    // guest's sshd.
-    int ssh_port() const { return ssh_port_; }
+    // With forward_ssh: logs in as `user` with this host's ssh client and
+    // runs `line` in that session; its output, errors and exit status.
+    GuestRun run_over_ssh(const std::string &user, const std::string &line);
     // What the guest printed on its console, for diagnosing failures.
     std::string console() const;
 
@@ -189,6 +189,8 @@ class GuestVm {
     std::string kernel_release_;
     std::chrono::milliseconds answer_limit_;
     int ssh_port_ = 0;
+    GuestCommand accept_ssh_;
+    bool ssh_accepted_ = false;
 };
 
 // The package's steps in a system guest not booted yet: the .deb handed

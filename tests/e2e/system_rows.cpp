@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -82,48 +80,6 @@ std::string camera_node_expression() {
            "\"$d/devnum\")\"; done; true)";
 }
 
-namespace {
-
-// A key pair for this run's ssh logins, in a folder of its own.
-std::string make_ssh_key() {
-    char dir[] = "/tmp/camera-probe-ssh.XXXXXX";
-    if (::mkdtemp(dir) == nullptr) {
-        throw std::runtime_error("cannot make a folder for the ssh key");
-    }
-    std::string key = std::string(dir) + "/key";
-    if (std::system(("ssh-keygen -q -t ed25519 -N '' -C camera-probe-test -f " + key).c_str()) !=
-        0) {
-        throw std::runtime_error("ssh-keygen could not make " + key);
-    }
-    return dir;
-}
-
-// Logs in to the guest as `user` with the run's key and runs `line` there.
-GuestRun run_over_ssh(GuestVm &vm, const SystemCommands &commands, const std::string &user,
-                      const std::string &line) {
-    std::string errors_file = commands.ssh_dir + "/errors";
-    std::string ssh = "ssh -q -p " + std::to_string(vm.ssh_port()) + " -i " + commands.ssh_dir +
-                      "/key -o IdentitiesOnly=yes -o BatchMode=yes -o StrictHostKeyChecking=no "
-                      "-o UserKnownHostsFile=/dev/null -o ConnectTimeout=60 " +
-                      user + "@127.0.0.1 '" + line + "' </dev/null 2>" + errors_file;
-    GuestRun run;
-    FILE *pipe = ::popen(ssh.c_str(), "r");
-    if (pipe == nullptr) {
-        throw std::runtime_error("cannot start ssh");
-    }
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        run.output.append(buffer, got);
-    }
-    int status = ::pclose(pipe);
-    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream errors(errors_file);
-    run.errors.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
-    return run;
-}
-
-}  // namespace
-
 SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
     SystemCommands commands;
     commands.package = usb_emulator::stage_system_package(vm, pieces.deb);
@@ -159,16 +115,17 @@ SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
     commands.state_now = vm.add_shell_command(
         std::string("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; test -e ") +
         kBlacklistFile + " && printf ' blacklisted'; true");
-    commands.announce_usb =
-        vm.add_shell_command("udevadm trigger --subsystem-match=usb --action=change");
+    // A change of the keyboard decoy, which nothing else sends, takes udev
+    // 2 s by a rule of the test's own.
+    const char slow_rule[] = "/run/udev/rules.d/99-camera-probe-test-slow.rules";
+    commands.announce_usb = vm.add_shell_command(
+        std::string("test -e ") + slow_rule + " || { mkdir -p /run/udev/rules.d && echo "
+        "'ACTION==\"change\", SUBSYSTEM==\"usb\", ATTR{idVendor}==\"046d\", "
+        "ATTR{idProduct}==\"c31c\", RUN+=\"/bin/sleep 2\"' >" +
+        slow_rule +
+        " && udevadm control --reload; } && udevadm trigger --action=change "
+        "--attr-match=idVendor=046d --attr-match=idProduct=c31c");
     commands.udev_idle = vm.add_shell_command("udevadm settle --timeout=0");
-    commands.ssh_dir = make_ssh_key();
-    vm.hand_in(commands.ssh_dir + "/key.pub", "/ssh/authorized_keys");
-    commands.accept_ssh = vm.add_shell_command(
-        "link=$(ls /sys/class/net | grep -vx lo | head -n1) && ip address add 10.0.2.15/24 dev "
-        "\"$link\" && ip link set \"$link\" up && install -d -o headless -g headless -m 0700 "
-        "/home/headless/.ssh && install -o headless -g headless -m 0600 " +
-        vm.handed_in_path("/ssh/authorized_keys") + " /home/headless/.ssh/authorized_keys");
     commands.ssh_session_note = vm.add_shell_command("cat /tmp/ssh-session");
     commands.ssh_session_closed = vm.add_shell_command(
         "for i in $(seq 100); do loginctl list-sessions --no-legend | grep -q headless || exit "
@@ -273,8 +230,8 @@ void log_in_over_ssh_then_run(GuestVm &vm, const SystemCommands &commands, Syste
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
     settle_udev(vm, commands);
     auto login = std::chrono::steady_clock::now();
-    done.run = run_over_ssh(
-        vm, commands, row.system_user,
+    done.run = vm.run_over_ssh(
+        row.system_user,
         "loginctl show-session --all \"$XDG_SESSION_ID\" -p Remote -p Seat -p Name >/tmp/ssh-session; "
         "camera-probe");
     done.note = "the ssh login and run took " + std::to_string(seconds_since(login)) + " s";

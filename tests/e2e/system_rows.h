@@ -43,18 +43,14 @@ struct SystemCommands {
     usb_emulator::GuestCommand driver_module_loaded;
     // Prints the package's status and " blacklisted" while the driver is.
     usb_emulator::GuestCommand state_now;
-    // Has udev announce every USB device again, and exits 0 only while
-    // udev has no event left to handle.
+    // Has udev announce a decoy again, which a rule makes take 2 s, and
+    // exits 0 only while udev has no event left to handle.
     usb_emulator::GuestCommand announce_usb;
     usb_emulator::GuestCommand udev_idle;
-    // The guest's end of ssh: its network up, the host's key authorized
-    // for headless; then what logind made of the ssh session, and a wait
-    // until that session has closed.
-    usb_emulator::GuestCommand accept_ssh;
+    // What logind made of an ssh login's session, and a wait until that
+    // session has closed.
     usb_emulator::GuestCommand ssh_session_note;
     usb_emulator::GuestCommand ssh_session_closed;
-    // The host's end: a key made for this run, in a folder of its own.
-    std::string ssh_dir;
 };
 
 // A system guest, not booted yet, with `pieces` handed in and the rows'
@@ -69,9 +65,9 @@ struct SystemState {
 // What the guest is now, as a row that failed halfway has left it.
 SystemState state_of(usb_emulator::GuestVm &vm, const SystemCommands &commands);
 
-// Has udev announce the USB devices again, waits for udev, then checks
-// that it has nothing left to do: a settle that answers before udev has
-// handled those events fails the row.
+// Has udev announce a decoy again, waits for udev, then checks that it has
+// nothing left to do: a settle that answers before udev has handled that
+// slow event fails the row.
 void settle_udev(usb_emulator::GuestVm &vm, const SystemCommands &commands);
 
 // Brings the guest to a state: the package installed or purged, the

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -86,7 +85,6 @@ GuestSuitePlan plan() {
         std::printf(
             "the seat user's session was active %.1f s after the boot\n",
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-        run_or_throw(vm, commands.accept_ssh, "setting up the guest's sshd");
     };
     plan.after_failed_row = [](GuestVm &vm) { state = state_of(vm, commands); };
     plan.answer_limit = kStepLimit;
@@ -102,11 +100,7 @@ GuestSuite &system_suite() {
 class SystemGuest : public ::testing::Environment {
   public:
     void SetUp() override { system_suite().boot(plan()); }
-    void TearDown() override {
-        system_suite().power_off();
-        std::error_code ignored;
-        std::filesystem::remove_all(commands.ssh_dir, ignored);
-    }
+    void TearDown() override { system_suite().power_off(); }
 };
 
 class SystemRows : public ::testing::TestWithParam<ColumnRun> {
