@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "driver_transfers.h"
 
@@ -351,11 +352,15 @@ void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommand
 
 void run_readme_commands(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
                          SystemState &state) {
-    ensure_installed(vm, commands, state, false);
     ensure_driver_allowed(vm, commands, state);
     run_or_throw(vm, readme.lay_out_the_checkout, "laying out the checkout");
-    for (auto check : {check_install, check_permissions, check_driver}) {
+    // Each section from the package's state the one before leaves it in,
+    // whether that one finished or not.
+    const std::pair<decltype(&check_install), bool> sections[] = {
+        {check_install, false}, {check_permissions, false}, {check_driver, true}};
+    for (const auto &[check, installed] : sections) {
         try {
+            ensure_installed(vm, commands, state, installed);
             check(vm, readme, commands, state);
         } catch (const usb_emulator::GuestLost &) {
             throw;
