@@ -388,11 +388,11 @@ std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) c
     if (ssh_port_ != 0) {
         // restrict=on: the guest reaches neither the host nor the network,
         // only the forwarded port reaches the guest.
-        arguments.insert(arguments.end(),
-                         {"-netdev",
-                          "user,id=net,restrict=on,hostfwd=tcp:127.0.0.1:" +
-                              std::to_string(ssh_port_) + "-:22",
-                          "-device", "virtio-net-pci,netdev=net"});
+        arguments.insert(
+            arguments.end(),
+            {"-netdev",
+             "user,id=net,restrict=on,hostfwd=tcp:127.0.0.1:" + std::to_string(ssh_port_) + "-:22",
+             "-device", "virtio-net-pci,netdev=net"});
     }
     arguments.insert(arguments.end(), {"-device", "qemu-xhci,id=xhci,p2=15,p3=1"});
     for (std::size_t port = 0; port < bus_->ports(); ++port) {
@@ -411,8 +411,8 @@ void GuestVm::boot() {
     if (settings_.forward_ssh) {
         ssh_port_ = free_local_port();
         std::string key = work_dir_ + "/ssh-key";
-        if (std::system(("ssh-keygen -q -t ed25519 -N '' -C camera-probe-test -f " + key).c_str()) !=
-            0) {
+        if (std::system(
+                ("ssh-keygen -q -t ed25519 -N '' -C camera-probe-test -f " + key).c_str()) != 0) {
             throw std::runtime_error("ssh-keygen could not make " + key);
         }
         hand_in(key + ".pub", "/ssh/authorized_keys");
@@ -574,9 +574,8 @@ std::string GuestVm::qemu_state() {
 
 void GuestVm::fail(const std::string &what) {
     std::string state = qemu_state();
-    throw GuestLost(what + "\n--- guest console (end) ---\n" + console() +
-                             "\n--- QEMU ---\n" + state + "\n" +
-                             tail_of(work_dir_ + "/qemu.log", 2000));
+    throw GuestLost(what + "\n--- guest console (end) ---\n" + console() + "\n--- QEMU ---\n" +
+                    state + "\n" + tail_of(work_dir_ + "/qemu.log", 2000));
 }
 
 // Never SIGPIPE: when QEMU has gone, the write fails and fail() says why.
@@ -679,11 +678,12 @@ SystemPackage stage_system_package(GuestVm &vm, const std::string &deb) {
     std::string install = apt_get + "install " + package.deb_in_guest + " </dev/null";
     if (settings.rule_of_other_platforms) {
         vm.hand_in(USB_EMULATOR_UDEV_RULE, "/rule/70-camera-probe.rules");
-        install += " && for rule in $(dpkg-query -L camera-probe | grep -E "
-                   "'/rules\\.d/[^/]*camera-probe[^/]*\\.rules$'); do cp " +
-                   vm.handed_in_path("/rule/70-camera-probe.rules") +
-                   " \"$rule\"; done && udevadm control --reload-rules && udevadm trigger "
-                   "--subsystem-match=usb --attr-match=idVendor=05a9";
+        install +=
+            " && for rule in $(dpkg-query -L camera-probe | grep -E "
+            "'/rules\\.d/[^/]*camera-probe[^/]*\\.rules$'); do cp " +
+            vm.handed_in_path("/rule/70-camera-probe.rules") +
+            " \"$rule\"; done && udevadm control --reload-rules && udevadm trigger "
+            "--subsystem-match=usb --attr-match=idVendor=05a9";
     }
     package.install = vm.add_shell_command(install);
     package.purge = vm.add_shell_command(apt_get + "purge camera-probe </dev/null");

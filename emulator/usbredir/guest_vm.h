@@ -208,5 +208,4 @@ SystemPackage stage_system_package(GuestVm &vm, const std::string &deb);
 
 }  // namespace usb_emulator
 
-
 #endif

@@ -59,12 +59,12 @@ void note_driver_transfers(DriverBoundCameras &bound) {
     bound.driver_transfers.clear();
     for (const auto &camera : bound.plugged.cameras) {
         std::vector<usb_emulator::ControlTransfer> log = camera->transfers();
-        auto driver_write = std::find_if(
-            log.begin(), log.end(),
-            touches_register(expected::kWriteRequestType, expected::kWriteRequest));
-        auto first_read = std::find_if(
-            driver_write, log.end(),
-            touches_register(expected::kReadRequestType, expected::kReadRequest));
+        auto driver_write =
+            std::find_if(log.begin(), log.end(),
+                         touches_register(expected::kWriteRequestType, expected::kWriteRequest));
+        auto first_read =
+            std::find_if(driver_write, log.end(),
+                         touches_register(expected::kReadRequestType, expected::kReadRequest));
         bound.driver_transfers.push_back(static_cast<std::size_t>(first_read - log.begin()));
     }
 }
@@ -118,13 +118,14 @@ SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
     // A change of the keyboard decoy, which nothing else sends, takes udev
     // 2 s by a rule of the test's own.
     const char slow_rule[] = "/run/udev/rules.d/99-camera-probe-test-slow.rules";
-    commands.announce_usb = vm.add_shell_command(
-        std::string("test -e ") + slow_rule + " || { mkdir -p /run/udev/rules.d && echo "
-        "'ACTION==\"change\", SUBSYSTEM==\"usb\", ATTR{idVendor}==\"046d\", "
-        "ATTR{idProduct}==\"c31c\", RUN+=\"/bin/sleep 2\"' >" +
-        slow_rule +
-        " && udevadm control --reload; } && udevadm trigger --action=change "
-        "--attr-match=idVendor=046d --attr-match=idProduct=c31c");
+    commands.announce_usb =
+        vm.add_shell_command(std::string("test -e ") + slow_rule +
+                             " || { mkdir -p /run/udev/rules.d && echo "
+                             "'ACTION==\"change\", SUBSYSTEM==\"usb\", ATTR{idVendor}==\"046d\", "
+                             "ATTR{idProduct}==\"c31c\", RUN+=\"/bin/sleep 2\"' >" +
+                             slow_rule +
+                             " && udevadm control --reload; } && udevadm trigger --action=change "
+                             "--attr-match=idVendor=046d --attr-match=idProduct=c31c");
     commands.udev_idle = vm.add_shell_command("udevadm settle --timeout=0");
     commands.ssh_session_note = vm.add_shell_command("cat /tmp/ssh-session");
     commands.ssh_session_closed = vm.add_shell_command(
@@ -207,21 +208,9 @@ GuestRun run_probe(GuestVm &vm, const GuestCommand &probe, const std::string &us
 using RowSteps = std::function<void(GuestVm &, const SystemCommands &, SystemState &,
                                     const registry::Scenario &, SystemRowRun &)>;
 
-// A user whose access the rule gives: plugged, then udev waited for.
-void plug_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
-                   const registry::Scenario &row, SystemRowRun &done) {
-    ensure_installed(vm, commands, state, true);
-    ensure_driver_allowed(vm, commands, state);
-    auto plugged = std::chrono::steady_clock::now();
-    done.bound = plug_beside_driver(vm, row);
-    done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
-    settle_udev(vm, commands);
-    done.run = run_probe(vm, commands.installed_probe, row.system_user);
-}
-
-// Over ssh from the host: logind's session without a seat, camera-probe
-// run in it; the row waits until the session has closed again.
-void log_in_over_ssh_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+// A user whose access the rule gives: plugged, then the user's access and
+// udev waited for.
+void plug_and_wait_for_access(GuestVm &vm, const SystemCommands &commands, SystemState &state,
                               const registry::Scenario &row, SystemRowRun &done) {
     ensure_installed(vm, commands, state, true);
     ensure_driver_allowed(vm, commands, state);
@@ -229,11 +218,24 @@ void log_in_over_ssh_then_run(GuestVm &vm, const SystemCommands &commands, Syste
     done.bound = plug_beside_driver(vm, row);
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
     settle_udev(vm, commands);
+}
+
+void plug_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                   const registry::Scenario &row, SystemRowRun &done) {
+    plug_and_wait_for_access(vm, commands, state, row, done);
+    done.run = run_probe(vm, commands.installed_probe, row.system_user);
+}
+
+// Over ssh from the host: logind's session without a seat, camera-probe
+// run in it; the row waits until the session has closed again.
+void log_in_over_ssh_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                              const registry::Scenario &row, SystemRowRun &done) {
+    plug_and_wait_for_access(vm, commands, state, row, done);
     auto login = std::chrono::steady_clock::now();
-    done.run = vm.run_over_ssh(
-        row.system_user,
-        "loginctl show-session --all \"$XDG_SESSION_ID\" -p Remote -p Seat -p Name >/tmp/ssh-session; "
-        "camera-probe");
+    done.run = vm.run_over_ssh(row.system_user,
+                               "loginctl show-session --all \"$XDG_SESSION_ID\" -p Remote -p Seat "
+                               "-p Name >/tmp/ssh-session; "
+                               "camera-probe");
     done.note = "the ssh login and run took " + std::to_string(seconds_since(login)) + " s";
     std::string session = run_or_throw(vm, commands.ssh_session_note, "reading the ssh session");
     for (const char *property : {"Remote=yes\n", "Seat=\n", "Name=headless\n"}) {

@@ -70,8 +70,8 @@ GuestSuitePlan plan() {
         settings.forward_ssh = true;
         return std::make_unique<GuestVm>(settings, usb_ports_for_every_row());
     };
-    plan.stacks = {{release->stack, "",
-                    [](GuestVm &vm) { return vm.add_shell_command("camera-probe"); }}};
+    plan.stacks = {
+        {release->stack, "", [](GuestVm &vm) { return vm.add_shell_command("camera-probe"); }}};
     plan.stage = [](GuestVm &vm) {
         std::string deb = package_under_test();
         commands = stage_system_commands(vm, {deb, CAMERA_PROBE_BINARY});
@@ -180,9 +180,9 @@ int main(int argc, char **argv) {
         return camera_probe_tests::report_missing_piece("system", missing);
     }
     if (e2e::release->in_the_readme) {
-        ::testing::RegisterTest("ReadmeCommands", "RunAsWrittenByTheSeatUser", nullptr, nullptr,
-                                __FILE__, __LINE__,
-                                []() -> ::testing::Test * { return new e2e::ReadmeCommandsAsWritten; });
+        ::testing::RegisterTest(
+            "ReadmeCommands", "RunAsWrittenByTheSeatUser", nullptr, nullptr, __FILE__, __LINE__,
+            []() -> ::testing::Test * { return new e2e::ReadmeCommandsAsWritten; });
     }
     ::testing::AddGlobalTestEnvironment(new e2e::SystemGuest);
     return RUN_ALL_TESTS();

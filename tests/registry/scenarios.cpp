@@ -78,14 +78,14 @@ constexpr Column kArm64DesktopArm64{
     Audience::users, true};
 constexpr Column kArm64DesktopArmhf{"arm64 guest with the webcam driver, armhf build",
                                     "The same, the armhf package's build.", Audience::users, true};
-#define CAMERA_PROBE_SYSTEM_ABOUT                                                              \
+#define CAMERA_PROBE_SYSTEM_ABOUT                                                                \
     " in a QEMU guest on the release's own kernel: systemd, udev and logind, the package of "    \
     "`make package` installed with apt from its file, libusb-0.1-4 from an archive of the "      \
-    "release's packages, Debian's libusb 0.1.12. udev loads the webcam driver when the camera " \
+    "release's packages, Debian's libusb 0.1.12. udev loads the webcam driver when the camera "  \
     "is plugged in (so the first read shows what it left, as on the desktop), and the rule "     \
     "gives access: `probe` is logged in at the seat (logind's ACL), `headless` is in the group " \
     "plugdev where there is one and has no session or, over ssh, one without a seat, and "       \
-    "`outsider` is neither. The row's name says what was done before the run; who may use the " \
+    "`outsider` is neither. The row's name says what was done before the run; who may use the "  \
     "camera, and how to read it without the driver: the README."
 const char kSystemRowsAlone[] =
     "the system guests run the rows about the installed package, udev, logind and its users; "
@@ -408,8 +408,8 @@ constexpr std::initializer_list<Stack> kWithoutKernelNodes = {S::usbfs_libusb012
 constexpr std::initializer_list<Stack> kStacksWithoutLies = {
     S::arm64_guest_arm64, S::arm64_guest_armhf, S::wine_stack,
     S::libusb0_double,    S::libusb1_client,    S::fake_libusb};
-constexpr std::initializer_list<Stack> kSystems = {S::amd64_system_trixie,
-                                                   S::amd64_system_bookworm, S::amd64_system_forky};
+constexpr std::initializer_list<Stack> kSystems = {S::amd64_system_trixie, S::amd64_system_bookworm,
+                                                   S::amd64_system_forky};
 constexpr std::initializer_list<Stack> kSystemsWithPlugdev = {S::amd64_system_trixie,
                                                               S::amd64_system_bookworm};
 constexpr std::initializer_list<Stack> kArmDesktops = {S::arm64_desktop_arm64,
