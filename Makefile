@@ -149,12 +149,18 @@ guest-image: amd64-host-only configure-emulator
 	scripts/install-deps vm guest
 	cmake --build $(BUILD_DIR) --target guest-image
 
-# The system guest: a Debian 12 root file system from Debian's archive
-# (mmdebstrap) as an ext4 image in $(BUILD_DIR)/system-guest, on the guest's
-# kernel; its downloads stay in the download cache (docs/testing.md).
-system-image: guest-image
+# The system guest of a Debian release (trixie, the default; bookworm;
+# forky): a root file system from Debian's archive (mmdebstrap) as an ext4
+# image in $(BUILD_DIR)/system-guest/RELEASE, on the release's kernel; its
+# downloads stay in the download cache (docs/testing.md). system-images
+# builds the three the system label boots.
+RELEASE ?= trixie
+system-image: amd64-host-only configure-emulator
 	scripts/install-deps system
-	cmake --build $(BUILD_DIR) --target system-image
+	cmake --build $(BUILD_DIR) --target system-image-$(RELEASE)
+system-images: amd64-host-only configure-emulator
+	scripts/install-deps system
+	cmake --build $(BUILD_DIR) --target system-image-trixie system-image-bookworm system-image-forky
 
 # The quick tier, what a change is tested with: the unit, e2e and compat
 # labels (the in-memory libusb, and both libusb 0.1 on emulated usbfs). No

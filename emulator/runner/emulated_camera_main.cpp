@@ -46,7 +46,8 @@ constexpr auto kWineStartTimeout = std::chrono::seconds(60);
 
 const char kUsageHead[] =
     "usage: emulated-camera [--vm [--arch ARCH] [--driver] | --wine |\n"
-    "                        --system [--as USER] [--deb FILE]] [--cameras N]\n"
+    "                        --system [--release NAME] [--as USER] [--deb FILE]]\n"
+    "                       [--cameras N]\n"
     "                       [--register 0xNN] [--fault NAME] [--lie NAME] [--log]\n"
     "                       -- COMMAND [ARGS...]\n"
     "Runs COMMAND with N emulated USB cameras (05a9:2800, default 1) and three other\n"
@@ -59,12 +60,15 @@ const char kUsageHead[] =
     "                     on the emulated usbfs (make windows-stack builds that stack;\n"
     "                     CAMERA_PROBE_WINE_STACK names another one, WINEDEBUG reaches\n"
     "                     the Wine session)\n"
-    "  --system           run COMMAND, a command line of the guest's, in a Debian 12\n"
+    "  --system           run COMMAND, a command line of the guest's, in a Debian\n"
     "                     system guest (make system-image) as the user logged in at\n"
     "                     its seat, after installing the .deb of make package there\n"
     "                     with apt and plugging the devices: udev loads the webcam\n"
     "                     driver and logind gives the seat user access, as on a\n"
     "                     user's machine; a --fault waits for the driver's probe\n"
+    "  --release NAME     with --system: the guest's Debian release, trixie (13, the\n"
+    "                     default), bookworm (12) or forky (testing: the udev of\n"
+    "                     Fedora, Arch and openSUSE, no plugdev group, their rule)\n"
     "  --as USER          with --system: run COMMAND as probe (at the seat, the\n"
     "                     default), headless (in the group plugdev, no session),\n"
     "                     outsider (neither) or root\n"
@@ -120,6 +124,7 @@ struct Options {
     bool driver = false;
     bool system = false;
     std::string system_user = "probe";
+    std::string release;
     std::string deb;
     std::string arch = "amd64";
     long cameras = 1;
@@ -133,9 +138,16 @@ bool known_guest_architecture(const std::string &arch) {
     std::vector<std::string> known = usb_emulator::guest_architectures();
     return std::find(known.begin(), known.end(), arch) != known.end();
 }
+bool known_release(const std::string &release) {
+    std::vector<std::string> known = usb_emulator::system_releases();
+    return std::find(known.begin(), known.end(), release) != known.end();
+}
 #else
 bool known_guest_architecture(const std::string &arch) {
     return arch == "amd64";
+}
+bool known_release(const std::string &) {
+    return false;
 }
 #endif
 
@@ -163,6 +175,9 @@ bool take_option(char **argv, int argc, int &index, Options &options) {
                (std::strcmp(value_text, "probe") == 0 || std::strcmp(value_text, "headless") == 0 ||
                 std::strcmp(value_text, "outsider") == 0 || std::strcmp(value_text, "root") == 0)) {
         options.system_user = value_text;
+        ++index;
+    } else if (option == "--release" && value_text != nullptr && known_release(value_text)) {
+        options.release = value_text;
         ++index;
     } else if (option == "--deb" && value_text != nullptr) {
         options.deb = value_text;
@@ -223,9 +238,10 @@ bool parse_options(int argc, char **argv, Options &options) {
         std::fprintf(stderr, "emulated-camera: --vm, --wine and --system exclude each other\n");
         return false;
     }
-    bool system_option_given = options.system_user != "probe" || !options.deb.empty();
+    bool system_option_given =
+        options.system_user != "probe" || !options.deb.empty() || !options.release.empty();
     if (!options.system && system_option_given) {
-        std::fprintf(stderr, "emulated-camera: --as and --deb need --system\n");
+        std::fprintf(stderr, "emulated-camera: --release, --as and --deb need --system\n");
         return false;
     }
     if (options.system && (options.driver || options.arch != "amd64")) {
@@ -412,15 +428,14 @@ std::string shell_words(const std::vector<std::string> &words) {
 // the seat user's ACL set), then runs the command.
 int run_in_system(const Options &options, const std::vector<PlannedDevice> &devices) {
     std::string deb = options.deb.empty() ? built_package() : options.deb;
-    std::string deb_in_guest = "/debs/" + deb.substr(deb.find_last_of('/') + 1);
     std::vector<std::shared_ptr<UsbDevice>> wired;
     for (const PlannedDevice &planned : devices) {
         wired.push_back(planned.device);
     }
-    usb_emulator::GuestVm vm(usb_emulator::GuestSettings::system_from_build(), wired.size());
-    vm.hand_in(deb, deb_in_guest);
-    usb_emulator::GuestCommand install = vm.add_shell_command(
-        "DEBIAN_FRONTEND=noninteractive apt-get install -y -qq " + vm.handed_in_path(deb_in_guest));
+    usb_emulator::GuestVm vm(usb_emulator::GuestSettings::system_from_build(
+                                 options.release.empty() ? "trixie" : options.release),
+                             wired.size());
+    usb_emulator::GuestCommand install = usb_emulator::stage_system_package(vm, deb).install;
     usb_emulator::GuestCommand command = vm.add_shell_command(shell_words(options.command));
     vm.boot();
     vm.wait_for_session("probe");
@@ -429,6 +444,8 @@ int run_in_system(const Options &options, const std::vector<PlannedDevice> &devi
         std::fwrite(installed.errors.data(), 1, installed.errors.size(), stderr);
         throw std::runtime_error("apt-get could not install " + deb + " in the guest");
     }
+    std::fprintf(stderr, "emulated-camera: installed %s with apt in the Debian %s guest\n",
+                 deb.c_str(), vm.settings().system_release.c_str());
     vm.plug(wired);
     vm.wait_for_driver(static_cast<std::size_t>(options.cameras));
     vm.settle();

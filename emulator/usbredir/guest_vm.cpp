@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "guest_vm.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -9,10 +11,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -55,6 +59,26 @@ std::string quoted(const std::string &word) {
         text += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return text + "'";
+}
+
+// A TCP port of 127.0.0.1 that no one listens on now, as the kernel picks
+// it: guests booted side by side get different ones.
+int free_local_port() {
+    int socket_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bool found = socket_fd >= 0 &&
+                 ::bind(socket_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                 ::getsockname(socket_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
+    if (socket_fd >= 0) {
+        ::close(socket_fd);
+    }
+    if (!found) {
+        throw std::runtime_error(std::string("no free port on 127.0.0.1: ") + std::strerror(errno));
+    }
+    return ntohs(address.sin_port);
 }
 
 bool exists(const std::string &path) {
@@ -159,12 +183,22 @@ GuestSettings GuestSettings::from_build(const std::string &arch) {
     return settings;
 }
 
-GuestSettings GuestSettings::system_from_build() {
+std::vector<std::string> system_releases() {
+    return {"trixie", "bookworm", "forky"};
+}
+
+GuestSettings GuestSettings::system_from_build(const std::string &release) {
     GuestSettings settings = from_build("amd64");
     std::string system_dir = USB_EMULATOR_SYSTEM_GUEST_DIR;
     if (const char *override_dir = std::getenv("CAMERA_PROBE_SYSTEM_GUEST_DIR")) {
         system_dir = override_dir;
     }
+    system_dir += "/" + release;
+    settings.system_release = release;
+    settings.rule_of_other_platforms = release == "forky";
+    settings.kernel = system_dir + "/vmlinuz";
+    // systemd's boot under TCG on a loaded machine: minutes, not seconds.
+    settings.boot_limit = std::chrono::seconds(600);
     settings.system_image = system_dir + "/system.img";
     settings.system_initrd = system_dir + "/initrd.img";
     return settings;
@@ -300,7 +334,10 @@ std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) c
     std::string kernel_options =
         std::string("console=") + machine.console + " quiet loglevel=3 panic=-1 cryptomgr.notests";
     if (system) {
-        kernel_options += " root=/dev/vda rw fsck.mode=skip systemd.show_status=false";
+        // systemd-firstboot of Debian 14 asks the console for a locale,
+        // a time zone and a password, and would wait for ever.
+        kernel_options +=
+            " root=/dev/vda rw fsck.mode=skip systemd.show_status=false systemd.firstboot=off";
     }
     std::vector<std::string> arguments = {
         settings_.qemu,
@@ -348,6 +385,15 @@ std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) c
             {"-drive", "file=" + settings_.system_image + ",format=raw,if=virtio,snapshot=on",
              "-drive", "file=" + initramfs + ",format=raw,if=virtio,readonly=on"});
     }
+    if (ssh_port_ != 0) {
+        // restrict=on: the guest reaches neither the host nor the network,
+        // only the forwarded port reaches the guest.
+        arguments.insert(
+            arguments.end(),
+            {"-netdev",
+             "user,id=net,restrict=on,hostfwd=tcp:127.0.0.1:" + std::to_string(ssh_port_) + "-:22",
+             "-device", "virtio-net-pci,netdev=net"});
+    }
     arguments.insert(arguments.end(), {"-device", "qemu-xhci,id=xhci,p2=15,p3=1"});
     for (std::size_t port = 0; port < bus_->ports(); ++port) {
         std::string id = "usbredir" + std::to_string(port);
@@ -361,6 +407,21 @@ std::vector<std::string> GuestVm::qemu_arguments(const std::string &initramfs) c
 void GuestVm::boot() {
     if (std::string missing = settings_.missing(); !missing.empty()) {
         throw std::runtime_error("cannot boot the guest: no " + missing);
+    }
+    if (settings_.forward_ssh) {
+        ssh_port_ = free_local_port();
+        std::string key = work_dir_ + "/ssh-key";
+        if (std::system(
+                ("ssh-keygen -q -t ed25519 -N '' -C camera-probe-test -f " + key).c_str()) != 0) {
+            throw std::runtime_error("ssh-keygen could not make " + key);
+        }
+        hand_in(key + ".pub", "/ssh/authorized_keys");
+        // The network up, and the key each user's.
+        accept_ssh_ = add_shell_command(
+            "link=$(ls /sys/class/net | grep -vx lo | head -n1) && ip address add 10.0.2.15/24 dev "
+            "\"$link\" && ip link set \"$link\" up && for home in /home/*; do install -d -o "
+            "\"${home##*/}\" -m 0700 \"$home/.ssh\" && install -o \"${home##*/}\" -m 0600 " +
+            handed_in_path("/ssh/authorized_keys") + " \"$home/.ssh/\"; done");
     }
     std::string initramfs = settings_.is_system() ? build_handed_in_disk() : build_initramfs();
     agent_listener_ = listen_on_unix_socket(work_dir_ + "/agent.sock");
@@ -513,9 +574,8 @@ std::string GuestVm::qemu_state() {
 
 void GuestVm::fail(const std::string &what) {
     std::string state = qemu_state();
-    throw std::runtime_error(what + "\n--- guest console (end) ---\n" + console() +
-                             "\n--- QEMU ---\n" + state + "\n" +
-                             tail_of(work_dir_ + "/qemu.log", 2000));
+    throw GuestLost(what + "\n--- guest console (end) ---\n" + console() + "\n--- QEMU ---\n" +
+                    state + "\n" + tail_of(work_dir_ + "/qemu.log", 2000));
 }
 
 // Never SIGPIPE: when QEMU has gone, the write fails and fail() says why.
@@ -566,6 +626,68 @@ std::string GuestVm::read_exactly(std::size_t count) {
     std::string bytes = agent_buffer_.substr(0, count);
     agent_buffer_.erase(0, count);
     return bytes;
+}
+
+GuestRun GuestVm::run_over_ssh(const std::string &user, const std::string &line) {
+    if (!ssh_accepted_) {
+        GuestRun accepted = run(accept_ssh_);
+        if (accepted.exit_status != 0) {
+            fail("the guest could not take ssh logins: " + accepted.errors);
+        }
+        ssh_accepted_ = true;
+    }
+    std::string errors_file = work_dir_ + "/ssh-errors";
+    std::string ssh = "ssh -q -p " + std::to_string(ssh_port_) + " -i " + work_dir_ +
+                      "/ssh-key -o IdentitiesOnly=yes -o BatchMode=yes -o "
+                      "StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o "
+                      "ConnectTimeout=60 " +
+                      quoted(user + "@127.0.0.1") + " " + quoted(line) + " </dev/null 2>" +
+                      errors_file;
+    GuestRun result;
+    FILE *pipe = ::popen(ssh.c_str(), "r");
+    if (pipe == nullptr) {
+        throw std::runtime_error("cannot start ssh");
+    }
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        result.output.append(buffer, got);
+    }
+    int status = ::pclose(pipe);
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream errors(errors_file);
+    result.errors.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
+    return result;
+}
+
+SystemPackage stage_system_package(GuestVm &vm, const std::string &deb) {
+    const GuestSettings &settings = vm.settings();
+    std::filesystem::path archive =
+        std::filesystem::path(settings.system_image).parent_path() / "archive";
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(archive, error)) {
+        vm.hand_in(entry.path().string(), "/archive/" + entry.path().filename().string());
+    }
+    if (error || !exists((archive / "Packages").string())) {
+        throw std::runtime_error("no archive at " + archive.string() +
+                                 " (make system-image builds it)");
+    }
+    SystemPackage package;
+    package.deb_in_guest = vm.handed_in_path("/debs/" + deb.substr(deb.find_last_of('/') + 1));
+    vm.hand_in(deb, package.deb_in_guest.substr(std::strlen(kSystemHandedInDir)));
+    std::string apt_get = "DEBIAN_FRONTEND=noninteractive apt-get -y -qq ";
+    std::string install = apt_get + "install " + package.deb_in_guest + " </dev/null";
+    if (settings.rule_of_other_platforms) {
+        vm.hand_in(USB_EMULATOR_UDEV_RULE, "/rule/70-camera-probe.rules");
+        install +=
+            " && for rule in $(dpkg-query -L camera-probe | grep -E "
+            "'/rules\\.d/[^/]*camera-probe[^/]*\\.rules$'); do cp " +
+            vm.handed_in_path("/rule/70-camera-probe.rules") +
+            " \"$rule\"; done && udevadm control --reload-rules && udevadm trigger "
+            "--subsystem-match=usb --attr-match=idVendor=05a9";
+    }
+    package.install = vm.add_shell_command(install);
+    package.purge = vm.add_shell_command(apt_get + "purge camera-probe </dev/null");
+    return package;
 }
 
 }  // namespace usb_emulator

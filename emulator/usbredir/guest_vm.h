@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -37,10 +38,20 @@ struct GuestSettings {
     bool kvm = false;
     std::chrono::seconds boot_limit{180};
     // The system guest (make system-image): a Debian root file system,
-    // booted read-write on a throwaway overlay with Debian's initramfs, and
-    // init_script run there by a unit of its own. Empty: the busybox guest.
+    // booted read-write on a throwaway overlay on its release's kernel with
+    // Debian's initramfs, and init_script run there by a unit of its own.
+    // Empty: the busybox guest.
     std::string system_image;
     std::string system_initrd;
+    // The system guest: its sshd reachable from this host on a free port of
+    // 127.0.0.1, through QEMU's user network, which reaches nothing beyond
+    // the host, with a key made for this boot (run_over_ssh()).
+    bool forward_ssh = false;
+    // The system guest's Debian release, and whether its package's udev
+    // rule is replaced by the one the RPM and the Arch package install (the
+    // release standing in for those systems' udev).
+    std::string system_release;
+    bool rule_of_other_platforms = false;
 
     bool is_system() const { return !system_image.empty(); }
 
@@ -48,15 +59,24 @@ struct GuestSettings {
     // guest-image-arm64), and CAMERA_PROBE_VM_ACCEL=kvm for the host's own
     // architecture. Throws for an architecture without a guest.
     static GuestSettings from_build(const std::string &arch = "amd64");
-    // The amd64 system guest as built with the project, on the busybox
-    // guest's kernel.
-    static GuestSettings system_from_build();
+    // The amd64 system guest of a Debian release (trixie, bookworm, forky)
+    // as built with the project, on that release's kernel.
+    static GuestSettings system_from_build(const std::string &release = "trixie");
     // What is missing to boot, or empty.
     std::string missing() const;
 };
 
+// What GuestVm throws when the guest stops answering or fails an order of
+// the host's: what it was doing is lost with it. Other throws leave the
+// guest answering.
+struct GuestLost : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 // The architectures GuestSettings::from_build knows, by Debian's names.
 std::vector<std::string> guest_architectures();
+// The Debian releases make system-image builds, the default first.
+std::vector<std::string> system_releases();
 
 // A program staged into the guest; made by GuestVm::add_command.
 struct GuestCommand {
@@ -129,6 +149,10 @@ class GuestVm {
     void power_off();
 
     std::string kernel_release() const { return kernel_release_; }
+    const GuestSettings &settings() const { return settings_; }
+    // With forward_ssh: logs in as `user` with this host's ssh client and
+    // runs `line` in that session; its output, errors and exit status.
+    GuestRun run_over_ssh(const std::string &user, const std::string &line);
     // What the guest printed on its console, for diagnosing failures.
     std::string console() const;
 
@@ -164,7 +188,23 @@ class GuestVm {
     bool qemu_running_ = false;
     std::string kernel_release_;
     std::chrono::milliseconds answer_limit_;
+    int ssh_port_ = 0;
+    GuestCommand accept_ssh_;
+    bool ssh_accepted_ = false;
 };
+
+// The package's steps in a system guest not booted yet: the .deb handed
+// in with the archive of its release's .debs that the image's apt reads
+// at boot (its only source: the .deb's Depends resolve from it, as from
+// the network on a user's machine), the install with apt-get, which on a
+// release standing in for the RPM's and the Arch package's systems puts
+// their rule in place of the .deb's and tells udev, and the purge.
+struct SystemPackage {
+    std::string deb_in_guest;
+    GuestCommand install;
+    GuestCommand purge;
+};
+SystemPackage stage_system_package(GuestVm &vm, const std::string &deb);
 
 }  // namespace usb_emulator
 

@@ -89,6 +89,7 @@ void GuestSuite::boot(const GuestSuitePlan &plan) {
         failure_ = std::string("the booted guest could not be prepared: ") + error.what();
         return;
     }
+    after_failed_row_ = plan.after_failed_row;
     guest_ = std::move(vm);
 }
 
@@ -111,9 +112,19 @@ void GuestSuite::require_guest() const {
 void GuestSuite::run_row(const std::function<void()> &body) {
     try {
         body();
-    } catch (const std::exception &error) {
+    } catch (const usb_emulator::GuestLost &lost) {
         lost_in_ = current_test_name();
-        ADD_FAILURE() << "row " << lost_in_ << ": " << error.what();
+        ADD_FAILURE() << "row " << lost_in_ << ": " << lost.what();
+    } catch (const std::exception &error) {
+        ADD_FAILURE() << "row " << current_test_name() << ": " << error.what();
+        try {
+            if (after_failed_row_) {
+                after_failed_row_(*guest_);
+            }
+        } catch (const std::exception &lost) {
+            lost_in_ = current_test_name();
+            ADD_FAILURE() << "after row " << lost_in_ << ": " << lost.what();
+        }
     }
 }
 

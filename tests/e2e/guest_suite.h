@@ -5,7 +5,8 @@
 // guest switched off at the end. A row in which the guest stops answering
 // fails naming itself, and every later row fails at once, saying where the
 // guest was lost, instead of waiting for it. How the guest boots is the
-// factory's business, what a row checks the suite's.
+// factory's business, what a row checks the suite's. A row that fails a
+// step while the guest still answers fails alone: the later rows run.
 //
 // A suite: a class deriving from GuestColumn<itself> with a static plan(),
 // a TEST_P whose body hands its work to suite().run_row(), and
@@ -49,6 +50,9 @@ struct GuestSuitePlan {
     // Done once after the boot, before the first row (loading the webcam
     // driver), if set; a throw fails every row with the reason.
     std::function<void(GuestVm &)> after_boot;
+    // After a row that failed with the guest still answering: brings the
+    // suite's idea of the guest back to what the guest is, if set.
+    std::function<void(GuestVm &)> after_failed_row;
     // How long a row waits for the guest to answer before taking it for
     // lost: well above a driver's probe or a run that waits out the
     // kernel's 5 s timeout under TCG, and few enough that a lost guest
@@ -96,13 +100,14 @@ class GuestSuite {
     GuestVm &guest() { return *guest_; }
     // camera-probe as staged for `stack`.
     const GuestCommand &probe_on(registry::Stack stack) const { return probe_on_.at(stack); }
-    // Runs the current row's `body`. A throw from it is the guest lost in
-    // this row: a failure that names the row, and the end of the later ones.
+    // Runs the current row's `body`. A throw from it is a failure that names
+    // the row; a GuestLost is besides the end of the later rows.
     void run_row(const std::function<void()> &body);
 
   private:
     std::unique_ptr<GuestVm> guest_;
     std::map<registry::Stack, GuestCommand> probe_on_;
+    std::function<void(GuestVm &)> after_failed_row_;
     std::string failure_;
     std::string lost_in_;
 };

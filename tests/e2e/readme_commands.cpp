@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "driver_transfers.h"
 
@@ -111,7 +112,7 @@ std::vector<ReadmeBlock> readme_blocks(const std::string &markdown, const std::s
 }
 
 ReadmeCommands stage_readme_commands(GuestVm &vm, const std::string &source_dir,
-                                     const std::string &deb) {
+                                     const usb_emulator::SystemPackage &package) {
     ReadmeCommands readme;
     readme.source_dir = source_dir;
     std::string markdown = read_file(source_dir + "/README.md");
@@ -131,13 +132,13 @@ ReadmeCommands stage_readme_commands(GuestVm &vm, const std::string &source_dir,
         }
         readme.sections.push_back(section);
     }
-    std::string deb_in_guest = vm.handed_in_path("/debs/" + base_name(deb));
+    const std::string &deb_in_guest = package.deb_in_guest;
     std::string checkout = std::string("/home/") + kSeatUser + "/" + kCheckout;
     // The user at the keyboard answers apt's "Do you want to continue?"
     // with yes; the lines run with no input.
     readme.lay_out_the_checkout = vm.add_shell_command(
         "install -D -o probe -g probe -m 0644 " + deb_in_guest + " " + checkout + "/build/" +
-        base_name(deb) + " && chown -R probe:probe " + checkout +
+        base_name(deb_in_guest) + " && chown -R probe:probe " + checkout +
         " && echo 'APT::Get::Assume-Yes \"true\";' >/etc/apt/apt.conf.d/90-the-user-says-yes");
     readme.package_status =
         vm.add_shell_command("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; true");
@@ -236,8 +237,9 @@ GuestRun probe_as_seat_user(GuestVm &vm, const SystemCommands &commands) {
 // twice.
 void expect_seat_user_reads(GuestVm &vm, const SystemCommands &commands, DriverBoundCameras &bound,
                             bool with_access) {
-    note_driver_transfers(bound);
     GuestRun run = probe_as_seat_user(vm, commands);
+    vm.wait_for_driver(bound.plugged.cameras.size());
+    note_driver_transfers(bound);
     registry::Result cell =
         with_access ? registry::prints({registry::reads(registry::delivers_what_the_driver_left(),
                                                         registry::delivers(1, 0x15))})
@@ -350,12 +352,23 @@ void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommand
 
 void run_readme_commands(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
                          SystemState &state) {
-    ensure_installed(vm, commands, state, false);
     ensure_driver_allowed(vm, commands, state);
     run_or_throw(vm, readme.lay_out_the_checkout, "laying out the checkout");
-    check_install(vm, readme, commands, state);
-    check_permissions(vm, readme, commands, state);
-    check_driver(vm, readme, commands, state);
+    // Each section from the package's state the one before leaves it in,
+    // whether that one finished or not.
+    const std::pair<decltype(&check_install), bool> sections[] = {
+        {check_install, false}, {check_permissions, false}, {check_driver, true}};
+    for (const auto &[check, installed] : sections) {
+        try {
+            ensure_installed(vm, commands, state, installed);
+            check(vm, readme, commands, state);
+        } catch (const usb_emulator::GuestLost &) {
+            throw;
+        } catch (const std::exception &error) {
+            ADD_FAILURE() << error.what();
+            state = state_of(vm, commands);
+        }
+    }
 }
 
 }  // namespace e2e

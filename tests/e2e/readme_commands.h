@@ -57,14 +57,15 @@ struct ReadmeCommands {
 };
 
 // Reads the README of `source_dir` and stages its blocks' lines and the
-// checks' commands; the .deb of make package goes where the checkout's
-// build folder has it.
+// checks' commands; the .deb the package's steps handed in goes where the
+// checkout's build folder has it.
 ReadmeCommands stage_readme_commands(usb_emulator::GuestVm &vm, const std::string &source_dir,
-                                     const std::string &deb);
+                                     const usb_emulator::SystemPackage &package);
 
 // Runs the sections' blocks in order with their checks (gtest
-// expectations); throws where the guest is lost or a step the checks
-// stand on fails. Leaves `state` as it leaves the guest.
+// expectations). A section whose step fails fails alone and the next one
+// runs; throws where the guest is lost. Leaves `state` as it leaves the
+// guest.
 void run_readme_commands(usb_emulator::GuestVm &vm, const ReadmeCommands &readme,
                          const SystemCommands &commands, SystemState &state);
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -25,16 +26,8 @@ const char kBlacklistFile[] = "/etc/modprobe.d/camera-probe-no-gspca-ov519.conf"
 // How long a user may wait for access before a row gives up, in seconds.
 const char kAccessLimit[] = "30";
 
-std::string base_name(const std::string &path) {
-    return path.substr(path.find_last_of('/') + 1);
-}
-
 double seconds_since(std::chrono::steady_clock::time_point started) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-}
-
-std::string apt_get(const std::string &arguments) {
-    return "DEBIAN_FRONTEND=noninteractive apt-get -y -qq " + arguments + " </dev/null";
 }
 
 }  // namespace
@@ -57,9 +50,22 @@ std::string built_package(const std::string &dir) {
 }
 
 void note_driver_transfers(DriverBoundCameras &bound) {
+    auto touches_register = [](std::uint8_t type, std::uint8_t request) {
+        return [type, request](const usb_emulator::ControlTransfer &transfer) {
+            return transfer.setup.bmRequestType == type && transfer.setup.bRequest == request &&
+                   transfer.setup.wIndex == expected::kRegister;
+        };
+    };
     bound.driver_transfers.clear();
     for (const auto &camera : bound.plugged.cameras) {
-        bound.driver_transfers.push_back(camera->transfers().size());
+        std::vector<usb_emulator::ControlTransfer> log = camera->transfers();
+        auto driver_write =
+            std::find_if(log.begin(), log.end(),
+                         touches_register(expected::kWriteRequestType, expected::kWriteRequest));
+        auto first_read =
+            std::find_if(driver_write, log.end(),
+                         touches_register(expected::kReadRequestType, expected::kReadRequest));
+        bound.driver_transfers.push_back(static_cast<std::size_t>(first_read - log.begin()));
     }
 }
 
@@ -76,11 +82,7 @@ std::string camera_node_expression() {
 
 SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
     SystemCommands commands;
-    std::string deb_path = "/debs/" + base_name(pieces.deb);
-    vm.hand_in(pieces.deb, deb_path);
-    commands.deb_in_guest = vm.handed_in_path(deb_path);
-    commands.install = vm.add_shell_command(apt_get("install " + commands.deb_in_guest));
-    commands.purge = vm.add_shell_command(apt_get("purge camera-probe"));
+    commands.package = usb_emulator::stage_system_package(vm, pieces.deb);
     commands.installed_probe = vm.add_shell_command("camera-probe");
     commands.built_probe = vm.add_command({pieces.built_probe});
     commands.blacklist_and_unload_driver =
@@ -107,10 +109,42 @@ SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
         "camera-probe; status=$?; echo \"exited $(cut -d' ' -f1 /proc/uptime) $(stat -c '%a %G' "
         "\"$node\")\" >>/tmp/window; exit $status");
     commands.window_note = vm.add_shell_command("cat /tmp/window");
-    commands.logged_in_users = vm.add_shell_command("loginctl list-users --no-legend");
+    commands.logged_in_users = vm.add_shell_command("loginctl list-sessions --no-legend");
     commands.driver_module_loaded =
         vm.add_shell_command(std::string("test -d /sys/module/") + kDriverModule);
+    commands.state_now = vm.add_shell_command(
+        std::string("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; test -e ") +
+        kBlacklistFile + " && printf ' blacklisted'; true");
+    // A change of the keyboard decoy, which nothing else sends, takes udev
+    // 2 s by a rule of the test's own.
+    const char slow_rule[] = "/run/udev/rules.d/99-camera-probe-test-slow.rules";
+    commands.announce_usb =
+        vm.add_shell_command(std::string("test -e ") + slow_rule +
+                             " || { mkdir -p /run/udev/rules.d && echo "
+                             "'ACTION==\"change\", SUBSYSTEM==\"usb\", ATTR{idVendor}==\"046d\", "
+                             "ATTR{idProduct}==\"c31c\", RUN+=\"/bin/sleep 2\"' >" +
+                             slow_rule +
+                             " && udevadm control --reload; } && udevadm trigger --action=change "
+                             "--attr-match=idVendor=046d --attr-match=idProduct=c31c");
+    commands.udev_idle = vm.add_shell_command("udevadm settle --timeout=0");
+    commands.ssh_session_note = vm.add_shell_command("cat /tmp/ssh-session");
+    commands.ssh_session_closed = vm.add_shell_command(
+        "for i in $(seq 100); do loginctl list-sessions --no-legend | grep -q headless || exit "
+        "0; sleep 0.2; done; loginctl list-sessions --no-legend >&2; exit 1");
     return commands;
+}
+
+SystemState state_of(GuestVm &vm, const SystemCommands &commands) {
+    std::string state = run_or_throw(vm, commands.state_now, "reading the guest's state");
+    return SystemState{state.rfind("install ok installed", 0) == 0,
+                       state.find(" blacklisted") != std::string::npos};
+}
+
+void settle_udev(GuestVm &vm, const SystemCommands &commands) {
+    run_or_throw(vm, commands.announce_usb, "udevadm trigger");
+    vm.settle();
+    EXPECT_EQ(vm.run(commands.udev_idle).exit_status, 0)
+        << "the guest answered settle with udev events still queued";
 }
 
 std::string run_or_throw(GuestVm &vm, const GuestCommand &command, const std::string &what,
@@ -130,7 +164,7 @@ void ensure_installed(GuestVm &vm, const SystemCommands &commands, SystemState &
     if (state.installed == installed) {
         return;
     }
-    run_or_throw(vm, installed ? commands.install : commands.purge,
+    run_or_throw(vm, installed ? commands.package.install : commands.package.purge,
                  installed ? "apt-get install" : "apt-get purge");
     state.installed = installed;
 }
@@ -174,17 +208,41 @@ GuestRun run_probe(GuestVm &vm, const GuestCommand &probe, const std::string &us
 using RowSteps = std::function<void(GuestVm &, const SystemCommands &, SystemState &,
                                     const registry::Scenario &, SystemRowRun &)>;
 
-// A user whose access the rule gives: plugged, then udev waited for.
-void plug_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
-                   const registry::Scenario &row, SystemRowRun &done) {
+// A user whose access the rule gives: plugged, then the user's access and
+// udev waited for.
+void plug_and_wait_for_access(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                              const registry::Scenario &row, SystemRowRun &done) {
     ensure_installed(vm, commands, state, true);
     ensure_driver_allowed(vm, commands, state);
     auto plugged = std::chrono::steady_clock::now();
     done.bound = plug_beside_driver(vm, row);
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
-    vm.settle();
-    note_driver_transfers(done.bound);
+    settle_udev(vm, commands);
+}
+
+void plug_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                   const registry::Scenario &row, SystemRowRun &done) {
+    plug_and_wait_for_access(vm, commands, state, row, done);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
+}
+
+// Over ssh from the host: logind's session without a seat, camera-probe
+// run in it; the row waits until the session has closed again.
+void log_in_over_ssh_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                              const registry::Scenario &row, SystemRowRun &done) {
+    plug_and_wait_for_access(vm, commands, state, row, done);
+    auto login = std::chrono::steady_clock::now();
+    done.run = vm.run_over_ssh(row.system_user,
+                               "loginctl show-session --all \"$XDG_SESSION_ID\" -p Remote -p Seat "
+                               "-p Name >/tmp/ssh-session; "
+                               "camera-probe");
+    done.note = "the ssh login and run took " + std::to_string(seconds_since(login)) + " s";
+    std::string session = run_or_throw(vm, commands.ssh_session_note, "reading the ssh session");
+    for (const char *property : {"Remote=yes\n", "Seat=\n", "Name=headless\n"}) {
+        EXPECT_NE(("\n" + session).find(std::string("\n") + property), std::string::npos)
+            << "logind's ssh session: " << session;
+    }
+    run_or_throw(vm, commands.ssh_session_closed, "waiting for the ssh session to close");
 }
 
 // A user the rule leaves at read only: udev waited for, then the run.
@@ -193,8 +251,7 @@ void plug_settle_then_run(GuestVm &vm, const SystemCommands &commands, SystemSta
     ensure_installed(vm, commands, state, true);
     ensure_driver_allowed(vm, commands, state);
     done.bound = plug_beside_driver(vm, row);
-    vm.settle();
-    note_driver_transfers(done.bound);
+    settle_udev(vm, commands);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
 }
 
@@ -204,13 +261,12 @@ void install_with_the_camera_plugged(GuestVm &vm, const SystemCommands &commands
     ensure_installed(vm, commands, state, false);
     ensure_driver_allowed(vm, commands, state);
     done.bound = plug_beside_driver(vm, row);
-    vm.settle();
+    settle_udev(vm, commands);
     auto installing = std::chrono::steady_clock::now();
     ensure_installed(vm, commands, state, true);
     double install_seconds = seconds_since(installing);
     done.access_seconds = wait_for_access(vm, commands, row.system_user, installing);
     done.note = "apt-get install took " + std::to_string(install_seconds) + " s";
-    note_driver_transfers(done.bound);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
 }
 
@@ -227,8 +283,7 @@ void run_at_once_after_a_replug(GuestVm &vm, const SystemCommands &commands, Sys
     vm.wait_for_driver(done.bound.plugged.cameras.size());
     double access_uptime = 0;
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged, &access_uptime);
-    vm.settle();
-    note_driver_transfers(done.bound);
+    settle_udev(vm, commands);
     std::istringstream window(run_or_throw(vm, commands.window_note, "reading the window's note"));
     std::string word;
     double appeared = 0;
@@ -259,7 +314,7 @@ void blacklist_unload_then_replug(GuestVm &vm, const SystemCommands &commands, S
     auto plugged = std::chrono::steady_clock::now();
     done.bound = plug_without_driver(vm, row);
     done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
-    vm.settle();
+    settle_udev(vm, commands);
     vm.wait_for_driver(0);
     done.run = run_probe(vm, commands.installed_probe, row.system_user);
     if (vm.run(commands.driver_module_loaded).exit_status == 0) {
@@ -273,8 +328,7 @@ void purge_then_replug(GuestVm &vm, const SystemCommands &commands, SystemState 
     ensure_installed(vm, commands, state, false);
     ensure_driver_allowed(vm, commands, state);
     done.bound = plug_beside_driver(vm, row);
-    vm.settle();
-    note_driver_transfers(done.bound);
+    settle_udev(vm, commands);
     done.run = run_probe(vm, commands.built_probe, row.system_user);
 }
 
@@ -283,6 +337,7 @@ const std::map<std::string, RowSteps> &row_steps() {
         {"InstalledWithTheCameraPlugged", install_with_the_camera_plugged},
         {"SeatUserBesideTheDriverUdevLoaded", plug_then_run},
         {"PlugdevMemberWithoutASession", plug_then_run},
+        {"PlugdevMemberOverSsh", log_in_over_ssh_then_run},
         {"UserInNoGroupWithoutASession", plug_settle_then_run},
         {"RunAtOnceAfterAReplugBesideTheDriver", run_at_once_after_a_replug},
         {"DriverBlacklistedAndUnloadedThenReplugged", blacklist_unload_then_replug},
@@ -303,13 +358,15 @@ SystemRowRun run_system_row(GuestVm &vm, const SystemCommands &commands, SystemS
     steps->second(vm, commands, state, row, done);
     if (done.driver_expected) {
         vm.wait_for_driver(row.cameras.size());
+        note_driver_transfers(done.bound);
     }
     done.logged_in_users = run_or_throw(vm, commands.logged_in_users, "loginctl list-users");
     return done;
 }
 
-void check_system_row(const SystemRowRun &done, const registry::Scenario &row) {
-    const registry::Result &cell = row.on(registry::Stack::amd64_system_libusb012);
+void check_system_row(const SystemRowRun &done, const registry::Scenario &row,
+                      registry::Stack stack) {
+    const registry::Result &cell = row.on(stack);
     if (done.driver_expected) {
         expect_desktop_cell(DesktopRowRun{done.bound, TimedRun{done.run, 0}}, row, cell);
     } else {
@@ -318,7 +375,8 @@ void check_system_row(const SystemRowRun &done, const registry::Scenario &row) {
         EXPECT_EQ(done.run.exit_status, registry::status_seen_by_a_shell(cell));
         EXPECT_EQ(done.run.errors, "");
     }
-    // Only the seat user holds a session: no run opened one.
+    // Only the seat user holds a session: no run opened one, and an ssh
+    // login's has closed.
     EXPECT_EQ(done.logged_in_users.find("headless"), std::string::npos) << done.logged_in_users;
     EXPECT_EQ(done.logged_in_users.find("outsider"), std::string::npos) << done.logged_in_users;
     EXPECT_NE(done.logged_in_users.find("probe"), std::string::npos) << done.logged_in_users;

@@ -27,9 +27,7 @@ struct SystemPieces {
 
 // The command lines the rows run in the system guest, staged before boot.
 struct SystemCommands {
-    std::string deb_in_guest;
-    usb_emulator::GuestCommand install;
-    usb_emulator::GuestCommand purge;
+    usb_emulator::SystemPackage package;
     usb_emulator::GuestCommand installed_probe;
     usb_emulator::GuestCommand built_probe;
     usb_emulator::GuestCommand blacklist_and_unload_driver;
@@ -43,6 +41,16 @@ struct SystemCommands {
     usb_emulator::GuestCommand window_note;
     usb_emulator::GuestCommand logged_in_users;
     usb_emulator::GuestCommand driver_module_loaded;
+    // Prints the package's status and " blacklisted" while the driver is.
+    usb_emulator::GuestCommand state_now;
+    // Has udev announce a decoy again, which a rule makes take 2 s, and
+    // exits 0 only while udev has no event left to handle.
+    usb_emulator::GuestCommand announce_usb;
+    usb_emulator::GuestCommand udev_idle;
+    // What logind made of an ssh login's session, and a wait until that
+    // session has closed.
+    usb_emulator::GuestCommand ssh_session_note;
+    usb_emulator::GuestCommand ssh_session_closed;
 };
 
 // A system guest, not booted yet, with `pieces` handed in and the rows'
@@ -54,6 +62,13 @@ struct SystemState {
     bool installed = false;
     bool driver_blacklisted = false;
 };
+// What the guest is now, as a row that failed halfway has left it.
+SystemState state_of(usb_emulator::GuestVm &vm, const SystemCommands &commands);
+
+// Has udev announce a decoy again, waits for udev, then checks that it has
+// nothing left to do: a settle that answers before udev has handled that
+// slow event fails the row.
+void settle_udev(usb_emulator::GuestVm &vm, const SystemCommands &commands);
 
 // Brings the guest to a state: the package installed or purged, the
 // driver allowed or blacklisted and unloaded; throws where apt or modprobe
@@ -85,8 +100,9 @@ struct SystemRowRun {
 SystemRowRun run_system_row(usb_emulator::GuestVm &vm, const SystemCommands &commands,
                             SystemState &state, const registry::Scenario &row);
 
-// Checks a row's run against its cell of the system column.
-void check_system_row(const SystemRowRun &done, const registry::Scenario &row);
+// Checks a row's run against its cell of the system column `stack`.
+void check_system_row(const SystemRowRun &done, const registry::Scenario &row,
+                      registry::Stack stack);
 
 // Runs `command` as root or as `user`; throws, with its errors, unless it
 // exits 0. Its standard output.
@@ -96,8 +112,10 @@ std::string run_or_throw(usb_emulator::GuestVm &vm, const usb_emulator::GuestCom
 // The .deb that make package left in `dir`; throws unless there is one.
 std::string built_package(const std::string &dir);
 
-// Notes how many transfers each camera has seen as the driver's own: after
-// udev is done with a plug-in, before a program runs.
+// Notes, camera by camera, how many transfers of its log are the driver's:
+// those before camera-probe's first read of the register, the first read
+// after the driver's initialisation has written it. After the run, however
+// the two overlapped in time.
 void note_driver_transfers(DriverBoundCameras &bound);
 
 // The camera's node, as a shell expression that prints it (empty while

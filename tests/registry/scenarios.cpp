@@ -78,18 +78,33 @@ constexpr Column kArm64DesktopArm64{
     Audience::users, true};
 constexpr Column kArm64DesktopArmhf{"arm64 guest with the webcam driver, armhf build",
                                     "The same, the armhf package's build.", Audience::users, true};
-constexpr Column kAmd64SystemLibusb012{
+#define CAMERA_PROBE_SYSTEM_ABOUT                                                                \
+    " in a QEMU guest on the release's own kernel: systemd, udev and logind, the package of "    \
+    "`make package` installed with apt from its file, libusb-0.1-4 from an archive of the "      \
+    "release's packages, Debian's libusb 0.1.12. udev loads the webcam driver when the camera "  \
+    "is plugged in (so the first read shows what it left, as on the desktop), and the rule "     \
+    "gives access: `probe` is logged in at the seat (logind's ACL), `headless` is in the group " \
+    "plugdev where there is one and has no session or, over ssh, one without a seat, and "       \
+    "`outsider` is neither. The row's name says what was done before the run; who may use the "  \
+    "camera, and how to read it without the driver: the README."
+const char kSystemRowsAlone[] =
+    "the system guests run the rows about the installed package, udev, logind and its users; "
+    "the busybox guests' columns run the camera's own behaviour";
+constexpr Column kAmd64SystemTrixie{
+    "Debian 13 system guest, the package installed, libusb 0.1.12",
+    "A Debian 13 (trixie) system as a user has it, kernel 6.12" CAMERA_PROBE_SYSTEM_ABOUT,
+    Audience::users, false, kSystemRowsAlone};
+constexpr Column kAmd64SystemBookworm{
     "Debian 12 system guest, the package installed, libusb 0.1.12",
-    "A Debian 12 system as a user has it, in a QEMU guest on the same kernel: systemd, udev and "
-    "logind, the package of `make package` installed with apt, Debian's libusb 0.1.12. udev "
-    "loads the webcam driver when the camera is plugged in (so the first read shows what it "
-    "left, as on the desktop), and the rule gives access: `probe` is logged in at the seat "
-    "(logind's ACL), `headless` is in the group plugdev and has no session, as over ssh, and "
-    "`outsider` is neither. The row's name says what was done before the run; who may use the "
-    "camera, and how to read it without the driver: the README.",
-    Audience::users, false,
-    "the system guest runs the rows about the installed package, udev, logind and its users; "
-    "the busybox guests' columns run the camera's own behaviour on the same kernel"};
+    "A Debian 12 (bookworm) system as a user has it, kernel 6.1" CAMERA_PROBE_SYSTEM_ABOUT,
+    Audience::users, false, kSystemRowsAlone};
+constexpr Column kAmd64SystemForky{
+    "udev of Fedora, Arch and openSUSE (Debian testing), their rule, no plugdev",
+    "Debian testing (forky), whose udev is as new as Fedora's, Arch's and openSUSE's, with no "
+    "group named plugdev, as on those systems, and after the install the rule the RPM and the "
+    "Arch package install in place of the .deb's" CAMERA_PROBE_SYSTEM_ABOUT,
+    Audience::users, false, kSystemRowsAlone};
+#undef CAMERA_PROBE_SYSTEM_ABOUT
 
 }  // namespace
 
@@ -123,8 +138,12 @@ const Column &column(Stack stack) {
             return kArm64DesktopArm64;
         case Stack::arm64_desktop_armhf:
             return kArm64DesktopArmhf;
-        case Stack::amd64_system_libusb012:
-            return kAmd64SystemLibusb012;
+        case Stack::amd64_system_trixie:
+            return kAmd64SystemTrixie;
+        case Stack::amd64_system_bookworm:
+            return kAmd64SystemBookworm;
+        case Stack::amd64_system_forky:
+            return kAmd64SystemForky;
     }
     throw std::invalid_argument("no column for stack " + std::to_string(static_cast<int>(stack)));
 }
@@ -392,6 +411,10 @@ constexpr std::initializer_list<Stack> kWithoutKernelNodes = {S::usbfs_libusb012
 constexpr std::initializer_list<Stack> kStacksWithoutLies = {
     S::arm64_guest_arm64, S::arm64_guest_armhf, S::wine_stack,
     S::libusb0_double,    S::libusb1_client,    S::fake_libusb};
+constexpr std::initializer_list<Stack> kSystems = {S::amd64_system_trixie, S::amd64_system_bookworm,
+                                                   S::amd64_system_forky};
+constexpr std::initializer_list<Stack> kSystemsWithPlugdev = {S::amd64_system_trixie,
+                                                              S::amd64_system_bookworm};
 constexpr std::initializer_list<Stack> kArmDesktops = {S::arm64_desktop_arm64,
                                                        S::arm64_desktop_armhf};
 
@@ -520,49 +543,59 @@ void add_desktop_rows(std::vector<Scenario> &rows) {
             .on(kArmDesktops, not_applicable(kArmDesktop)));
 }
 
-// The system rows: a Debian 12 system with the package installed with apt
+// The system rows: a Debian system with the package installed with apt
 // (unless a row says otherwise), each row's camera plugged anew, udev and
 // logind left to do what they do. A row's name says what was done first;
 // the system suite (tests/e2e/system_rows.cpp) does it.
 void add_system_rows(std::vector<Scenario> &rows) {
-    const S system = S::amd64_system_libusb012;
+    const char no_plugdev[] = "the system has no group plugdev, as Fedora, Arch and openSUSE";
     const Result driver_then_exchange = prints({beside_driver_healthy()});
     const Result read_only_node = reaching(prints({both_reads_fail(kNotPermitted)}), 0);
     // apt installs the package with the camera plugged, the driver bound:
     // its postinst has udev apply the rule at once, without a replug.
     rows.push_back(Row::in_the_system("InstalledWithTheCameraPlugged", "probe")
                        .plug({camera(0x00)})
-                       .on({system}, driver_then_exchange));
+                       .on(kSystems, driver_then_exchange));
     // The seat's ACL, from logind, on a node that udev made after the
-    // driver's probe.
+    // driver's probe: where there is no group plugdev too.
     rows.push_back(Row::in_the_system("SeatUserBesideTheDriverUdevLoaded", "probe")
                        .plug({camera(0x00)})
-                       .on({system}, driver_then_exchange));
-    // As over ssh: no session, so no ACL; the rule's group gives access.
+                       .on(kSystems, driver_then_exchange));
+    // No session, so no ACL; the rule's group gives access.
     rows.push_back(Row::in_the_system("PlugdevMemberWithoutASession", "headless")
                        .plug({camera(0x00)})
-                       .on({system}, driver_then_exchange));
+                       .on(kSystemsWithPlugdev, driver_then_exchange)
+                       .on({S::amd64_system_forky}, not_applicable(no_plugdev)));
+    // Logged in over ssh from the host: logind's session has no seat, so
+    // no ACL; the group gives access.
+    rows.push_back(Row::in_the_system("PlugdevMemberOverSsh", "headless")
+                       .plug({camera(0x00)})
+                       .on(kSystemsWithPlugdev, driver_then_exchange)
+                       .on({S::amd64_system_forky}, not_applicable(no_plugdev)));
     // Neither seat nor group: the node is readable, not writable.
     rows.push_back(Row::in_the_system("UserInNoGroupWithoutASession", "outsider")
                        .plug({camera(0x00)})
-                       .on({system}, read_only_node));
+                       .on(kSystems, read_only_node));
     // Run the moment the camera's node appears after a replug, the driver
-    // loaded: the library's scan waits while the driver probes, and udev
-    // applies the rule only after the probe, so the node is still the
-    // kernel's own (0600) and libusb 0.1.12 does not see the camera.
+    // loaded: the library's scan waits while the driver probes. On 6.1
+    // udev applies the rule only after the probe, so the node is still the
+    // kernel's own (0600) and libusb 0.1.12 does not see the camera; on
+    // 6.12 and later udev gives the node its group and ACL while the driver
+    // probes, and the run reads the camera.
     rows.push_back(Row::in_the_system("RunAtOnceAfterAReplugBesideTheDriver", "probe")
                        .plug({camera(0x00)})
-                       .on({system}, reaching(prints_nothing(), 0)));
+                       .on({S::amd64_system_trixie, S::amd64_system_forky}, driver_then_exchange)
+                       .on({S::amd64_system_bookworm}, reaching(prints_nothing(), 0)));
     // The blacklist written, then the module unloaded, then a replug: udev
     // leaves the driver out, and the first read is the camera's own value.
     rows.push_back(Row::in_the_system("DriverBlacklistedAndUnloadedThenReplugged", "probe")
                        .plug({camera(0x00)})
-                       .on({system}, prints({healthy(0x00)})));
+                       .on(kSystems, prints({healthy(0x00)})));
     // apt-get purge removes the rule; after a replug udev's defaults leave
     // the node read-only for the seat user (who runs a build of their own).
     rows.push_back(Row::in_the_system("RulePurgedThenReplugged", "probe")
                        .plug({camera(0x00)})
-                       .on({system}, read_only_node));
+                       .on(kSystems, read_only_node));
 }
 
 std::vector<Scenario> build_rows() {

@@ -48,9 +48,13 @@ constexpr int kCompatNoDevice = -6;
     STACK(amd64_desktop_compat)                                                       \
     STACK(arm64_desktop_arm64)                                                        \
     STACK(arm64_desktop_armhf)                                                        \
-    /* A Debian 12 system in a QEMU guest (systemd, udev, logind), the      */        \
-    /* project's .deb installed with apt, Debian's libusb 0.1.12.           */        \
-    STACK(amd64_system_libusb012)
+    /* A Debian system in a QEMU guest (systemd, udev, logind) on its own   */        \
+    /* kernel, the project's .deb installed with apt, Debian's libusb       */        \
+    /* 0.1.12: Debian 13, Debian 12, and Debian testing as the udev of      */        \
+    /* Fedora, Arch and openSUSE, their rule in place of the .deb's.        */        \
+    STACK(amd64_system_trixie)                                                        \
+    STACK(amd64_system_bookworm)                                                      \
+    STACK(amd64_system_forky)
 
 #define CAMERA_PROBE_STACK_ENUMERATOR(name) name,
 enum class Stack { CAMERA_PROBE_REGISTRY_STACKS(CAMERA_PROBE_STACK_ENUMERATOR) };
@@ -171,7 +175,8 @@ struct Scenario {
     // (the guests); empty: as root, nodes as the kernel makes them.
     std::string node_mode;
     // The system guest's user the row runs as: "probe" (logged in at the
-    // seat), "headless" (in plugdev, no session) or "outsider" (neither).
+    // seat), "headless" (in plugdev where there is one; no session, or one
+    // without a seat over ssh) or "outsider" (neither).
     std::string system_user;
     // How the in-memory libusbs (the double, the fake) play the row, in the
     // double's scenario language; empty where they do not.
