@@ -54,7 +54,7 @@ TEST_CMAKE_FLAGS = -DBUILD_TESTING=ON -DCAMERA_PROBE_EMULATOR=ON \
 ifeq ($(HOST_ARCH),amd64)
 TEST_GROUPS = build unit usbfs vm guest arm system
 # The system label installs the .deb of make package in the system guest.
-GUEST_IMAGES = guest-image arm-build guest-image-arm64 system-image package
+GUEST_IMAGES = guest-image arm-build guest-image-arm64 system-images package
 else
 TEST_GROUPS = build unit usbfs
 GUEST_IMAGES =
