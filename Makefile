@@ -160,7 +160,7 @@ system-image: amd64-host-only configure-emulator
 	cmake --build $(BUILD_DIR) --target system-image-$(RELEASE)
 system-images: amd64-host-only configure-emulator
 	scripts/install-deps system
-	cmake --build $(BUILD_DIR) --target system-image-trixie system-image-bookworm
+	cmake --build $(BUILD_DIR) --target system-image-trixie system-image-bookworm system-image-forky
 
 # The quick tier, what a change is tested with: the unit, e2e and compat
 # labels (the in-memory libusb, and both libusb 0.1 on emulated usbfs). No
