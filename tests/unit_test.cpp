@@ -11,7 +11,6 @@
 
 namespace {
 
-
 class ProbeTest : public ::testing::Test {
   protected:
     void SetUp() override { fake_usb::reset(); }

@@ -7,8 +7,8 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <map>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -243,8 +243,8 @@ TEST(Documents, EveryResultCodeTheyNameIsPrintedSomewhere) {
 // The errnos the documents may name, by the system's own values: a result
 // is the errno negated.
 const std::map<std::string, int> kErrnos = {
-    {"EPERM", EPERM},   {"EIO", EIO},           {"ENXIO", ENXIO},         {"EACCES", EACCES},
-    {"ENODEV", ENODEV}, {"EPIPE", EPIPE},       {"EOVERFLOW", EOVERFLOW}, {"ESHUTDOWN", ESHUTDOWN},
+    {"EPERM", EPERM},        {"EIO", EIO},     {"ENXIO", ENXIO},         {"EACCES", EACCES},
+    {"ENODEV", ENODEV},      {"EPIPE", EPIPE}, {"EOVERFLOW", EOVERFLOW}, {"ESHUTDOWN", ESHUTDOWN},
     {"ETIMEDOUT", ETIMEDOUT}};
 
 // A result and the errno named beside it: "-19 (ENODEV", "-32 a stall
