@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fake_usb.h"
-#include "libusb_win32_results.h"
+#include "registry/result_codes.h"
 
 namespace fake_usb {
 

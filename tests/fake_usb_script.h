@@ -14,7 +14,7 @@
 //   open-fails        usb_open() of the last device fails
 //
 // Numbers take C notation (0x15, -5). The named replies are libusb-win32's
-// results as measured on its own stack (libusb_win32_results.h).
+// results as measured on its own stack (registry/result_codes.h).
 #ifndef CAMERA_PROBE_TESTS_FAKE_USB_SCRIPT_H
 #define CAMERA_PROBE_TESTS_FAKE_USB_SCRIPT_H
 

@@ -15,18 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace registry {
+#include "result_codes.h"
 
-// What the libraries return, as the result lines show them.
-// Linux: the kernel's errnos, negated, as libusb 0.1.12 passes them on
-// (emulated usbfs answers with the same ones).
-constexpr int kStall = -32;        // EPIPE
-constexpr int kTimedOut = -110;    // ETIMEDOUT
-constexpr int kNoDevice = -19;     // ENODEV
-constexpr int kShutDown = -108;    // ESHUTDOWN: a transfer cut by the unplug, on the wire
-constexpr int kNotPermitted = -1;  // EPERM: a node opened read-only
-// libusb-compat turns LIBUSB_ERROR_NO_DEVICE into ENXIO.
-constexpr int kCompatNoDevice = -6;
+namespace registry {
 
 // The stacks camera-probe runs on in the tests, one column each, listed
 // once: the enumeration and kStacks are both made from this list, so a new
@@ -67,6 +58,14 @@ inline constexpr Stack kStacks[] = {CAMERA_PROBE_REGISTRY_STACKS(CAMERA_PROBE_ST
 // and clients stand in for a library or for camera-probe itself.
 enum class Audience { users, tests };
 
+// The library a column's outcome comes from: a row gives one for each, and
+// each column prints it with its own numbers.
+enum class Family { libusb012, compat, win32, fake };
+
+// What kind of place a column is (scenarios.cpp): which rows name it, why it
+// leaves the others out, and what its kernel does to a transfer.
+struct Nature;
+
 // What a column is, for the suites and the tables.
 struct Column {
     // A short name, as the tables head the column.
@@ -74,11 +73,10 @@ struct Column {
     // What the column is, for a reader who has not read the tests.
     const char *about;
     Audience audience;
-    // The kernel's webcam driver is bound to the cameras there.
-    bool driver_bound;
-    // A column that runs rows of its own alone: why the others do not run
-    // there; null where any row may.
-    const char *other_rows_not_run_because = nullptr;
+    Family family;
+    const Nature *nature;
+    // The numbers its result lines show.
+    const Codes *codes;
 };
 const Column &column(Stack stack);
 // The desktop stacks, where the webcam driver is bound to the cameras.
