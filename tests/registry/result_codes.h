@@ -66,14 +66,17 @@ struct Codes {
 constexpr Codes kLibusb012Codes{kStall, kTimedOut, kNoDevice, kShutDown, kNotPermitted, kOverflow};
 // libusb-compat passes on the errnos of libusb-1.0's usbfs backend, but for
 // a camera gone.
-constexpr Codes kCompatCodes{kStall,          kTimedOut,    kCompatNoDevice,
+constexpr Codes kCompatCodes{kStall,          kTimedOut,   kCompatNoDevice,
                              kCompatNoDevice, kUnmeasured, kOverflow};
 // The libusb-1.0 client prints libusb-1.0's own codes: LIBUSB_ERROR_PIPE,
 // _TIMEOUT and _NO_DEVICE.
 constexpr Codes kLibusb1Codes{-9, -7, -4, kUnmeasured, kUnmeasured, kUnmeasured};
-constexpr Codes kLibusbWin32Codes{libusb_win32::kStalled, libusb_win32::kTimedOut,
-                                  libusb_win32::kGone,    kUnmeasured,
-                                  kUnmeasured,            kUnmeasured,
+constexpr Codes kLibusbWin32Codes{libusb_win32::kStalled,
+                                  libusb_win32::kTimedOut,
+                                  libusb_win32::kGone,
+                                  kUnmeasured,
+                                  kUnmeasured,
+                                  kUnmeasured,
                                   libusb_win32::kNoData};
 
 }  // namespace registry
