@@ -356,6 +356,7 @@ CameraIs beside_the_driver() {
 // and the rest of the cell as it stands.
 struct Outcome {
     Outcome() = default;
+    // Not explicit: a row's one camera is its outcome.
     Outcome(CameraIs camera) : cameras{camera} {}
     std::vector<CameraIs> cameras;
     Result rest;
