@@ -12,31 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "camera.h"
+#include "device_requests.h"
 #include "scenarios.h"
 #include "usbfs_dialect.h"
 
-namespace usb_emulator {
+namespace usb_emulator::device_tests {
 namespace {
-
-constexpr std::uint16_t kRegister = 0x13;
-
-ControlTransfer transfer(std::uint8_t request_type, std::uint8_t request, std::uint16_t value,
-                         std::uint16_t index, std::uint16_t length) {
-    return ControlTransfer{SetupPacket{request_type, request, value, index, length}, std::nullopt};
-}
-
-Answer read_register(Camera &camera, std::uint16_t index = kRegister) {
-    return camera.control(transfer(0xC0, 3, 0, index, 1));
-}
-
-Answer write_register(Camera &camera, std::uint16_t value, std::uint16_t index = kRegister) {
-    return camera.control(transfer(0x40, 2, value, index, 0));
-}
-
-std::vector<std::uint8_t> bytes(std::initializer_list<std::uint8_t> values) {
-    return values;
-}
 
 TEST(EmulatedCamera, RegisterFileIsIndexedByWIndexAndWrittenFromWValue) {
     Camera camera(CameraConfig{0x07, {}});
@@ -66,8 +47,8 @@ TEST(EmulatedCamera, AnswersOnlyItsTwoVendorRequestsInTheirOwnDirection) {
         EXPECT_EQ(camera.control(stranger).outcome, Outcome::stall);
     }
     EXPECT_EQ(camera.register_at(kRegister), 0x07);
-    EXPECT_EQ(camera.control(transfer(0xC0, 3, 0, kRegister, 0)).data, bytes({}));
-    EXPECT_EQ(camera.control(transfer(0xC0, 3, 0, kRegister, 64)).data, bytes({0x07}));
+    EXPECT_EQ(send(camera, 0xC0, 3, 0, kRegister, 0).data, bytes({}));
+    EXPECT_EQ(send(camera, 0xC0, 3, 0, kRegister, 64).data, bytes({0x07}));
 }
 
 // What each named fault does to the exchange's three transfers, on a
@@ -176,25 +157,25 @@ TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
     EXPECT_EQ(decoy.data_transfer(0x02).outcome, Outcome::stall);
 
     // Enumeration as a host does it: short reads first, then in full.
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0100, 0, 64)).data, device);
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0100, 0, 8)).data,
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0100, 0, 64).data, device);
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0100, 0, 8).data,
               std::vector<std::uint8_t>(device.begin(), device.begin() + 8));
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0200, 0, 9)).data,
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0200, 0, 9).data,
               std::vector<std::uint8_t>(configuration.begin(), configuration.begin() + 9));
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0200, 0, 255)).data, configuration);
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0300, 0, 255)).outcome, Outcome::stall);
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0201, 0, 255)).outcome, Outcome::stall);
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0200, 0, 255).data, configuration);
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0300, 0, 255).outcome, Outcome::stall);
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0201, 0, 255).outcome, Outcome::stall);
     // Unconfigured until SET_CONFIGURATION, and GET_CONFIGURATION says so.
     EXPECT_EQ(decoy.configuration(), 0);
-    EXPECT_EQ(decoy.control(transfer(0x80, 8, 0, 0, 1)).data, bytes({0}));
-    EXPECT_EQ(decoy.control(transfer(0x00, 9, 1, 0, 0)).outcome, Outcome::data);
+    EXPECT_EQ(send(decoy, 0x80, 8, 0, 0, 1).data, bytes({0}));
+    EXPECT_EQ(send(decoy, 0x00, 9, 1, 0, 0).outcome, Outcome::data);
     EXPECT_EQ(decoy.configuration(), 1);
-    EXPECT_EQ(decoy.control(transfer(0x80, 8, 0, 0, 1)).data, bytes({1}));
+    EXPECT_EQ(send(decoy, 0x80, 8, 0, 0, 1).data, bytes({1}));
     EXPECT_FALSE(decoy.set_configuration(2));
-    EXPECT_EQ(decoy.control(transfer(0xC0, 3, 0, kRegister, 1)).outcome, Outcome::stall);
+    EXPECT_EQ(send(decoy, 0xC0, 3, 0, kRegister, 1).outcome, Outcome::stall);
 
-    EXPECT_EQ(decoy.control(transfer(0x00, 9, 0, 0, 0)).outcome, Outcome::data);
-    EXPECT_EQ(decoy.control(transfer(0x80, 8, 0, 0, 1)).data, bytes({0}));
+    EXPECT_EQ(send(decoy, 0x00, 9, 0, 0, 0).outcome, Outcome::data);
+    EXPECT_EQ(send(decoy, 0x80, 8, 0, 0, 1).data, bytes({0}));
 
     RootHub hub;
     std::vector<std::uint8_t> hub_configuration = hub.configuration_descriptor();
@@ -243,13 +224,13 @@ TEST(EmulatedDevice, EachLieChangesOnlyWhatItSays) {
             EXPECT_EQ(configuration[5], index + 1);  // bConfigurationValue
             EXPECT_EQ(configuration[18], row.endpoint_length);
             auto value = static_cast<std::uint16_t>(0x0200 | index);
-            Answer full = camera.control(transfer(0x80, 6, value, 0, 255));
+            Answer full = send(camera, 0x80, 6, value, 0, 255);
             EXPECT_EQ(full.data.size(), row.full_answer);
             EXPECT_TRUE(std::equal(full.data.begin(), full.data.end(), configuration.begin()));
         }
         // A configuration past those it has is stalled, as is choosing it.
         auto past = static_cast<std::uint16_t>(0x0200 | row.configurations);
-        EXPECT_EQ(camera.control(transfer(0x80, 6, past, 0, 255)).outcome, Outcome::stall);
+        EXPECT_EQ(send(camera, 0x80, 6, past, 0, 255).outcome, Outcome::stall);
         EXPECT_FALSE(camera.set_configuration(static_cast<std::uint8_t>(row.configurations + 1)));
         EXPECT_TRUE(camera.set_configuration(row.configurations));
         EXPECT_EQ(read_register(camera).data, bytes({0x00}));
@@ -257,25 +238,27 @@ TEST(EmulatedDevice, EachLieChangesOnlyWhatItSays) {
     EXPECT_FALSE(descriptor_lie_named("total-length"));
 }
 
+// The synchronous ioctl's request reaches the device, and its log, with
+// every field whole: words above 255, a timeout above 65535.
 TEST(EmulatedDevice, LogKeepsEveryTransferAsSentTimeoutIncluded) {
     Camera camera;
     usbdevfs_ctrltransfer read{};
     read.bRequestType = 0xC0;
     read.bRequest = 3;
-    read.wValue = 0x0000;
-    read.wIndex = kRegister;
-    read.wLength = 1;
-    read.timeout = 1234;
+    read.wValue = 0xA55A;
+    read.wIndex = 0x1234;
+    read.wLength = 0x0102;
+    read.timeout = 70000;
     camera.control(control_transfer_from(read));
-    // Every field at full width: words above 255 in wValue, wIndex, wLength.
-    camera.control(transfer(0x80, 6, 0x0200, 0x0409, 0x0102));
+    send(camera, 0x80, 6, 0x0200, 0x0409, 0x0102);
     camera.unplug();
-    camera.control(transfer(0x40, 2, 0x15, kRegister, 0));
+    send(camera, 0x40, 2, 0x15, kRegister, 0);
 
     std::vector<ControlTransfer> log = camera.transfers();
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(describe(log[0]),
-              "bmRequestType=0xc0 bRequest=3 wValue=0x0000 wIndex=0x0013 wLength=1 timeout=1234");
+              "bmRequestType=0xc0 bRequest=3 wValue=0xa55a wIndex=0x1234 "
+              "wLength=258 timeout=70000");
     EXPECT_EQ(describe(log[1]),
               "bmRequestType=0x80 bRequest=6 wValue=0x0200 wIndex=0x0409 wLength=258");
     EXPECT_EQ(log[1].setup.wLength, 0x0102);
@@ -310,23 +293,5 @@ TEST(UsbfsDialect, AnInStageLongerThanAskedBabbles) {
     EXPECT_FALSE(babbles(write, Answer::with({})));
 }
 
-// The synchronous ioctl's request reaches the device with every field whole.
-TEST(UsbfsDialect, ControlRequestKeepsEveryFieldAtFullWidth) {
-    usbdevfs_ctrltransfer request{};
-    request.bRequestType = 0xC0;
-    request.bRequest = 3;
-    request.wValue = 0xA55A;
-    request.wIndex = 0x1234;
-    request.wLength = 0x0102;
-    request.timeout = 70000;
-    ControlTransfer transfer = control_transfer_from(request);
-    EXPECT_EQ(transfer.setup.bmRequestType, 0xC0);
-    EXPECT_EQ(transfer.setup.bRequest, 3);
-    EXPECT_EQ(transfer.setup.wValue, 0xA55A);
-    EXPECT_EQ(transfer.setup.wIndex, 0x1234);
-    EXPECT_EQ(transfer.setup.wLength, 0x0102);
-    EXPECT_EQ(transfer.timeout_ms, 70000u);
-}
-
 }  // namespace
-}  // namespace usb_emulator
+}  // namespace usb_emulator::device_tests

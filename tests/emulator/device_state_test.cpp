@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "camera.h"
+#include "device_requests.h"
 
-namespace usb_emulator {
+namespace usb_emulator::device_tests {
 namespace {
 
 constexpr std::uint8_t kToDevice = 0x00;
@@ -21,22 +21,16 @@ constexpr std::uint8_t kGetConfiguration = 8;
 constexpr std::uint8_t kSetConfiguration = 9;
 constexpr std::uint8_t kSetInterface = 11;
 
-Answer standard_request(UsbDevice &device, std::uint8_t request_type, std::uint8_t request,
-                        std::uint16_t value, std::uint16_t index, std::uint16_t length = 0) {
-    return device.control(
-        ControlTransfer{SetupPacket{request_type, request, value, index, length}, std::nullopt});
-}
-
 Outcome set_interface(UsbDevice &device, std::uint16_t interface, std::uint16_t alternate) {
-    return standard_request(device, kToInterface, kSetInterface, alternate, interface).outcome;
+    return send(device, kToInterface, kSetInterface, alternate, interface).outcome;
 }
 
 Outcome set_configuration(UsbDevice &device, std::uint16_t configuration) {
-    return standard_request(device, kToDevice, kSetConfiguration, configuration, 0).outcome;
+    return send(device, kToDevice, kSetConfiguration, configuration, 0).outcome;
 }
 
 std::vector<std::uint8_t> get_configuration(UsbDevice &device) {
-    return standard_request(device, kFromDevice, kGetConfiguration, 0, 0, 1).data;
+    return send(device, kFromDevice, kGetConfiguration, 0, 0, 1).data;
 }
 
 TEST(DeviceState, SetInterfaceTakesOnlyTheOneSettingOfAConfiguredDevice) {
@@ -57,8 +51,7 @@ TEST(DeviceState, SetInterfaceTakesOnlyTheOneSettingOfAConfiguredDevice) {
     EXPECT_EQ(set_interface(camera, 1, 0), Outcome::stall);
     EXPECT_FALSE(camera.set_interface(1, 0));
     // A SET_INTERFACE with a data stage is not one.
-    EXPECT_EQ(standard_request(camera, kToInterface, kSetInterface, 0, 0, 1).outcome,
-              Outcome::stall);
+    EXPECT_EQ(send(camera, kToInterface, kSetInterface, 0, 0, 1).outcome, Outcome::stall);
     // A refused setting leaves the device as it was.
     EXPECT_EQ(camera.configuration(), 1);
     EXPECT_EQ(set_interface(camera, 0, 0), Outcome::data);
@@ -67,18 +60,18 @@ TEST(DeviceState, SetInterfaceTakesOnlyTheOneSettingOfAConfiguredDevice) {
 TEST(DeviceState, ABusResetLeavesTheDeviceUnconfigured) {
     Camera camera;
     ASSERT_EQ(set_configuration(camera, 1), Outcome::data);
-    ASSERT_EQ(get_configuration(camera), std::vector<std::uint8_t>{1});
+    ASSERT_EQ(get_configuration(camera), bytes({1}));
 
     camera.reset();
 
     EXPECT_EQ(camera.configuration(), 0);
-    EXPECT_EQ(get_configuration(camera), std::vector<std::uint8_t>{0});
+    EXPECT_EQ(get_configuration(camera), bytes({0}));
     EXPECT_EQ(set_interface(camera, 0, 0), Outcome::stall);
     // The host configures it again as after any enumeration.
     EXPECT_EQ(set_configuration(camera, 1), Outcome::data);
-    EXPECT_EQ(get_configuration(camera), std::vector<std::uint8_t>{1});
+    EXPECT_EQ(get_configuration(camera), bytes({1}));
     EXPECT_EQ(set_interface(camera, 0, 0), Outcome::data);
 }
 
 }  // namespace
-}  // namespace usb_emulator
+}  // namespace usb_emulator::device_tests
