@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -24,39 +24,13 @@
 namespace usb_emulator {
 namespace {
 
-// One control packet as QEMU received it.
-struct ControlReply {
-    std::uint64_t id = 0;
-    std::uint8_t status = 0;
-    std::uint16_t length = 0;
-    std::vector<std::uint8_t> data;
-
-    bool operator==(const ControlReply &other) const {
-        return id == other.id && status == other.status && length == other.length &&
-               data == other.data;
-    }
-};
-void PrintTo(const ControlReply &reply, std::ostream *out) {
-    *out << "id " << reply.id << ", status " << int{reply.status} << ", length " << reply.length
-         << ", " << ::testing::PrintToString(reply.data);
-}
-
-// One bulk packet as QEMU received it.
-struct BulkReply {
-    std::uint64_t id = 0;
-    std::uint8_t status = 0;
-    std::uint8_t endpoint = 0;
-    std::uint32_t length = 0;
-
-    bool operator==(const BulkReply &other) const {
-        return id == other.id && status == other.status && endpoint == other.endpoint &&
-               length == other.length;
-    }
-};
-void PrintTo(const BulkReply &reply, std::ostream *out) {
-    *out << "id " << reply.id << ", status " << int{reply.status} << ", endpoint "
-         << int{reply.endpoint} << ", length " << reply.length;
-}
+// What QEMU received: a control packet (id, status, length, data), a bulk
+// packet (id, status, endpoint, length), a configuration status (status,
+// configuration). Tuples, which GoogleTest compares and prints whole.
+using ControlReply =
+    std::tuple<std::uint64_t, std::uint8_t, std::uint16_t, std::vector<std::uint8_t>>;
+using BulkReply = std::tuple<std::uint64_t, std::uint8_t, std::uint8_t, std::uint32_t>;
+using ConfigurationStatus = std::tuple<std::uint8_t, std::uint8_t>;
 
 // QEMU's side of the link: a usbredirparser without the usb-host flag,
 // which records what the device side sends.
@@ -86,30 +60,25 @@ class QemuSide {
                                           usb_redir_control_packet_header *header,
                                           std::uint8_t *data, int data_len) {
             QemuSide &qemu = self(priv);
-            ControlReply reply{id, header->status, header->length, {}};
-            if (data != nullptr) {
-                reply.data.assign(data, data + data_len);
-                usbredirparser_free_packet_data(qemu.parser_, data);
-            }
-            qemu.replies.push_back(reply);
+            qemu.replies.emplace_back(id, header->status, std::uint16_t{header->length},
+                                      std::vector<std::uint8_t>(data, data + data_len));
+            usbredirparser_free_packet_data(qemu.parser_, data);
         };
         parser_->bulk_packet_func = [](void *priv, std::uint64_t id,
                                        usb_redir_bulk_packet_header *header, std::uint8_t *data,
                                        int) {
             QemuSide &qemu = self(priv);
-            if (data != nullptr) {
-                usbredirparser_free_packet_data(qemu.parser_, data);
-            }
+            usbredirparser_free_packet_data(qemu.parser_, data);
             std::uint32_t length = header->length | std::uint32_t{header->length_high} << 16;
-            qemu.bulk_replies.push_back({id, header->status, header->endpoint, length});
+            qemu.bulk_replies.emplace_back(id, header->status, header->endpoint, length);
         };
         parser_->configuration_status_func = [](void *priv, std::uint64_t,
                                                 usb_redir_configuration_status_header *status) {
-            self(priv).configuration_statuses.push_back(*status);
+            self(priv).configuration_statuses.emplace_back(status->status, status->configuration);
         };
         parser_->alt_setting_status_func = [](void *priv, std::uint64_t,
                                               usb_redir_alt_setting_status_header *status) {
-            self(priv).alt_setting_statuses.push_back(*status);
+            self(priv).alt_setting_statuses.push_back(status->status);
         };
         std::uint32_t caps[USB_REDIR_CAPS_SIZE] = {};
         usbredirparser_caps_set_cap(caps, usb_redir_cap_connect_device_version);
@@ -181,8 +150,8 @@ class QemuSide {
     int disconnects = 0;
     std::vector<ControlReply> replies;
     std::vector<BulkReply> bulk_replies;
-    std::vector<usb_redir_configuration_status_header> configuration_statuses;
-    std::vector<usb_redir_alt_setting_status_header> alt_setting_statuses;
+    std::vector<ConfigurationStatus> configuration_statuses;
+    std::vector<std::uint8_t> alt_setting_statuses;
 
   private:
     static QemuSide &self(void *priv) { return *static_cast<QemuSide *>(priv); }
@@ -248,7 +217,9 @@ TEST_F(UsbredirWire, ConnectsTheDeviceOnceHelloHasComeWithItsInterfaceAndEndpoin
 }
 
 TEST_F(UsbredirWire, ControlPacketsCarryTheDevicesAnswer) {
-    plug(camera_with(FaultAction::stall));
+    auto camera = camera_with(FaultAction::stall);
+    const std::vector<std::uint8_t> descriptor = camera->device_descriptor();
+    plug(camera);
 
     qemu->send_control(1, 0xC0, 3, 0, kRegister, 1);     // stalled by the fault
     qemu->send_control(2, 0x40, 2, 0x15, kRegister, 0);  // the write
@@ -256,15 +227,10 @@ TEST_F(UsbredirWire, ControlPacketsCarryTheDevicesAnswer) {
     qemu->send_control(4, 0x80, 6, 0x0100, 0, 64);       // device descriptor
     exchange();
 
-    ASSERT_EQ(qemu->replies.size(), 4u);
-    EXPECT_EQ(qemu->replies[0].status, usb_redir_stall);
-    EXPECT_EQ(qemu->replies[0].length, 0);
-    EXPECT_EQ(qemu->replies[1].status, usb_redir_success);
-    EXPECT_EQ(qemu->replies[2].status, usb_redir_success);
-    EXPECT_EQ(qemu->replies[2].data, std::vector<std::uint8_t>{0x15});
-    EXPECT_EQ(qemu->replies[3].id, 4u);
-    EXPECT_EQ(qemu->replies[3].length, 18);
-    EXPECT_EQ(qemu->replies[3].data.size(), 18u);
+    EXPECT_EQ(qemu->replies, (std::vector<ControlReply>{{1, usb_redir_stall, 0, {}},
+                                                        {2, usb_redir_success, 0, {}},
+                                                        {3, usb_redir_success, 1, {0x15}},
+                                                        {4, usb_redir_success, 18, descriptor}}));
 }
 
 // QEMU drops the reply to a packet it cancelled unless the reply says it
@@ -357,12 +323,10 @@ TEST_F(UsbredirWire, AnAltSettingTheCameraLacksIsStalled) {
     qemu->send_set_alt_setting(4, 1, 0);
     exchange();
 
-    ASSERT_EQ(qemu->configuration_statuses.size(), 1u);
-    EXPECT_EQ(qemu->configuration_statuses[0].status, usb_redir_success);
-    ASSERT_EQ(qemu->alt_setting_statuses.size(), 3u);
-    EXPECT_EQ(qemu->alt_setting_statuses[0].status, usb_redir_success);
-    EXPECT_EQ(qemu->alt_setting_statuses[1].status, usb_redir_stall);
-    EXPECT_EQ(qemu->alt_setting_statuses[2].status, usb_redir_stall);
+    EXPECT_EQ(qemu->configuration_statuses,
+              (std::vector<ConfigurationStatus>{{usb_redir_success, 1}}));
+    EXPECT_EQ(qemu->alt_setting_statuses,
+              (std::vector<std::uint8_t>{usb_redir_success, usb_redir_stall, usb_redir_stall}));
 }
 
 TEST_F(UsbredirWire, AResetFromTheGuestLeavesTheDeviceUnconfigured) {
@@ -378,11 +342,9 @@ TEST_F(UsbredirWire, AResetFromTheGuestLeavesTheDeviceUnconfigured) {
     qemu->send_set_alt_setting(3, 0, 0);
     exchange();
 
-    ASSERT_EQ(qemu->configuration_statuses.size(), 2u);
-    EXPECT_EQ(qemu->configuration_statuses[1].status, usb_redir_success);
-    EXPECT_EQ(qemu->configuration_statuses[1].configuration, 0);
-    ASSERT_EQ(qemu->alt_setting_statuses.size(), 1u);
-    EXPECT_EQ(qemu->alt_setting_statuses[0].status, usb_redir_stall);
+    EXPECT_EQ(qemu->configuration_statuses,
+              (std::vector<ConfigurationStatus>{{usb_redir_success, 1}, {usb_redir_success, 0}}));
+    EXPECT_EQ(qemu->alt_setting_statuses, std::vector<std::uint8_t>{usb_redir_stall});
     EXPECT_TRUE(link->has_device());
 }
 
