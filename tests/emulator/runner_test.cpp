@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "probe_expectations.h"
@@ -63,29 +64,23 @@ TEST(Runner, ACommandThatCannotStartFailsAsInAShell) {
         << missing.output;
 }
 
-// A camera that stalls the write keeps the register it started with, so
-// both reads show it; without the fault the second read would show what
-// camera-probe wrote.
+// The camera options as a user gives them, each row's camera plugged
+// `cameras` times: camera-probe prints the row's cell for the system's
+// libusb 0.1.12 once a camera. A camera that stalls the write keeps the
+// register it started with, so both reads show it.
 TEST(Runner, TheFaultAndRegisterOptionsReachEveryCamera) {
-    const registry::Scenario row = registry::scenario("RejectedWrite");
-    const registry::Camera &camera = row.cameras.at(0);
-    const std::string kept_register =
-        registry::expected_output(row.on(registry::Stack::usbfs_libusb012));
-    ProcessResult run = run_runner({"--cameras", "2", "--register",
-                                    "0x" + expected::hex_byte(camera.register_value), "--fault",
-                                    camera.fault, "--", CAMERA_PROBE_BINARY});
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(run.output, kept_register + kept_register);
-}
-
-// A fault the runner names, as a user runs it: the first read and the
-// write answered, the second read stalled, on the system's libusb 0.1.12.
-TEST(Runner, AStalledSecondReadPrintsWhatTheRegistrySays) {
-    ProcessResult run = run_runner({"--fault", "stall-second-read", "--", CAMERA_PROBE_BINARY});
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(run.output,
-              registry::expected_output(
-                  registry::scenario("StalledSecondRead").on(registry::Stack::usbfs_libusb012)));
+    const std::pair<const char *, int> rows[] = {{"RejectedWrite", 2}, {"StalledSecondRead", 1}};
+    for (const auto &[name, cameras] : rows) {
+        SCOPED_TRACE(name);
+        const registry::Scenario row = registry::scenario(name);
+        const registry::Camera &camera = row.cameras.at(0);
+        ProcessResult run = run_runner({"--cameras", std::to_string(cameras), "--register",
+                                        "0x" + expected::hex_byte(camera.register_value), "--fault",
+                                        camera.fault, "--", CAMERA_PROBE_BINARY});
+        std::string once = registry::expected_output(row.on(registry::Stack::usbfs_libusb012));
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.output, cameras == 2 ? once + once : once);
+    }
 }
 
 // The webcam driver exists only in the guest's kernel: without --vm there
