@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The emulated device on its own, without a transport: what the camera's
 // register file answers, which faults hit which transfer, what the
-// descriptors promise, and what the transfer log keeps.
+// descriptors promise, what the transfer log keeps, and the device's state
+// as a host's standard requests change it (USB 2.0 chapter 9): Address
+// until configured, an alternate setting it lacks stalled, unconfigured
+// again after a bus reset.
 #include <gtest/gtest.h>
 
 #include <linux/usbdevice_fs.h>
@@ -18,6 +21,26 @@
 
 namespace usb_emulator::device_tests {
 namespace {
+
+// Standard requests.
+constexpr std::uint8_t kToDevice = 0x00;
+constexpr std::uint8_t kToInterface = 0x01;
+constexpr std::uint8_t kFromDevice = 0x80;
+constexpr std::uint8_t kGetConfiguration = 8;
+constexpr std::uint8_t kSetConfiguration = 9;
+constexpr std::uint8_t kSetInterface = 11;
+
+Outcome set_interface(UsbDevice &device, std::uint16_t interface, std::uint16_t alternate) {
+    return send(device, kToInterface, kSetInterface, alternate, interface).outcome;
+}
+
+Outcome set_configuration(UsbDevice &device, std::uint16_t configuration) {
+    return send(device, kToDevice, kSetConfiguration, configuration, 0).outcome;
+}
+
+std::vector<std::uint8_t> get_configuration(UsbDevice &device) {
+    return send(device, kFromDevice, kGetConfiguration, 0, 0, 1).data;
+}
 
 TEST(EmulatedCamera, RegisterFileIsIndexedByWIndexAndWrittenFromWValue) {
     Camera camera(CameraConfig{0x07, {}});
@@ -167,15 +190,14 @@ TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
     EXPECT_EQ(send(decoy, 0x80, 6, 0x0201, 0, 255).outcome, Outcome::stall);
     // Unconfigured until SET_CONFIGURATION, and GET_CONFIGURATION says so.
     EXPECT_EQ(decoy.configuration(), 0);
-    EXPECT_EQ(send(decoy, 0x80, 8, 0, 0, 1).data, bytes({0}));
-    EXPECT_EQ(send(decoy, 0x00, 9, 1, 0, 0).outcome, Outcome::data);
+    EXPECT_EQ(get_configuration(decoy), bytes({0}));
+    EXPECT_EQ(set_configuration(decoy, 1), Outcome::data);
     EXPECT_EQ(decoy.configuration(), 1);
-    EXPECT_EQ(send(decoy, 0x80, 8, 0, 0, 1).data, bytes({1}));
+    EXPECT_EQ(get_configuration(decoy), bytes({1}));
     EXPECT_FALSE(decoy.set_configuration(2));
-    EXPECT_EQ(send(decoy, 0xC0, 3, 0, kRegister, 1).outcome, Outcome::stall);
-
-    EXPECT_EQ(send(decoy, 0x00, 9, 0, 0, 0).outcome, Outcome::data);
-    EXPECT_EQ(send(decoy, 0x80, 8, 0, 0, 1).data, bytes({0}));
+    EXPECT_EQ(read_register(decoy).outcome, Outcome::stall);
+    EXPECT_EQ(set_configuration(decoy, 0), Outcome::data);
+    EXPECT_EQ(get_configuration(decoy), bytes({0}));
 
     RootHub hub;
     std::vector<std::uint8_t> hub_configuration = hub.configuration_descriptor();
@@ -291,6 +313,46 @@ TEST(UsbfsDialect, AnInStageLongerThanAskedBabbles) {
     EXPECT_FALSE(babbles(read, Answer::with({})));
     EXPECT_FALSE(babbles(read, Answer::stall()));
     EXPECT_FALSE(babbles(write, Answer::with({})));
+}
+
+TEST(DeviceState, SetInterfaceTakesOnlyTheOneSettingOfAConfiguredDevice) {
+    Camera camera;
+    // Address state: no interface to set yet.
+    EXPECT_EQ(set_interface(camera, 0, 0), Outcome::stall);
+    EXPECT_FALSE(camera.set_interface(0, 0));
+
+    ASSERT_EQ(set_configuration(camera, 1), Outcome::data);
+    EXPECT_EQ(set_interface(camera, 0, 0), Outcome::data);
+    EXPECT_TRUE(camera.set_interface(0, 0));
+    // Interface 0 has only alternate setting 0, and there is no interface 1.
+    for (std::uint16_t alternate : {1, 2, 0xFF}) {
+        SCOPED_TRACE(alternate);
+        EXPECT_EQ(set_interface(camera, 0, alternate), Outcome::stall);
+        EXPECT_FALSE(camera.set_interface(0, static_cast<std::uint8_t>(alternate)));
+    }
+    EXPECT_EQ(set_interface(camera, 1, 0), Outcome::stall);
+    EXPECT_FALSE(camera.set_interface(1, 0));
+    // A SET_INTERFACE with a data stage is not one.
+    EXPECT_EQ(send(camera, kToInterface, kSetInterface, 0, 0, 1).outcome, Outcome::stall);
+    // A refused setting leaves the device as it was.
+    EXPECT_EQ(camera.configuration(), 1);
+    EXPECT_EQ(set_interface(camera, 0, 0), Outcome::data);
+}
+
+TEST(DeviceState, ABusResetLeavesTheDeviceUnconfigured) {
+    Camera camera;
+    ASSERT_EQ(set_configuration(camera, 1), Outcome::data);
+    ASSERT_EQ(get_configuration(camera), bytes({1}));
+
+    camera.reset();
+
+    EXPECT_EQ(camera.configuration(), 0);
+    EXPECT_EQ(get_configuration(camera), bytes({0}));
+    EXPECT_EQ(set_interface(camera, 0, 0), Outcome::stall);
+    // The host configures it again as after any enumeration.
+    EXPECT_EQ(set_configuration(camera, 1), Outcome::data);
+    EXPECT_EQ(get_configuration(camera), bytes({1}));
+    EXPECT_EQ(set_interface(camera, 0, 0), Outcome::data);
 }
 
 }  // namespace

@@ -94,8 +94,7 @@ class QemuSide {
     QemuSide(const QemuSide &) = delete;
     QemuSide &operator=(const QemuSide &) = delete;
 
-    // A vendor or standard request on endpoint 0, as the guest's host
-    // controller hands it to usb-redir.
+    // A request on endpoint 0, as the guest's host controller hands it on.
     void send_control(std::uint64_t id, std::uint8_t request_type, std::uint8_t request,
                       std::uint16_t value, std::uint16_t index, std::uint16_t length) {
         usb_redir_control_packet_header header{};
@@ -233,8 +232,7 @@ TEST_F(UsbredirWire, ControlPacketsCarryTheDevicesAnswer) {
                                                         {4, usb_redir_success, 18, descriptor}}));
 }
 
-// QEMU drops the reply to a packet it cancelled unless the reply says it
-// was cancelled: a success would pass for the answer the device never gave.
+// QEMU takes a reply to a cancelled packet for the device's answer unless it says cancelled.
 TEST_F(UsbredirWire, ACancelledPacketIsAnsweredAsCancelledAndOnlyOnce) {
     plug(camera_with(FaultAction::no_answer));
 
