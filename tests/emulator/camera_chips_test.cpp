@@ -5,6 +5,7 @@
 // back until the driver's probe is over.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "device_requests.h"
@@ -22,16 +23,14 @@ std::vector<std::uint8_t> bridge_read(Camera &camera, std::uint16_t index) {
 
 TEST(CameraChips, SensorIdentifiesItselfAsTheDriverExpectsAndKeepsItsIdentity) {
     Camera camera(CameraConfig{0x33, {}});
-    EXPECT_EQ(read_register(camera, 0x1c).data, bytes({0x7f}));  // manufacturer, high
-    EXPECT_EQ(read_register(camera, 0x1d).data, bytes({0xa2}));  // manufacturer, low
-    EXPECT_EQ(read_register(camera, 0x0a).data, bytes({0x96}));  // product
-    EXPECT_EQ(read_register(camera, 0x0b).data, bytes({0x40}));  // version
-    for (std::uint16_t identity : {0x0a, 0x0b, 0x1c, 0x1d}) {
-        SCOPED_TRACE(identity);
-        std::uint8_t before = camera.register_at(identity);
-        // Taken, not kept.
-        EXPECT_EQ(write_register(camera, 0x00, identity).outcome, Outcome::data);
-        EXPECT_EQ(camera.register_at(identity), before);
+    // Manufacturer (high, low), product, version: writes taken, not kept.
+    const std::pair<std::uint16_t, std::uint8_t> identity[] = {
+        {0x1c, 0x7f}, {0x1d, 0xa2}, {0x0a, 0x96}, {0x0b, 0x40}};
+    for (const auto &[index, value] : identity) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(read_register(camera, index).data, bytes({value}));
+        EXPECT_EQ(write_register(camera, 0x00, index).outcome, Outcome::data);
+        EXPECT_EQ(camera.register_at(index), value);
     }
 }
 

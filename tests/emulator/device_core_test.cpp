@@ -74,8 +74,7 @@ TEST(EmulatedCamera, AnswersOnlyItsTwoVendorRequestsInTheirOwnDirection) {
     EXPECT_EQ(send(camera, 0xC0, 3, 0, kRegister, 64).data, bytes({0x07}));
 }
 
-// What each named fault does to the exchange's three transfers, on a
-// camera whose register holds 0x42: each read's answer, and the write's.
+// Each named fault's answers to the exchange's three transfers, register 0x42.
 struct FaultRow {
     const char *fault;
     Answer first_read;
@@ -206,9 +205,8 @@ TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
     EXPECT_EQ(hub.interface_class(), UsbDevice::kHubClass);
 }
 
-// What each lie changes, read the way a host reads it: the device
-// descriptor's bNumConfigurations, each configuration's header and the
-// answers to GET_DESCRIPTOR. Everything else stays as a healthy device has it.
+// What each lie changes, as a host reads it (bNumConfigurations, each
+// configuration's header, GET_DESCRIPTOR's answers), and nothing else.
 struct LieRow {
     DescriptorLie lie;
     std::uint8_t claimed_configurations;

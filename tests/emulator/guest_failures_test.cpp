@@ -115,8 +115,7 @@ std::string host_path_of(const std::vector<SharedLibrary> &libraries, const std:
     return "";
 }
 
-// LD_LIBRARY_PATH=build/libusb-compat, as typed in the project's folder,
-// stages the library in that folder, under its absolute path.
+// A relative LD_LIBRARY_PATH (build/libusb-compat) stages the library from the working folder.
 TEST(SharedLibraries, RelativeLibraryPathIsTakenFromTheWorkingDirectory) {
     std::string loader;
     std::string libc =

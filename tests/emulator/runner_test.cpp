@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// emulated-camera as a user runs it: the built runner, its options, `--`
-// and a command. It must hand back the command's exit status and give its
-// cameras what the options say. Under --wine it runs on a stand-in Wine
-// stack (fake-wine), whose start-up step fails or succeeds on cue.
+// emulated-camera as a user runs it, options, `--` and a command: the
+// command's exit status handed back, the cameras as the options say; under
+// --wine on a stand-in Wine stack (fake-wine) that starts or fails on cue.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -64,10 +63,8 @@ TEST(Runner, ACommandThatCannotStartFailsAsInAShell) {
         << missing.output;
 }
 
-// The camera options as a user gives them, each row's camera plugged
-// `cameras` times: camera-probe prints the row's cell for the system's
-// libusb 0.1.12 once a camera. A camera that stalls the write keeps the
-// register it started with, so both reads show it.
+// Each row's camera as the options give it, `cameras` times: camera-probe
+// prints the row's libusb 0.1.12 cell once a camera.
 TEST(Runner, TheFaultAndRegisterOptionsReachEveryCamera) {
     const std::pair<const char *, int> rows[] = {{"RejectedWrite", 2}, {"StalledSecondRead", 1}};
     for (const auto &[name, cameras] : rows) {
@@ -83,8 +80,7 @@ TEST(Runner, TheFaultAndRegisterOptionsReachEveryCamera) {
     }
 }
 
-// The webcam driver exists only in the guest's kernel: without --vm there
-// is nothing to load, and the runner says so before running anything.
+// The webcam driver is the guest kernel's: without --vm the runner refuses.
 TEST(Runner, TheDriverOptionNeedsTheGuest) {
     ProcessResult run = run_runner({"--driver", "--", "/bin/sh", "-c", "echo the-command-ran"});
     EXPECT_EQ(run.exit_status, 2);
@@ -92,8 +88,8 @@ TEST(Runner, TheDriverOptionNeedsTheGuest) {
     EXPECT_EQ(run.output.find("the-command-ran"), std::string::npos) << run.output;
 }
 
-// A Wine stack whose wine64 and wineserver are fake-wine, and the other
-// pieces the runner looks for empty files, in a folder of its own.
+// A Wine stack in a folder of its own: fake-wine as wine64 and wineserver,
+// the other pieces the runner looks for empty files.
 class StandInWineStack : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -113,8 +109,7 @@ class StandInWineStack : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    // The runner under --wine on this stack, await-cameras.exe exiting with
-    // `await_status`, running `script`.
+    // `script` under --wine on this stack, await-cameras.exe exiting `await_status`.
     ProcessResult run_under_wine(int await_status, const std::string &script) {
         return run_runner({"--wine", "--", "/bin/sh", "-c", script},
                           {"CAMERA_PROBE_WINE_STACK=" + dir_.string(),
