@@ -262,13 +262,8 @@ TEST(EmulatedDevice, EachLieChangesOnlyWhatItSays) {
 // every field whole: words above 255, a timeout above 65535.
 TEST(EmulatedDevice, LogKeepsEveryTransferAsSentTimeoutIncluded) {
     Camera camera;
-    usbdevfs_ctrltransfer read{};
-    read.bRequestType = 0xC0;
-    read.bRequest = 3;
-    read.wValue = 0xA55A;
-    read.wIndex = 0x1234;
-    read.wLength = 0x0102;
-    read.timeout = 70000;
+    // bRequestType, bRequest, wValue, wIndex, wLength, timeout, data.
+    const usbdevfs_ctrltransfer read{0xC0, 3, 0xA55A, 0x1234, 0x0102, 70000, nullptr};
     camera.control(control_transfer_from(read));
     send(camera, 0x80, 6, 0x0200, 0x0409, 0x0102);
     camera.unplug();

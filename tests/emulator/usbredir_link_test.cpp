@@ -97,36 +97,33 @@ class QemuSide {
     // A request on endpoint 0, as the guest's host controller hands it on.
     void send_control(std::uint64_t id, std::uint8_t request_type, std::uint8_t request,
                       std::uint16_t value, std::uint16_t index, std::uint16_t length) {
-        usb_redir_control_packet_header header{};
-        header.endpoint = request_type & 0x80;
-        header.request = request;
-        header.requesttype = request_type;
-        header.value = value;
-        header.index = index;
-        header.length = length;
+        // Endpoint, request, request type, status, value, index, length.
+        usb_redir_control_packet_header header{static_cast<std::uint8_t>(request_type & 0x80),
+                                               request,
+                                               request_type,
+                                               0,
+                                               value,
+                                               index,
+                                               length};
         usbredirparser_send_control_packet(parser_, id, &header, nullptr, 0);
     }
     void send_cancel(std::uint64_t id) { usbredirparser_send_cancel_data_packet(parser_, id); }
     // A bulk IN transfer of one high-speed packet.
     void send_bulk_in(std::uint64_t id, std::uint8_t endpoint) {
-        usb_redir_bulk_packet_header header{};
-        header.endpoint = endpoint;
-        header.length = 512;
+        // Endpoint, status, length, stream id, the length's high half.
+        usb_redir_bulk_packet_header header{endpoint, 0, 512, 0, 0};
         usbredirparser_send_bulk_packet(parser_, id, &header, nullptr, 0);
     }
     // The standard requests usb-redir sends as packets of their own.
     void send_set_configuration(std::uint64_t id, std::uint8_t configuration) {
-        usb_redir_set_configuration_header header{};
-        header.configuration = configuration;
+        usb_redir_set_configuration_header header{configuration};
         usbredirparser_send_set_configuration(parser_, id, &header);
     }
     void send_get_configuration(std::uint64_t id) {
         usbredirparser_send_get_configuration(parser_, id);
     }
     void send_set_alt_setting(std::uint64_t id, std::uint8_t interface, std::uint8_t alt) {
-        usb_redir_set_alt_setting_header header{};
-        header.interface = interface;
-        header.alt = alt;
+        usb_redir_set_alt_setting_header header{interface, alt};
         usbredirparser_send_set_alt_setting(parser_, id, &header);
     }
     void send_reset() { usbredirparser_send_reset(parser_); }
