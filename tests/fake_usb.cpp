@@ -46,10 +46,6 @@ const struct usb_device *record_of(const usb_dev_handle *handle) {
     return handle != nullptr ? &handle->device->record : nullptr;
 }
 
-bool is_read(int request_type) {
-    return (request_type & USB_ENDPOINT_IN) != 0;
-}
-
 // Plays a transfer against the device: the next scripted reply if any,
 // else the camera's register file.
 Reply answer(FakeDevice &device, int request_type, int value) {
@@ -58,7 +54,7 @@ Reply answer(FakeDevice &device, int request_type, int value) {
         device.script.pop_front();
         return reply;
     }
-    if (is_read(request_type)) {
+    if ((request_type & USB_ENDPOINT_IN) != 0) {
         return Reply{1, device.register_value};
     }
     device.register_value = static_cast<unsigned char>(value);
