@@ -3,7 +3,6 @@
 // fail, it says what happened and where the guest was, and never dies of
 // SIGPIPE (a stand-in QEMU fails on cue); and what the guest is given of a
 // program, the shared libraries the host's loader resolves for it.
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,7 +18,6 @@
 #include "guest_vm.h"
 #include "initramfs.h"
 #include "process.h"
-#include "usbredir_link.h"
 
 #ifndef FAKE_QEMU_BINARY
 #error "FAKE_QEMU_BINARY must name the built fake-qemu"
@@ -29,16 +27,6 @@ namespace usb_emulator {
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(UsbredirLinkFailures, WritingToAPeerThatHasGoneIsAnErrorNotASignal) {
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    ::close(pair[1]);
-    UsbredirLink link(pair[0]);  // queues its hello at once
-    EXPECT_TRUE(link.has_output());
-    link.send();
-    EXPECT_FALSE(link.receive());
-}
 
 class GuestFailures : public ::testing::Test {
   protected:

@@ -229,6 +229,14 @@ TEST_F(UsbredirWire, ControlPacketsCarryTheDevicesAnswer) {
                                                         {4, usb_redir_success, 18, descriptor}}));
 }
 
+// Writing to a QEMU that has gone is an error the link reports, not SIGPIPE.
+TEST_F(UsbredirWire, WritingToAPeerThatHasGoneIsAnErrorNotASignal) {
+    EXPECT_TRUE(link->has_output());  // its hello, queued at once
+    qemu.reset();
+    link->send();
+    EXPECT_FALSE(link->receive());
+}
+
 // QEMU takes a reply to a cancelled packet for the device's answer unless it says cancelled.
 TEST_F(UsbredirWire, ACancelledPacketIsAnsweredAsCancelledAndOnlyOnce) {
     plug(camera_with(FaultAction::no_answer));
