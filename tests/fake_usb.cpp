@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "fake_usb.h"
 
-#include <memory>
+#include <algorithm>
 
 #include "probe_expectations.h"
 
@@ -42,8 +42,8 @@ FakeDevice *device_of(const struct usb_device *record) {
     return nullptr;
 }
 
-bool is_read(int request_type) {
-    return (request_type & USB_ENDPOINT_IN) != 0;
+const struct usb_device *record_of(const usb_dev_handle *handle) {
+    return handle != nullptr ? &handle->device->record : nullptr;
 }
 
 // Plays a transfer against the device: the next scripted reply if any,
@@ -54,7 +54,7 @@ Reply answer(FakeDevice &device, int request_type, int value) {
         device.script.pop_front();
         return reply;
     }
-    if (is_read(request_type)) {
+    if ((request_type & USB_ENDPOINT_IN) != 0) {
         return Reply{1, device.register_value};
     }
     device.register_value = static_cast<unsigned char>(value);
@@ -87,13 +87,11 @@ FakeDevice &add_device(struct usb_bus *bus, std::uint16_t vendor, std::uint16_t 
     device.record.descriptor.idVendor = vendor;
     device.record.descriptor.idProduct = product;
     struct usb_device **link = &bus->devices;
-    struct usb_device *previous = nullptr;
     while (*link != nullptr) {
-        previous = *link;
+        device.record.prev = *link;
         link = &(*link)->next;
     }
     *link = &device.record;
-    device.record.prev = previous;
     return device;
 }
 
@@ -131,11 +129,9 @@ std::vector<Call> calls_named(const std::string &function) {
 }
 
 int open_handles() {
-    int open = 0;
-    for (const usb_dev_handle &handle : world().handles) {
-        open += handle.closed ? 0 : 1;
-    }
-    return open;
+    return static_cast<int>(
+        std::count_if(world().handles.begin(), world().handles.end(),
+                      [](const usb_dev_handle &handle) { return !handle.closed; }));
 }
 
 int bad_closes() {
@@ -173,33 +169,19 @@ struct usb_bus *usb_get_busses(void) {
 }
 
 usb_dev_handle *usb_open(struct usb_device *dev) {
-    Call call{"usb_open"};
-    call.device = dev;
     fake_usb::FakeDevice *device = fake_usb::device_of(dev);
-    if (device == nullptr || device->open_fails) {
-        fake_usb::record(call);
-        return nullptr;
+    usb_dev_handle *handle = nullptr;
+    if (device != nullptr && !device->open_fails) {
+        handle = &fake_usb::world().handles.emplace_back(usb_dev_handle{device, false});
     }
-    auto &handles = fake_usb::world().handles;
-    handles.push_back(usb_dev_handle{device, false});
-    call.handle = &handles.back();
-    fake_usb::record(call);
-    return &handles.back();
+    fake_usb::record(Call{"usb_open", dev, handle});
+    return handle;
 }
 
 int usb_control_msg(usb_dev_handle *dev, int requesttype, int request, int value, int index,
                     char *bytes, int size, int timeout) {
-    Call call{"usb_control_msg"};
-    call.handle = dev;
-    call.device = dev != nullptr ? &dev->device->record : nullptr;
-    call.request_type = requesttype;
-    call.request = request;
-    call.value = value;
-    call.index = index;
-    call.null_buffer = bytes == nullptr;
-    call.size = size;
-    call.timeout = timeout;
-    fake_usb::record(call);
+    fake_usb::record(Call{"usb_control_msg", fake_usb::record_of(dev), dev, requesttype, request,
+                          value, index, bytes == nullptr, size, timeout});
     if (dev == nullptr || dev->closed) {
         return -19;  // -ENODEV, as a real library reports a dead handle
     }
@@ -211,10 +193,7 @@ int usb_control_msg(usb_dev_handle *dev, int requesttype, int request, int value
 }
 
 int usb_close(usb_dev_handle *dev) {
-    Call call{"usb_close"};
-    call.handle = dev;
-    call.device = dev != nullptr ? &dev->device->record : nullptr;
-    fake_usb::record(call);
+    fake_usb::record(Call{"usb_close", fake_usb::record_of(dev), dev});
     if (dev == nullptr || dev->closed) {
         ++fake_usb::world().bad_closes;
         return -1;

@@ -29,9 +29,9 @@ struct FakeDevice {
     std::deque<Reply> script;
 };
 
+// Fields in the order the transfer's arguments come.
 struct Call {
     std::string function;
-    int debug_level = -1;
     const struct usb_device *device = nullptr;
     const usb_dev_handle *handle = nullptr;
     int request_type = -1;
@@ -41,6 +41,7 @@ struct Call {
     bool null_buffer = false;
     int size = -1;
     int timeout = -1;
+    int debug_level = -1;
 };
 
 // Resets the whole fake: no buses, scans succeed, no calls recorded.

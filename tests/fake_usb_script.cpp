@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "fake_usb_script.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -58,7 +59,9 @@ std::optional<int> named_result(const std::string &word) {
 
 class ScenarioBuilder {
   public:
-    void apply(const std::string &statement) {
+    void apply(std::string statement) {
+        statement.erase(0, statement.find_first_not_of(" \t\r"));
+        statement.erase(statement.find_last_not_of(" \t\r") + 1);
         std::istringstream words_in(statement);
         std::vector<std::string> words;
         for (std::string word; words_in >> word;) {
@@ -120,31 +123,15 @@ class ScenarioBuilder {
     fake_usb::FakeDevice *device_ = nullptr;
 };
 
-std::string trimmed(const std::string &text) {
-    const char *blanks = " \t\r";
-    const std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) {
-        return "";
-    }
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
 }  // namespace
 
 void play_script(const std::string &script) {
-    const char *text = script.c_str();
     ScenarioBuilder builder;
-    std::string statement;
-    for (const char *c = text;; ++c) {
-        if (*c == ';' || *c == '\n' || *c == '\0') {
-            builder.apply(trimmed(statement));
-            statement.clear();
-        } else {
-            statement.push_back(*c);
-        }
-        if (*c == '\0') {
-            break;
-        }
+    std::size_t start = 0;
+    while (start <= script.size()) {
+        std::size_t end = std::min(script.find_first_of(";\n", start), script.size());
+        builder.apply(script.substr(start, end - start));
+        start = end + 1;
     }
 }
 

@@ -3,6 +3,7 @@
 // in-memory libusb, checking what must hold whatever the hardware does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <regex>
 #include <string>
@@ -123,19 +124,17 @@ TEST(RandomTopologies, InvariantsHoldForAnyBusesDevicesAndOutcomes) {
         // three transfers for each one opened, none for anything else.
         EXPECT_EQ(fake_usb::open_handles(), 0);
         EXPECT_EQ(fake_usb::bad_closes(), 0);
-        std::size_t opened = 0;
-        for (const PlannedCamera &camera : cameras) {
-            opened += camera.opens ? 1 : 0;
-        }
+        auto opened = static_cast<std::size_t>(
+            std::count_if(cameras.begin(), cameras.end(),
+                          [](const PlannedCamera &camera) { return camera.opens; }));
         EXPECT_EQ(fake_usb::calls_named("usb_open").size(), cameras.size());
         EXPECT_EQ(fake_usb::calls_named("usb_close").size(), opened);
         EXPECT_EQ(fake_usb::calls_named("usb_control_msg").size(), 3 * opened);
         for (const fake_usb::Call &call : fake_usb::calls_named("usb_control_msg")) {
-            bool to_opened_camera = false;
-            for (const PlannedCamera &camera : cameras) {
-                to_opened_camera |= camera.opens && call.device == &camera.device->record;
-            }
-            EXPECT_TRUE(to_opened_camera);
+            EXPECT_TRUE(
+                std::any_of(cameras.begin(), cameras.end(), [&](const PlannedCamera &camera) {
+                    return camera.opens && call.device == &camera.device->record;
+                }));
         }
 
         // The output splits into exactly one section per camera, in order.

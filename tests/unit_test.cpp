@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fake_usb.h"
@@ -59,29 +60,23 @@ TEST_F(ProbeTest, ExchangeIssuesExactTransfersThenClosesOnce) {
 
     run_probe();
 
-    std::vector<fake_usb::Call> transfers = fake_usb::calls_named("usb_control_msg");
-    ASSERT_EQ(transfers.size(), 3u);
     const usb_dev_handle *handle = fake_usb::calls_named("usb_open").at(0).handle;
-    using namespace expected;
-    const int sent[3][6] = {
-        // request type, request, value, index, size, null buffer
-        {kReadRequestType, kReadRequest, 0x0000, kRegister, 1, 0},
-        {kWriteRequestType, kWriteRequest, kWrittenValue, kRegister, 0, 1},
-        {kReadRequestType, kReadRequest, 0x0000, kRegister, 1, 0},
-    };
-    for (int i = 0; i < 3; ++i) {
-        SCOPED_TRACE("transfer " + std::to_string(i + 1));
-        EXPECT_EQ(transfers[i].handle, handle);
-        EXPECT_EQ(transfers[i].request_type, sent[i][0]);
-        EXPECT_EQ(transfers[i].request, sent[i][1]);
-        EXPECT_EQ(transfers[i].value, sent[i][2]);
-        EXPECT_EQ(transfers[i].index, sent[i][3]);
-        EXPECT_EQ(transfers[i].size, sent[i][4]);
-        EXPECT_EQ(transfers[i].null_buffer, sent[i][5] == 1);
-        EXPECT_EQ(transfers[i].timeout, kTimeoutMs);
+    // Handle, request type, request, value, index, size, null buffer, timeout.
+    using Sent = std::tuple<const usb_dev_handle *, int, int, int, int, int, bool, int>;
+    std::vector<Sent> sent;
+    for (const fake_usb::Call &call : fake_usb::calls_named("usb_control_msg")) {
+        sent.emplace_back(call.handle, call.request_type, call.request, call.value, call.index,
+                          call.size, call.null_buffer, call.timeout);
     }
-    std::vector<std::string> names = fake_usb::call_names();
-    EXPECT_EQ(names.back(), "usb_close");
+    using namespace expected;
+    EXPECT_EQ(sent,
+              (std::vector<Sent>{
+                  {handle, kReadRequestType, kReadRequest, 0, kRegister, 1, false, kTimeoutMs},
+                  {handle, kWriteRequestType, kWriteRequest, kWrittenValue, kRegister, 0, true,
+                   kTimeoutMs},
+                  {handle, kReadRequestType, kReadRequest, 0, kRegister, 1, false, kTimeoutMs},
+              }));
+    EXPECT_EQ(fake_usb::call_names().back(), "usb_close");
     EXPECT_EQ(fake_usb::calls().back().handle, handle);
     EXPECT_EQ(fake_usb::open_handles(), 0);
     EXPECT_EQ(fake_usb::bad_closes(), 0);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The arm64 and armhf cross builds (make arm-build) as the arm tests on
-// this host find them: camera-probe, its unit tests, the Debian libraries
-// they load, and the qemu-user that runs them here.
+// The arm64 and armhf cross builds (make arm-build) as the arm tests find
+// them, and the qemu-user that runs them here.
 #ifndef CAMERA_PROBE_TESTS_ARM_ARM_BUILDS_H
 #define CAMERA_PROBE_TESTS_ARM_ARM_BUILDS_H
 
@@ -18,8 +17,7 @@ struct ArmBuild {
 
     std::string camera_probe() const { return build_dir + "/camera-probe"; }
     std::string unit_tests() const { return build_dir + "/tests/camera_probe_unit_tests"; }
-    // That architecture's libc, libgcc_s, libstdc++ and libusb-0.1 unpacked:
-    // qemu-user's -L.
+    // That architecture's Debian libraries, unpacked: qemu-user's -L.
     std::string runtime() const { return build_dir + "/runtime"; }
     // What of the build is missing to run it under qemu-user, or empty.
     std::string missing() const;

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
-// camera-probe of arm64 and of armhf beside the kernel's webcam driver for
-// the camera (gspca_ov519), in one boot of the arm64 guest on Debian's
-// arm64 kernel: a Raspberry Pi desktop has the same driver. Each build runs
-// the registry's desktop column for it (the typical desktop row: one
-// camera, the driver loaded before it is plugged, bound when camera-probe
-// runs and still bound afterwards).
+// camera-probe of arm64 and of armhf beside the camera's webcam driver
+// (gspca_ov519, as on a Raspberry Pi desktop) in one boot of the arm64
+// guest: each build's desktop column, the driver bound before, during and
+// after the run.
 #include <gtest/gtest.h>
 
 #include "arm_guest.h"

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
-// camera-probe of arm64 and of armhf, as cross-built, inside a QEMU arm64
-// guest on Debian's arm64 kernel (qemu-system-aarch64, TCG), with emulated
-// cameras on the guest's xHCI bus through usbredir, as in the PC guest. The
-// guest boots once; every scenario replugs the devices and runs one of the
-// two builds on its own architecture's libusb 0.1.12 from the guest image:
-// the armhf one as AArch32 user space on the 64-bit kernel.
+// camera-probe of arm64 and of armhf in one boot of a QEMU arm64 guest on
+// Debian's arm64 kernel, the cameras on its xHCI bus through usbredir as in
+// the PC guest: each build on its own architecture's libusb 0.1.12, armhf as
+// AArch32 user space on the 64-bit kernel.
 #include <gtest/gtest.h>
 
 #include "arm_guest.h"
@@ -13,9 +11,7 @@
 namespace arm_tests {
 namespace {
 
-// Each build's column of the registry: the rows the kernel and libusb
-// 0.1.12 answer as on the amd64 guest, in the builds' own byte order and
-// word size.
+// Each build's column of the registry, in its own byte order and word size.
 class Arm64Guest : public e2e::GuestColumn<Arm64Guest> {
   public:
     static e2e::GuestSuitePlan plan() {

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The arm64 and armhf cross builds under qemu-user on this host, with each
-// architecture's own Debian libraries as the target's root (-L): the unit
-// tests, and camera-probe on a USB file system of the test's own.
-// qemu-user exits 255 when it cannot even start the program (a wrong -L:
-// "Could not open '/lib/ld-linux-aarch64.so.1'"), the status of a failed
-// scan too, so every check reads what was printed.
+// The arm64 and armhf cross builds under qemu-user, each architecture's
+// Debian libraries as the root (-L): the unit tests, and camera-probe on a
+// USB file system of the test's own. qemu-user exits 255 when it cannot start
+// the program, as a failed scan does, so every check reads the output.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -36,19 +35,11 @@ usb_emulator::ProcessResult run_under_qemu_user(
     return usb_emulator::run_process(command, environment);
 }
 
-// The names GoogleTest lists, one "Suite.Test" a line.
+// The tests GoogleTest lists: one a line, two spaces in under its suite's.
 int listed_tests(const std::string &listing) {
-    int count = 0;
-    std::size_t start = 0;
-    while (start < listing.size()) {
-        std::size_t end = listing.find('\n', start);
-        std::string line = listing.substr(start, end - start);
-        if (!line.empty() && line[0] == ' ' && line.find_first_not_of(' ') == 2) {
-            ++count;
-        }
-        start = end == std::string::npos ? listing.size() : end + 1;
-    }
-    return count;
+    static const std::regex kTestLine("\n  [^ ]");
+    return static_cast<int>(std::distance(
+        std::sregex_iterator(listing.begin(), listing.end(), kTestLine), std::sregex_iterator()));
 }
 
 class QemuUser : public ::testing::TestWithParam<ArmBuild> {};
@@ -71,14 +62,12 @@ TEST_P(QemuUser, UnitTestsPass) {
     EXPECT_EQ(run.exit_status, 0);
 }
 
-// The binary, its loader and its libusb 0.1.12 work together: the library
-// scans the buses and fails, and camera-probe says so. libusb 0.1.12 takes
-// the USB file system from USB_DEVFS_PATH before /dev/bus/usb and
-// /proc/bus/usb, so the run is the same whatever this host has; the one bus
-// there is a file, where the library looks for a folder of device nodes.
-// It is on tmpfs, as a USB file system is: on ext4 a folder's read offsets
-// are 64-bit hashes, which an armhf program's readdir() under qemu-user
-// cannot hold (EOVERFLOW), so the library would find no file system.
+// The binary, its loader and its libusb 0.1.12 together: the library's bus
+// scan fails and camera-probe says so. USB_DEVFS_PATH comes first, so the run
+// is the same whatever this host has; its one bus is a file, not a folder.
+// It is on tmpfs: ext4's 64-bit directory offsets overflow an armhf
+// readdir() under qemu-user (EOVERFLOW), and the library would find no file
+// system.
 TEST_P(QemuUser, ProbeWhereTheBusCannotBeRead) {
     fs::path devfs = fs::path("/dev/shm") /
                      ("camera-probe-usbfs-" + GetParam().arch + "-" + std::to_string(::getpid()));
@@ -93,8 +82,7 @@ TEST_P(QemuUser, ProbeWhereTheBusCannotBeRead) {
     usb_emulator::ProcessResult run =
         run_under_qemu_user(GetParam(), {GetParam().camera_probe()}, environment);
     fs::remove_all(devfs);
-    // What the usbfs testbed's libusb 0.1.12 prints with a bus directory it
-    // cannot open.
+    // As libusb 0.1.12 on the usbfs testbed with a bus it cannot open.
     const registry::Result cell =
         registry::scenario("UnreadableBusDirectory").on(registry::Stack::usbfs_libusb012);
     EXPECT_EQ(run.output, registry::expected_output(cell));

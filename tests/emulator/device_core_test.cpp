@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The emulated device on its own, without a transport: what the camera's
 // register file answers, which faults hit which transfer, what the
-// descriptors promise, and what the transfer log keeps.
+// descriptors promise, what the transfer log keeps, and the device's state
+// as a host's standard requests change it (USB 2.0 chapter 9): Address
+// until configured, an alternate setting it lacks stalled, unconfigured
+// again after a bus reset.
 #include <gtest/gtest.h>
 
 #include <linux/usbdevice_fs.h>
@@ -12,30 +15,31 @@
 #include <string>
 #include <vector>
 
-#include "camera.h"
+#include "device_requests.h"
 #include "scenarios.h"
 #include "usbfs_dialect.h"
 
-namespace usb_emulator {
+namespace usb_emulator::device_tests {
 namespace {
 
-constexpr std::uint16_t kRegister = 0x13;
+// Standard requests.
+constexpr std::uint8_t kToDevice = 0x00;
+constexpr std::uint8_t kToInterface = 0x01;
+constexpr std::uint8_t kFromDevice = 0x80;
+constexpr std::uint8_t kGetConfiguration = 8;
+constexpr std::uint8_t kSetConfiguration = 9;
+constexpr std::uint8_t kSetInterface = 11;
 
-ControlTransfer transfer(std::uint8_t request_type, std::uint8_t request, std::uint16_t value,
-                         std::uint16_t index, std::uint16_t length) {
-    return ControlTransfer{SetupPacket{request_type, request, value, index, length}, std::nullopt};
+Outcome set_interface(UsbDevice &device, std::uint16_t interface, std::uint16_t alternate) {
+    return send(device, kToInterface, kSetInterface, alternate, interface).outcome;
 }
 
-Answer read_register(Camera &camera, std::uint16_t index = kRegister) {
-    return camera.control(transfer(0xC0, 3, 0, index, 1));
+Outcome set_configuration(UsbDevice &device, std::uint16_t configuration) {
+    return send(device, kToDevice, kSetConfiguration, configuration, 0).outcome;
 }
 
-Answer write_register(Camera &camera, std::uint16_t value, std::uint16_t index = kRegister) {
-    return camera.control(transfer(0x40, 2, value, index, 0));
-}
-
-std::vector<std::uint8_t> bytes(std::initializer_list<std::uint8_t> values) {
-    return values;
+std::vector<std::uint8_t> get_configuration(UsbDevice &device) {
+    return send(device, kFromDevice, kGetConfiguration, 0, 0, 1).data;
 }
 
 TEST(EmulatedCamera, RegisterFileIsIndexedByWIndexAndWrittenFromWValue) {
@@ -66,12 +70,11 @@ TEST(EmulatedCamera, AnswersOnlyItsTwoVendorRequestsInTheirOwnDirection) {
         EXPECT_EQ(camera.control(stranger).outcome, Outcome::stall);
     }
     EXPECT_EQ(camera.register_at(kRegister), 0x07);
-    EXPECT_EQ(camera.control(transfer(0xC0, 3, 0, kRegister, 0)).data, bytes({}));
-    EXPECT_EQ(camera.control(transfer(0xC0, 3, 0, kRegister, 64)).data, bytes({0x07}));
+    EXPECT_EQ(send(camera, 0xC0, 3, 0, kRegister, 0).data, bytes({}));
+    EXPECT_EQ(send(camera, 0xC0, 3, 0, kRegister, 64).data, bytes({0x07}));
 }
 
-// What each named fault does to the exchange's three transfers, on a
-// camera whose register holds 0x42: each read's answer, and the write's.
+// Each named fault's answers to the exchange's three transfers, register 0x42.
 struct FaultRow {
     const char *fault;
     Answer first_read;
@@ -176,25 +179,24 @@ TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
     EXPECT_EQ(decoy.data_transfer(0x02).outcome, Outcome::stall);
 
     // Enumeration as a host does it: short reads first, then in full.
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0100, 0, 64)).data, device);
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0100, 0, 8)).data,
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0100, 0, 64).data, device);
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0100, 0, 8).data,
               std::vector<std::uint8_t>(device.begin(), device.begin() + 8));
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0200, 0, 9)).data,
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0200, 0, 9).data,
               std::vector<std::uint8_t>(configuration.begin(), configuration.begin() + 9));
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0200, 0, 255)).data, configuration);
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0300, 0, 255)).outcome, Outcome::stall);
-    EXPECT_EQ(decoy.control(transfer(0x80, 6, 0x0201, 0, 255)).outcome, Outcome::stall);
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0200, 0, 255).data, configuration);
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0300, 0, 255).outcome, Outcome::stall);
+    EXPECT_EQ(send(decoy, 0x80, 6, 0x0201, 0, 255).outcome, Outcome::stall);
     // Unconfigured until SET_CONFIGURATION, and GET_CONFIGURATION says so.
     EXPECT_EQ(decoy.configuration(), 0);
-    EXPECT_EQ(decoy.control(transfer(0x80, 8, 0, 0, 1)).data, bytes({0}));
-    EXPECT_EQ(decoy.control(transfer(0x00, 9, 1, 0, 0)).outcome, Outcome::data);
+    EXPECT_EQ(get_configuration(decoy), bytes({0}));
+    EXPECT_EQ(set_configuration(decoy, 1), Outcome::data);
     EXPECT_EQ(decoy.configuration(), 1);
-    EXPECT_EQ(decoy.control(transfer(0x80, 8, 0, 0, 1)).data, bytes({1}));
+    EXPECT_EQ(get_configuration(decoy), bytes({1}));
     EXPECT_FALSE(decoy.set_configuration(2));
-    EXPECT_EQ(decoy.control(transfer(0xC0, 3, 0, kRegister, 1)).outcome, Outcome::stall);
-
-    EXPECT_EQ(decoy.control(transfer(0x00, 9, 0, 0, 0)).outcome, Outcome::data);
-    EXPECT_EQ(decoy.control(transfer(0x80, 8, 0, 0, 1)).data, bytes({0}));
+    EXPECT_EQ(read_register(decoy).outcome, Outcome::stall);
+    EXPECT_EQ(set_configuration(decoy, 0), Outcome::data);
+    EXPECT_EQ(get_configuration(decoy), bytes({0}));
 
     RootHub hub;
     std::vector<std::uint8_t> hub_configuration = hub.configuration_descriptor();
@@ -203,9 +205,8 @@ TEST(EmulatedDevice, DescriptorsAgreeWithWhatTheDeviceAnswers) {
     EXPECT_EQ(hub.interface_class(), UsbDevice::kHubClass);
 }
 
-// What each lie changes, read the way a host reads it: the device
-// descriptor's bNumConfigurations, each configuration's header and the
-// answers to GET_DESCRIPTOR. Everything else stays as a healthy device has it.
+// What each lie changes, as a host reads it (bNumConfigurations, each
+// configuration's header, GET_DESCRIPTOR's answers), and nothing else.
 struct LieRow {
     DescriptorLie lie;
     std::uint8_t claimed_configurations;
@@ -243,13 +244,13 @@ TEST(EmulatedDevice, EachLieChangesOnlyWhatItSays) {
             EXPECT_EQ(configuration[5], index + 1);  // bConfigurationValue
             EXPECT_EQ(configuration[18], row.endpoint_length);
             auto value = static_cast<std::uint16_t>(0x0200 | index);
-            Answer full = camera.control(transfer(0x80, 6, value, 0, 255));
+            Answer full = send(camera, 0x80, 6, value, 0, 255);
             EXPECT_EQ(full.data.size(), row.full_answer);
             EXPECT_TRUE(std::equal(full.data.begin(), full.data.end(), configuration.begin()));
         }
         // A configuration past those it has is stalled, as is choosing it.
         auto past = static_cast<std::uint16_t>(0x0200 | row.configurations);
-        EXPECT_EQ(camera.control(transfer(0x80, 6, past, 0, 255)).outcome, Outcome::stall);
+        EXPECT_EQ(send(camera, 0x80, 6, past, 0, 255).outcome, Outcome::stall);
         EXPECT_FALSE(camera.set_configuration(static_cast<std::uint8_t>(row.configurations + 1)));
         EXPECT_TRUE(camera.set_configuration(row.configurations));
         EXPECT_EQ(read_register(camera).data, bytes({0x00}));
@@ -257,25 +258,22 @@ TEST(EmulatedDevice, EachLieChangesOnlyWhatItSays) {
     EXPECT_FALSE(descriptor_lie_named("total-length"));
 }
 
+// The synchronous ioctl's request reaches the device, and its log, with
+// every field whole: words above 255, a timeout above 65535.
 TEST(EmulatedDevice, LogKeepsEveryTransferAsSentTimeoutIncluded) {
     Camera camera;
-    usbdevfs_ctrltransfer read{};
-    read.bRequestType = 0xC0;
-    read.bRequest = 3;
-    read.wValue = 0x0000;
-    read.wIndex = kRegister;
-    read.wLength = 1;
-    read.timeout = 1234;
+    // bRequestType, bRequest, wValue, wIndex, wLength, timeout, data.
+    const usbdevfs_ctrltransfer read{0xC0, 3, 0xA55A, 0x1234, 0x0102, 70000, nullptr};
     camera.control(control_transfer_from(read));
-    // Every field at full width: words above 255 in wValue, wIndex, wLength.
-    camera.control(transfer(0x80, 6, 0x0200, 0x0409, 0x0102));
+    send(camera, 0x80, 6, 0x0200, 0x0409, 0x0102);
     camera.unplug();
-    camera.control(transfer(0x40, 2, 0x15, kRegister, 0));
+    send(camera, 0x40, 2, 0x15, kRegister, 0);
 
     std::vector<ControlTransfer> log = camera.transfers();
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(describe(log[0]),
-              "bmRequestType=0xc0 bRequest=3 wValue=0x0000 wIndex=0x0013 wLength=1 timeout=1234");
+              "bmRequestType=0xc0 bRequest=3 wValue=0xa55a wIndex=0x1234 "
+              "wLength=258 timeout=70000");
     EXPECT_EQ(describe(log[1]),
               "bmRequestType=0x80 bRequest=6 wValue=0x0200 wIndex=0x0409 wLength=258");
     EXPECT_EQ(log[1].setup.wLength, 0x0102);
@@ -310,23 +308,45 @@ TEST(UsbfsDialect, AnInStageLongerThanAskedBabbles) {
     EXPECT_FALSE(babbles(write, Answer::with({})));
 }
 
-// The synchronous ioctl's request reaches the device with every field whole.
-TEST(UsbfsDialect, ControlRequestKeepsEveryFieldAtFullWidth) {
-    usbdevfs_ctrltransfer request{};
-    request.bRequestType = 0xC0;
-    request.bRequest = 3;
-    request.wValue = 0xA55A;
-    request.wIndex = 0x1234;
-    request.wLength = 0x0102;
-    request.timeout = 70000;
-    ControlTransfer transfer = control_transfer_from(request);
-    EXPECT_EQ(transfer.setup.bmRequestType, 0xC0);
-    EXPECT_EQ(transfer.setup.bRequest, 3);
-    EXPECT_EQ(transfer.setup.wValue, 0xA55A);
-    EXPECT_EQ(transfer.setup.wIndex, 0x1234);
-    EXPECT_EQ(transfer.setup.wLength, 0x0102);
-    EXPECT_EQ(transfer.timeout_ms, 70000u);
+TEST(DeviceState, SetInterfaceTakesOnlyTheOneSettingOfAConfiguredDevice) {
+    Camera camera;
+    // Address state: no interface to set yet.
+    EXPECT_EQ(set_interface(camera, 0, 0), Outcome::stall);
+    EXPECT_FALSE(camera.set_interface(0, 0));
+
+    ASSERT_EQ(set_configuration(camera, 1), Outcome::data);
+    EXPECT_EQ(set_interface(camera, 0, 0), Outcome::data);
+    EXPECT_TRUE(camera.set_interface(0, 0));
+    // Interface 0 has only alternate setting 0, and there is no interface 1.
+    for (std::uint16_t alternate : {1, 2, 0xFF}) {
+        SCOPED_TRACE(alternate);
+        EXPECT_EQ(set_interface(camera, 0, alternate), Outcome::stall);
+        EXPECT_FALSE(camera.set_interface(0, static_cast<std::uint8_t>(alternate)));
+    }
+    EXPECT_EQ(set_interface(camera, 1, 0), Outcome::stall);
+    EXPECT_FALSE(camera.set_interface(1, 0));
+    // A SET_INTERFACE with a data stage is not one.
+    EXPECT_EQ(send(camera, kToInterface, kSetInterface, 0, 0, 1).outcome, Outcome::stall);
+    // A refused setting leaves the device as it was.
+    EXPECT_EQ(camera.configuration(), 1);
+    EXPECT_EQ(set_interface(camera, 0, 0), Outcome::data);
+}
+
+TEST(DeviceState, ABusResetLeavesTheDeviceUnconfigured) {
+    Camera camera;
+    ASSERT_EQ(set_configuration(camera, 1), Outcome::data);
+    ASSERT_EQ(get_configuration(camera), bytes({1}));
+
+    camera.reset();
+
+    EXPECT_EQ(camera.configuration(), 0);
+    EXPECT_EQ(get_configuration(camera), bytes({0}));
+    EXPECT_EQ(set_interface(camera, 0, 0), Outcome::stall);
+    // The host configures it again as after any enumeration.
+    EXPECT_EQ(set_configuration(camera, 1), Outcome::data);
+    EXPECT_EQ(get_configuration(camera), bytes({1}));
+    EXPECT_EQ(set_interface(camera, 0, 0), Outcome::data);
 }
 
 }  // namespace
-}  // namespace usb_emulator
+}  // namespace usb_emulator::device_tests

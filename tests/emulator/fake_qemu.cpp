@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Stands in for qemu-system-x86_64 where a test needs QEMU to fail: reads
-// the console file and the guest's serial socket from the command line
-// GuestVm gives, says "ready" as the guest's /init would, then fails as
-// FAKE_QEMU_FAILURE says:
+// Stands in for qemu-system-x86_64 where a test needs QEMU to fail: finds
+// the console and serial socket in GuestVm's command line, says "ready" as
+// the guest's /init would, then fails as FAKE_QEMU_FAILURE says:
 //   killed-at-run  on the first "run" order, notes it on the console and
 //                  kills itself with SIGKILL
 //   serial-closed  closes the serial socket, then creates the file that

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// When QEMU or its connections fail, the host side says what happened and
-// where the guest was, and never dies of SIGPIPE. A stand-in QEMU fails on
-// cue, so no guest is booted.
-#include <sys/socket.h>
+// The guest's host side without a guest: when QEMU or its connections
+// fail, it says what happened and where the guest was, and never dies of
+// SIGPIPE (a stand-in QEMU fails on cue); and what the guest is given of a
+// program, the shared libraries the host's loader resolves for it.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,9 +13,11 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "guest_vm.h"
-#include "usbredir_link.h"
+#include "initramfs.h"
+#include "process.h"
 
 #ifndef FAKE_QEMU_BINARY
 #error "FAKE_QEMU_BINARY must name the built fake-qemu"
@@ -25,16 +27,6 @@ namespace usb_emulator {
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(UsbredirLinkFailures, WritingToAPeerThatHasGoneIsAnErrorNotASignal) {
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    ::close(pair[1]);
-    UsbredirLink link(pair[0]);  // queues its hello at once
-    EXPECT_TRUE(link.has_output());
-    link.send();
-    EXPECT_FALSE(link.receive());
-}
 
 class GuestFailures : public ::testing::Test {
   protected:
@@ -100,6 +92,37 @@ TEST_F(GuestFailures, ALostSerialPortIsAnErrorNotASignal) {
     EXPECT_NE(message.find("lost the guest's serial port"), std::string::npos) << message;
     EXPECT_NE(message.find("QEMU is still running"), std::string::npos) << message;
     EXPECT_NE(message.find("fake qemu: serial port closed"), std::string::npos) << message;
+}
+
+std::string host_path_of(const std::vector<SharedLibrary> &libraries, const std::string &name) {
+    for (const SharedLibrary &library : libraries) {
+        if (library.name == name) {
+            return library.host_path;
+        }
+    }
+    return "";
+}
+
+// A relative LD_LIBRARY_PATH (build/libusb-compat) stages the library from the working folder.
+TEST(SharedLibraries, RelativeLibraryPathIsTakenFromTheWorkingDirectory) {
+    std::string loader;
+    std::string libc =
+        host_path_of(shared_libraries_of("/bin/sh", loader, current_environment()), "libc.so.6");
+    ASSERT_FALSE(libc.empty());
+    fs::path base = fs::temp_directory_path() /
+                    ("camera-probe-libraries-" + std::to_string(static_cast<long>(::getpid())));
+    fs::create_directories(base / "lib");
+    fs::copy_file(libc, base / "lib" / "libc.so.6", fs::copy_options::overwrite_existing);
+    fs::path working_directory = fs::current_path();
+
+    fs::current_path(base);
+    std::vector<SharedLibrary> staged = shared_libraries_of(
+        "/bin/sh", loader, with_library_dir_first(current_environment(), "lib"));
+    fs::current_path(working_directory);
+    fs::remove_all(base);
+
+    EXPECT_EQ(host_path_of(staged, "libc.so.6"), (base / "lib" / "libc.so.6").string());
+    EXPECT_NE(libc, (base / "lib" / "libc.so.6").string());
 }
 
 }  // namespace

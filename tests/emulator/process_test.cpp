@@ -43,13 +43,7 @@ TEST(RunProcess, CollectsOutputAndStatusAndKillsAProgramPastItsLimit) {
 }
 
 // What a child of this test reports of a run whose every poll() fails.
-enum PollFailureReport {
-    kThrewAndReaped = 0,
-    kNoFilter = 1,
-    kNoError = 2,
-    kOtherError = 3,
-    kChildLeft = 4,
-};
+enum PollFailureReport { kThrewAndReaped, kNoFilter, kNoError, kOtherError, kChildLeft };
 
 // Makes every poll() of this process and its children fail with ENOMEM.
 bool make_poll_fail() {

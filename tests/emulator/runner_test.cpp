@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// emulated-camera as a user runs it: the built runner, its options, `--`
-// and a command. It must hand back the command's exit status and give its
-// cameras what the options say. Under --wine it runs on a stand-in Wine
-// stack (fake-wine), whose start-up step fails or succeeds on cue.
+// emulated-camera as a user runs it, options, `--` and a command: the
+// command's exit status handed back, the cameras as the options say; under
+// --wine on a stand-in Wine stack (fake-wine) that starts or fails on cue.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "probe_expectations.h"
@@ -63,33 +63,24 @@ TEST(Runner, ACommandThatCannotStartFailsAsInAShell) {
         << missing.output;
 }
 
-// A camera that stalls the write keeps the register it started with, so
-// both reads show it; without the fault the second read would show what
-// camera-probe wrote.
+// Each row's camera as the options give it, `cameras` times: camera-probe
+// prints the row's libusb 0.1.12 cell once a camera.
 TEST(Runner, TheFaultAndRegisterOptionsReachEveryCamera) {
-    const registry::Scenario row = registry::scenario("RejectedWrite");
-    const registry::Camera &camera = row.cameras.at(0);
-    const std::string kept_register =
-        registry::expected_output(row.on(registry::Stack::usbfs_libusb012));
-    ProcessResult run = run_runner({"--cameras", "2", "--register",
-                                    "0x" + expected::hex_byte(camera.register_value), "--fault",
-                                    camera.fault, "--", CAMERA_PROBE_BINARY});
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(run.output, kept_register + kept_register);
+    const std::pair<const char *, int> rows[] = {{"RejectedWrite", 2}, {"StalledSecondRead", 1}};
+    for (const auto &[name, cameras] : rows) {
+        SCOPED_TRACE(name);
+        const registry::Scenario row = registry::scenario(name);
+        const registry::Camera &camera = row.cameras.at(0);
+        ProcessResult run = run_runner({"--cameras", std::to_string(cameras), "--register",
+                                        "0x" + expected::hex_byte(camera.register_value), "--fault",
+                                        camera.fault, "--", CAMERA_PROBE_BINARY});
+        std::string once = registry::expected_output(row.on(registry::Stack::usbfs_libusb012));
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.output, cameras == 2 ? once + once : once);
+    }
 }
 
-// A fault the runner names, as a user runs it: the first read and the
-// write answered, the second read stalled, on the system's libusb 0.1.12.
-TEST(Runner, AStalledSecondReadPrintsWhatTheRegistrySays) {
-    ProcessResult run = run_runner({"--fault", "stall-second-read", "--", CAMERA_PROBE_BINARY});
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(run.output,
-              registry::expected_output(
-                  registry::scenario("StalledSecondRead").on(registry::Stack::usbfs_libusb012)));
-}
-
-// The webcam driver exists only in the guest's kernel: without --vm there
-// is nothing to load, and the runner says so before running anything.
+// The webcam driver is the guest kernel's: without --vm the runner refuses.
 TEST(Runner, TheDriverOptionNeedsTheGuest) {
     ProcessResult run = run_runner({"--driver", "--", "/bin/sh", "-c", "echo the-command-ran"});
     EXPECT_EQ(run.exit_status, 2);
@@ -97,8 +88,8 @@ TEST(Runner, TheDriverOptionNeedsTheGuest) {
     EXPECT_EQ(run.output.find("the-command-ran"), std::string::npos) << run.output;
 }
 
-// A Wine stack whose wine64 and wineserver are fake-wine, and the other
-// pieces the runner looks for empty files, in a folder of its own.
+// A Wine stack in a folder of its own: fake-wine as wine64 and wineserver,
+// the other pieces the runner looks for empty files.
 class StandInWineStack : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -118,8 +109,7 @@ class StandInWineStack : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    // The runner under --wine on this stack, await-cameras.exe exiting with
-    // `await_status`, running `script`.
+    // `script` under --wine on this stack, await-cameras.exe exiting `await_status`.
     ProcessResult run_under_wine(int await_status, const std::string &script) {
         return run_runner({"--wine", "--", "/bin/sh", "-c", script},
                           {"CAMERA_PROBE_WINE_STACK=" + dir_.string(),

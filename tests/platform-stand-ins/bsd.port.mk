@@ -1,11 +1,8 @@
 # SPDX-License-Identifier: MIT
-# A stand-in for the FreeBSD ports framework's bsd.port.mk, so that bmake on
-# Debian can read packaging/freebsd/Makefile (scripts/check-platform-packages:
-# bmake -m tests/platform-stand-ins): the defaults the port's variables and
-# its do-test target refer to, with the values the framework gives them
-# (Mk/bsd.port.mk, Mk/Uses/cmake.mk) for this port. It fetches, builds,
-# stages and packages nothing: that the framework does so with the port is
-# proven on FreeBSD alone.
+# A stand-in for the FreeBSD ports framework's bsd.port.mk, for bmake on
+# Debian to read packaging/freebsd/Makefile (scripts/check-platform-packages):
+# the defaults the port refers to, valued as Mk/bsd.port.mk and
+# Mk/Uses/cmake.mk give them. Fetching, building and packaging: FreeBSD alone.
 PREFIX?=	/usr/local
 DISTNAME?=	${PORTNAME}-${DISTVERSION}
 EXTRACT_SUFX?=	.tar.gz

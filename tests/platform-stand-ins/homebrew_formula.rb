@@ -1,13 +1,9 @@
 # SPDX-License-Identifier: MIT
-# A stand-in for Homebrew's Formula class, to run
-# packaging/homebrew/camera-probe.rb on Debian
-# (scripts/check-platform-packages). The formula's declarations are recorded;
-# its install block runs in an unpacked source tree with the CMake arguments
-# Homebrew gives a formula (std_cmake_args) for a prefix of the caller's; its
-# test block runs against what was installed there, with Homebrew's
-# shell_output and assert. Homebrew's download, sandbox, keg and linking, and
-# the files it adds to a keg by itself (the licence among its metafiles), are
-# not played: those are proven on macOS alone.
+# A stand-in for Homebrew's Formula class, to run packaging/homebrew/camera-probe.rb
+# on Debian (scripts/check-platform-packages): the declarations recorded, the
+# install block run in a source tree with Homebrew's std_cmake_args, the test
+# block against what it installed. Download, sandbox, keg, linking and the
+# keg's metafiles are proven on macOS alone.
 #
 #   ruby homebrew_formula.rb FORMULA info
 #   ruby homebrew_formula.rb FORMULA install SOURCE_DIR PREFIX

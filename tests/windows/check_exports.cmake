@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
-# Checks that the libusb0.dll double exports, by name, exactly the functions
-# that libusb-win32's header declares, as the real libusb0.dll does: a
-# program linked against either then loads the other.
+# Checks that the libusb0.dll double exports by name exactly what
+# lusb0_usb.h declares, as the real DLL does, so that either loads for the other.
 #   cmake -DOBJDUMP=<objdump> -DDLL=<libusb0.dll> -DHEADER=<lusb0_usb.h> -P check_exports.cmake
 cmake_minimum_required(VERSION 3.16)
 

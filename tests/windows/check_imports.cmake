@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
 # Checks that camera-probe.exe needs no DLL but libusb0.dll and Windows' own
-# (no libstdc++, libgcc or winpthread DLL from the compiler), so that the
-# package's one program runs wherever libusb-win32 is installed.
+# (none of the compiler's), so that it runs wherever libusb-win32 is.
 #   cmake -DOBJDUMP=<objdump> -DPROGRAM=<camera-probe.exe> -P check_imports.cmake
 cmake_minimum_required(VERSION 3.16)
 

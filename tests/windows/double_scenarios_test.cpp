@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-// camera-probe.exe as built, run as a child process against the libusb0.dll
-// double (libusb0/) in scripted USB worlds: standard output byte for byte,
-// in text mode (each line feed the tool prints arrives as CR LF), the exit
-// status as Windows gives it, and nothing on standard error: the library
-// failures libusb-win32's own stack cannot be made to give (libusb0/).
+// camera-probe.exe started as Windows starts a program, against the
+// libusb0.dll double (libusb0/) in its column's scripted USB worlds: the
+// output byte for byte (CR LF), the exit status as Windows gives it, and
+// nothing on standard error.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -28,11 +28,7 @@ std::string windows_path(std::string path) {
     if (!path.empty() && path[0] == '/') {
         path = "Z:" + path;
     }
-    for (char &c : path) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
 

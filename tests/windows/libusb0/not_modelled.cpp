@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The rest of libusb0.dll's exports, so that the double offers everything the
-// real DLL does. The tool calls none of them: libusb0.def exports each
-// function that returns a status as libusb0_double_fails, which fails with
-// a negative errno as libusb-win32 reports an error, and each rundll entry
-// as libusb0_double_does_nothing. Those that return an object are below.
+// The exports the tool never calls: libusb0.def maps each that returns a
+// status to libusb0_double_fails (a negative errno, as libusb-win32 fails),
+// each rundll entry to libusb0_double_does_nothing; the rest are below.
 #include <cerrno>
 
 #include "usb_api.h"

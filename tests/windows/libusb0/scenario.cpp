@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Sets up the unit tests' in-memory libusb (fake_usb.cpp) behind the
-// libusb0.dll double, from the script (fake_usb_script.h) in the environment
-// variable LIBUSB0_DOUBLE_SCENARIO, when the DLL is loaded: the real
-// camera-probe.exe then runs against a scripted USB world. Without the
-// variable there are no buses and both scans succeed.
+// Plays the script (fake_usb_script.h) in LIBUSB0_DOUBLE_SCENARIO on the
+// in-memory libusb behind the double as the DLL loads; without it there
+// are no buses and both scans succeed.
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -14,8 +12,7 @@ namespace {
 
 constexpr const char *kScenarioVariable = "LIBUSB0_DOUBLE_SCENARIO";
 
-// A scenario the double cannot follow is a broken test: say why and stop,
-// rather than run the tool against something else.
+// A script the double cannot follow is a broken test: say why and stop.
 void load_scenario() {
     const char *text = std::getenv(kScenarioVariable);
     if (text == nullptr) {

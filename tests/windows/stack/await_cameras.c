@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// await-cameras: waits, inside a Wine session, until libusb-win32's driver
-// has started COUNT cameras, each as \\.\libusb0-NNNN (0001 to COUNT, the
-// names libusb0.sys gives the devices it finds in a new session). Run as the
-// session's first program, after wineserver, it also starts Wine's services
-// and with them plug and play, which loads the bus driver and libusb0.sys.
+// await-cameras: waits in a Wine session until libusb0.sys has started COUNT
+// cameras, \\.\libusb0-0001 to COUNT; as the session's first program it
+// starts Wine's services, and with them the bus driver and libusb0.sys.
 //   await-cameras.exe COUNT TIMEOUT_MS
 // Exits 0 when all are ready, 1 when the time is up (saying how many were).
 #include <windows.h>

@@ -1,13 +1,9 @@
 // SPDX-License-Identifier: MIT
-// ntoskrnl functions that libusb0.sys imports and Wine 8 exports only as
-// stubs that abort the driver host (winedevice.exe) when called. libusb0.sys
-// is linked against this driver's import library before ntoskrnl's, so it
-// takes these three from here. Each does what the driver already copes with
-// when Windows' own fails or has nothing to do; camera-probe's control
-// transfers never depend on them.
-//
-// No DDK header: its declarations of these functions are dllimport. On
-// x86-64 there is one calling convention, so plain C definitions match.
+// The ntoskrnl functions libusb0.sys imports that Wine 8 has only as stubs
+// aborting winedevice.exe; linked before ntoskrnl, these three are taken from
+// here. Each fails or does nothing, as the driver copes with on Windows;
+// camera-probe's transfers never need them. No DDK header (it declares them
+// dllimport); x86-64 has one calling convention.
 typedef long NTSTATUS;
 typedef void *HANDLE;
 

@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: MIT
-// camera-probe.exe of the Windows build on Windows' own USB stack: the real
-// libusb0.dll and libusb0.sys of libusb-win32, under Wine, over Wine's bus
-// driver (patched, tests/windows/wine-patches) and the emulated usbfs. Each
-// scenario is a testbed of its own with a Wine session inside it, since
-// Wine's bus driver takes the devices it finds when the session starts
-// (docs/windows.md gives what a session costs). Checked: standard output byte for byte (CR LF),
-// the exit status, the vendor requests that reached each camera and that
-// the decoys got no transfer at all, and the time the probe took.
+// camera-probe.exe on libusb-win32's own libusb0.dll and libusb0.sys under
+// Wine, over Wine's patched bus driver and the emulated usbfs; a testbed and
+// a Wine session each scenario, as the bus driver takes the devices it finds
+// when the session starts. Checked: the output byte for byte (CR LF), the
+// status, each camera's vendor requests, none for the decoys, the time.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
