@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // camera-probe, as built, on the real libusb 0.1 inside a umockdev testbed:
-// the system's libusb 0.1.12, and under the compat label libusb-compat-0.1.
-// What it must print is the scenario registry's: its usbfs column for each
+// the system's libusb 0.1.12, and under the compat label libusb-compat-0.1
+// (the build that names the folder of its libusb-0.1.so.4,
+// LIBUSB_COMPAT_DIR: every program the suite starts finds it first). What
+// it must print is the scenario registry's: its usbfs column for each
 // library.
 #include <fcntl.h>
 #include <pty.h>
@@ -12,30 +14,39 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "e2e_support.h"
+#include "process.h"
 #include "scenarios.h"
 
 namespace e2e {
 namespace {
 
-// The registry's usbfs column: each row's cameras and decoys beside a
-// healthy camera on another bus, which is probed whatever the row's
-// cameras do. Whichever the library walks first, the other starts from the
-// probe byte it left. The lying cameras run as a family of their own
-// (LyingDevices), so that make memcheck can pick them.
+#ifdef LIBUSB_COMPAT_DIR
+constexpr bool kOverLibusbCompat = true;
+#else
+constexpr bool kOverLibusbCompat = false;
+#endif
+const registry::Stack kStack =
+    kOverLibusbCompat ? registry::Stack::usbfs_compat : registry::Stack::usbfs_libusb012;
+
+// The exchange's first `count` transfers as the camera sees them. libusb
+// 0.1.12 hands usbfs each one's 5000 ms timeout with the control ioctl;
+// libusb-compat submits URBs, which carry none: libusb-1.0 keeps the
+// timeout itself.
+std::vector<std::string> exchange_transfers(std::size_t count = 3) {
+    return exchange_setups(count, !kOverLibusbCompat);
+}
+
 // What a transfer the camera never answers costs. The emulator answers a
 // control ioctl, which carries its timeout, at once with ETIMEDOUT; a URB
 // carries none and stays pending until libusb-1.0's own 5 s timer cancels it.
-const ByLibusb<double> kSecondsPerUnansweredTransfer{0.0, 5.0};
-
-registry::Stack usbfs_stack() {
-    return libusb_under_test() == Libusb::compat ? registry::Stack::usbfs_compat
-                                                 : registry::Stack::usbfs_libusb012;
-}
+constexpr double kSecondsPerUnansweredTransfer = kOverLibusbCompat ? 5.0 : 0.0;
 
 // A crash shows as the signal's status, also under valgrind, which passes
 // the signal on; AddressSanitizer reports the library's access itself and
@@ -49,8 +60,11 @@ int exit_status_of(const registry::Result &cell) {
     return registry::status_seen_by_a_shell(cell);
 }
 
-// The row's cameras and decoys on the first bus, the healthy camera on the
-// second, then the row's trouble with the USB file system.
+// The registry's usbfs column: each row's cameras and decoys on the first
+// bus beside a healthy camera on the second, which is probed whatever the
+// row's cameras do (whichever the library walks first, the other starts
+// from the probe byte it left), then the row's trouble with the USB file
+// system.
 struct UsbfsRow {
     UsbfsTestbed testbed;
     std::vector<DeviceRef> cameras;
@@ -63,12 +77,7 @@ struct UsbfsRow {
         }
         int first_bus = testbed.add_bus();
         int second_bus = testbed.add_bus();
-        for (const registry::Decoy &decoy : row.decoys) {
-            testbed.add_device(first_bus, decoy.vendor_id, decoy.product_id);
-        }
-        for (const registry::Camera &camera : row.cameras) {
-            cameras.push_back(testbed.add_camera(first_bus, config_of(camera)));
-        }
+        cameras = plug_on_bus(testbed, first_bus, row);
         healthy = testbed.add_camera(second_bus, config_of(kHealthyBeside));
         if (row.usb_filesystem == registry::UsbFilesystem::bus_directory_unreadable) {
             testbed.break_bus_directory(second_bus + 1);
@@ -93,12 +102,12 @@ registry::Result walked_with_healthy(const registry::Result &cell, const Program
 
 class UsbfsColumn : public ::testing::TestWithParam<registry::Scenario> {
   protected:
-    static void SetUpTestSuite() { registry::print_not_run_on(usbfs_stack()); }
+    static void SetUpTestSuite() { registry::print_not_run_on(kStack); }
 };
 
 TEST_P(UsbfsColumn, ProbeBesideAHealthyCamera) {
     const registry::Scenario &row = GetParam();
-    const registry::Result &cell = row.on(usbfs_stack());
+    const registry::Result &cell = row.on(kStack);
     ASSERT_TRUE(cell.applies()) << cell.not_applicable;
     UsbfsRow plugged(row);
 
@@ -121,7 +130,7 @@ TEST_P(UsbfsColumn, ProbeBesideAHealthyCamera) {
         probed.push_back(*plugged.healthy);
     }
     EXPECT_EQ(unexpected_transfers(plugged.testbed, probed), std::vector<std::string>{});
-    double waited = row.unanswered * kSecondsPerUnansweredTransfer.on(libusb_under_test());
+    double waited = row.unanswered * kSecondsPerUnansweredTransfer;
     EXPECT_GE(took.count(), waited);
     EXPECT_LT(took.count(), waited + 4.0);
 }
@@ -130,10 +139,11 @@ std::string row_name(const ::testing::TestParamInfo<registry::Scenario> &param) 
     return param.param.name;
 }
 
-// The usbfs column of the library the suite runs on, lying cameras or not.
+// The usbfs column of the library the suite runs on, lying cameras or not:
+// the lying ones are a family of their own, for make memcheck to pick.
 std::vector<registry::Scenario> usbfs_rows(bool lying) {
     std::vector<registry::Scenario> rows;
-    for (const registry::Scenario &row : registry::runs_on(usbfs_stack())) {
+    for (const registry::Scenario &row : registry::runs_on(kStack)) {
         if (registry::tells_lies(row) == lying) {
             rows.push_back(row);
         }
@@ -150,15 +160,12 @@ INSTANTIATE_TEST_SUITE_P(LyingDevices, UsbfsColumn, ::testing::ValuesIn(usbfs_ro
 const registry::Scenario &typical_row() {
     return registry::scenario("OneCameraAmongDecoys");
 }
-
 int typical_status() {
-    return registry::status_seen_by_a_shell(typical_row().on(usbfs_stack()));
+    return registry::status_seen_by_a_shell(typical_row().on(kStack));
 }
-
 std::string typical_output() {
-    return registry::expected_output(typical_row().on(usbfs_stack()));
+    return registry::expected_output(typical_row().on(kStack));
 }
-
 DeviceRef plug_typical_camera(UsbfsTestbed &testbed, int bus) {
     return testbed.add_camera(bus, config_of(typical_row().cameras.at(0)));
 }
@@ -293,3 +300,23 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
 
 }  // namespace
 }  // namespace e2e
+
+int main(int argc, char **argv) {
+#ifdef CAMERA_PROBE_LSAN_SUPPRESSIONS
+    // Built with the sanitizers: the libraries' known leaks are not ours.
+    ::setenv("LSAN_OPTIONS", "suppressions=" CAMERA_PROBE_LSAN_SUPPRESSIONS, 0);
+#endif
+#ifdef LIBUSB_COMPAT_DIR
+    const char *library = LIBUSB_COMPAT_DIR "/libusb-0.1.so.4";
+    if (::access(library, R_OK) != 0) {
+        std::fprintf(stderr, "no libusb-compat at %s\n", library);
+        return 1;
+    }
+    std::string path =
+        usb_emulator::with_library_dir_first(usb_emulator::current_environment(), LIBUSB_COMPAT_DIR)
+            .back();
+    ::setenv("LD_LIBRARY_PATH", path.substr(path.find('=') + 1).c_str(), 1);
+#endif
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

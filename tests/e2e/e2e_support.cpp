@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "e2e_support.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
@@ -13,27 +11,6 @@
 #endif
 
 namespace e2e {
-
-namespace {
-Libusb libusb_in_use = Libusb::original;
-}  // namespace
-
-Libusb libusb_under_test() {
-    return libusb_in_use;
-}
-
-void set_libusb_under_test(Libusb libusb) {
-    libusb_in_use = libusb;
-}
-
-std::vector<std::string> exchange_transfers(std::size_t count) {
-    std::vector<std::string> texts =
-        ByLibusb<std::vector<std::string>>{expected::exchange_transfer_texts(true),
-                                           exchange_setups()}
-            .on(libusb_under_test());
-    texts.resize(std::min(count, texts.size()));
-    return texts;
-}
 
 ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv) {
     ProgramRun run;
@@ -73,6 +50,17 @@ ProgramRun run_camera_probe(UsbfsTestbed &testbed, const std::vector<std::string
     return run_program(testbed, camera_probe_command(arguments));
 }
 
+std::vector<DeviceRef> plug_on_bus(UsbfsTestbed &testbed, int bus, const registry::Scenario &row) {
+    for (const registry::Decoy &decoy : row.decoys) {
+        testbed.add_device(bus, decoy.vendor_id, decoy.product_id);
+    }
+    std::vector<DeviceRef> cameras;
+    for (const registry::Camera &camera : row.cameras) {
+        cameras.push_back(testbed.add_camera(bus, config_of(camera)));
+    }
+    return cameras;
+}
+
 std::vector<std::string> unexpected_transfers(const UsbfsTestbed &testbed,
                                               const std::vector<DeviceRef> &expected) {
     std::vector<std::string> unexpected;
@@ -91,17 +79,6 @@ std::vector<std::string> transfer_texts(const UsbfsTestbed &testbed, const Devic
         texts.push_back(usb_emulator::describe(transfer));
     }
     return texts;
-}
-
-std::string raw_client_output(const std::string &client, const CameraConfig &camera,
-                              const std::vector<std::string> &steps) {
-    UsbfsTestbed testbed;
-    DeviceRef node = testbed.add_camera(testbed.add_bus(), camera);
-    std::vector<std::string> argv = {client, node.devnode};
-    argv.insert(argv.end(), steps.begin(), steps.end());
-    ProgramRun run = run_program(testbed, argv);
-    EXPECT_EQ(run.process.exit_status, 0) << run.process.output;
-    return run.process.output;
 }
 
 }  // namespace e2e

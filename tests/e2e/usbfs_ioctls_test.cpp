@@ -35,9 +35,15 @@ void PrintTo(const ClientRun &run, std::ostream *out) {
 
 class UsbfsNode : public ::testing::TestWithParam<ClientRun> {};
 
+// The client's steps on the node of one camera alone on its bus.
 TEST_P(UsbfsNode, AnswersEachIoctl) {
-    EXPECT_EQ(raw_client_output(USBFS_CLIENT_BINARY, GetParam().camera, GetParam().steps),
-              GetParam().lines);
+    UsbfsTestbed testbed;
+    DeviceRef node = testbed.add_camera(testbed.add_bus(), GetParam().camera);
+    std::vector<std::string> argv = {USBFS_CLIENT_BINARY, node.devnode};
+    argv.insert(argv.end(), GetParam().steps.begin(), GetParam().steps.end());
+    ProgramRun run = run_program(testbed, argv);
+    EXPECT_EQ(run.process.exit_status, 0);
+    EXPECT_EQ(run.process.output, GetParam().lines);
 }
 
 // What the camera's configuration descriptor lists besides endpoint 0, and
