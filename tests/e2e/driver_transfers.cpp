@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -114,29 +113,6 @@ std::vector<std::uint8_t> values_written_to(const std::vector<ControlTransfer> &
         }
     }
     return values;
-}
-
-bool reads_register(const std::vector<ControlTransfer> &log, std::uint16_t index) {
-    return std::any_of(log.begin(), log.end(), [index](const ControlTransfer &transfer) {
-        return is_sensor_request(transfer, expected::kReadRequest, index);
-    });
-}
-
-std::vector<std::string> vendor_writes(const std::vector<ControlTransfer> &log) {
-    std::vector<std::string> texts;
-    for (const ControlTransfer &transfer : log) {
-        if ((transfer.setup.bmRequestType & 0xE0) == 0x40) {
-            texts.push_back(usb_emulator::describe(transfer));
-        }
-    }
-    return texts;
-}
-
-bool reads_bridge(const std::vector<ControlTransfer> &log) {
-    return std::any_of(log.begin(), log.end(), [](const ControlTransfer &transfer) {
-        return transfer.setup.bmRequestType == 0xC0 &&
-               transfer.setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest;
-    });
 }
 
 }  // namespace e2e

@@ -52,12 +52,6 @@ std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
 // The values a log's vendor writes put into sensor register `index`.
 std::vector<std::uint8_t> values_written_to(const std::vector<usb_emulator::ControlTransfer> &log,
                                             std::uint16_t index);
-bool reads_register(const std::vector<usb_emulator::ControlTransfer> &log, std::uint16_t index);
-// Any read of a bridge register: the driver reads the bridge only to start
-// and stop streaming.
-bool reads_bridge(const std::vector<usb_emulator::ControlTransfer> &log);
-// The vendor writes of a log, as text.
-std::vector<std::string> vendor_writes(const std::vector<usb_emulator::ControlTransfer> &log);
 
 }  // namespace e2e
 

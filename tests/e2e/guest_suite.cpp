@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "../missing_piece.h"
 #include "guest_scenario.h"
 
 #ifndef CAMERA_PROBE_BINARY
@@ -31,20 +32,27 @@ std::function<std::unique_ptr<GuestVm>()> built_guest(const std::string &arch) {
     };
 }
 
-std::vector<SuiteStack> host_probe_stacks(registry::Stack original, registry::Stack compat) {
-    std::vector<SuiteStack> stacks = {
+GuestSuitePlan host_guest_plan(registry::Stack original, registry::Stack compat) {
+    GuestSuitePlan plan;
+    plan.make_guest = built_guest();
+    plan.stacks = {
         {original, "", [](GuestVm &vm) { return vm.add_command({CAMERA_PROBE_BINARY}); }}};
 #ifdef LIBUSB_COMPAT_DIR
-    stacks.push_back({compat, "OverLibusbCompat", [](GuestVm &vm) {
-                          return vm.add_command(
-                              {CAMERA_PROBE_BINARY},
-                              usb_emulator::with_library_dir_first(
-                                  usb_emulator::current_environment(), LIBUSB_COMPAT_DIR));
-                      }});
+    plan.stacks.push_back({compat, "OverLibusbCompat", [](GuestVm &vm) {
+                               return vm.add_command(
+                                   {CAMERA_PROBE_BINARY},
+                                   usb_emulator::with_library_dir_first(
+                                       usb_emulator::current_environment(), LIBUSB_COMPAT_DIR));
+                           }});
 #else
     (void)compat;
 #endif
-    return stacks;
+    return plan;
+}
+
+int run_guest_suite(int argc, char **argv, const char *label) {
+    return camera_probe_tests::run_unless_missing(
+        argc, argv, label, usb_emulator::GuestSettings::from_build().missing());
 }
 
 void PrintTo(const ColumnRun &run, std::ostream *out) {

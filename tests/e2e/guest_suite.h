@@ -64,10 +64,14 @@ struct GuestSuitePlan {
 // any registry row.
 std::function<std::unique_ptr<GuestVm>()> built_guest(const std::string &arch = "amd64");
 
-// camera-probe as built on this host, staged with the libraries this
-// host's loader finds for it: on `original` the system's libusb 0.1.12,
-// and where the build has libusb-compat-0.1, on `compat` that one too.
-std::vector<SuiteStack> host_probe_stacks(registry::Stack original, registry::Stack compat);
+// The amd64 guest's plan for camera-probe as built on this host, staged
+// with the libraries this host's loader finds for it: on `original` the
+// system's libusb 0.1.12, and where the build has libusb-compat-0.1, on
+// `compat` that one too.
+GuestSuitePlan host_guest_plan(registry::Stack original, registry::Stack compat);
+
+// A guest suite's main(): its tests, unless the guest image is missing.
+int run_guest_suite(int argc, char **argv, const char *label);
 
 // One run of a suite's column: a registry row on one of its stacks.
 struct ColumnRun {
@@ -114,8 +118,8 @@ class GuestSuite {
 
 // The gtest fixture of a guest suite. `Suite` derives from it and gives
 // `static GuestSuitePlan plan()`; each Suite has a guest of its own.
-template <typename Suite, typename Run = ColumnRun>
-class GuestColumn : public ::testing::TestWithParam<Run> {
+template <typename Suite>
+class GuestColumn : public ::testing::TestWithParam<ColumnRun> {
   public:
     static GuestSuite &suite() {
         static GuestSuite one;
