@@ -72,9 +72,9 @@ std::vector<ColumnRun> column_of(const std::vector<SuiteStack> &stacks) {
 
 void GuestSuite::boot(const GuestSuitePlan &plan) {
     auto started = std::chrono::steady_clock::now();
-    std::unique_ptr<GuestVm> vm;
+    std::string failed = "the guest did not boot: ";
     try {
-        vm = plan.make_guest();
+        std::unique_ptr<GuestVm> vm = plan.make_guest();
         for (const SuiteStack &stack : plan.stacks) {
             probe_on_[stack.stack] = stack.stage_probe(*vm);
         }
@@ -82,23 +82,18 @@ void GuestSuite::boot(const GuestSuitePlan &plan) {
             plan.stage(*vm);
         }
         vm->boot();
-    } catch (const std::exception &error) {
-        failure_ = std::string("the guest did not boot: ") + error.what();
-        return;
-    }
-    std::printf("guest kernel %s booted in %.1f s\n", vm->kernel_release().c_str(),
-                seconds_since(started));
-    vm->set_answer_limit(plan.answer_limit);
-    try {
+        std::printf("guest kernel %s booted in %.1f s\n", vm->kernel_release().c_str(),
+                    seconds_since(started));
+        vm->set_answer_limit(plan.answer_limit);
+        failed = "the booted guest could not be prepared: ";
         if (plan.after_boot) {
             plan.after_boot(*vm);
         }
+        guest_ = std::move(vm);
     } catch (const std::exception &error) {
-        failure_ = std::string("the booted guest could not be prepared: ") + error.what();
-        return;
+        failure_ = failed + error.what();
     }
     after_failed_row_ = plan.after_failed_row;
-    guest_ = std::move(vm);
 }
 
 void GuestSuite::power_off() {

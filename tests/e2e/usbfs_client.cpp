@@ -92,7 +92,7 @@ void bulk_read(int fd, unsigned endpoint) {
 }
 
 // A control URB's data byte follows its setup packet; a data URB's is not shown.
-void reap(int fd, unsigned) {
+void reap(int fd) {
     usbdevfs_urb *reaped = nullptr;
     if (print_result("reap", ::ioctl(fd, USBDEVFS_REAPURBNDELAY, &reaped)) != 0 ||
         reaped == nullptr) {
@@ -106,61 +106,47 @@ void reap(int fd, unsigned) {
     std::printf("\n");
 }
 
-struct Step {
-    const char *name;
-    bool numbered;  // takes a register index, an alternate setting or an endpoint
-    void (*run)(int fd, unsigned number);
-};
+// Runs `step`, with `number` (a register index, an alternate setting or an
+// endpoint) where it takes one; false for a step this client does not know.
+bool run_step(int fd, const std::string &step, unsigned number) {
+    usb_ctrlrequest read_setup = register_read(number);
+    if (step == "read") {
+        control(fd, "read", read_setup, expected::kTimeoutMs);
+    } else if (step == "submit") {
+        submit(fd, "submit", USBDEVFS_URB_TYPE_CONTROL, 0, &read_setup);
+    } else if (step == "get-configuration") {
+        control(fd, "get-configuration", {USB_DIR_IN, USB_REQ_GET_CONFIGURATION, 0, 0, 1},
+                kStepTimeoutMs);
+    } else if (step == "set-interface") {
+        usb_ctrlrequest setup{USB_RECIP_INTERFACE, USB_REQ_SET_INTERFACE,
+                              static_cast<std::uint16_t>(number), 0, 0};
+        control(fd, "set-interface", setup, kStepTimeoutMs);
+    } else if (step == "bulk") {
+        bulk_read(fd, number);
+    } else if (step == "submit-bulk" || step == "submit-interrupt") {
+        submit(fd, step.c_str(),
+               step == "submit-bulk" ? USBDEVFS_URB_TYPE_BULK : USBDEVFS_URB_TYPE_INTERRUPT,
+               number);
+    } else if (step == "reap") {
+        reap(fd);
+    } else if (step == "reap-null") {
+        print_result("reap-null", ::ioctl(fd, USBDEVFS_REAPURBNDELAY, nullptr));
+    } else if (step == "discard" && !urbs.empty()) {
+        print_result("discard", ::ioctl(fd, USBDEVFS_DISCARDURB, &urbs.back()));
+    } else {
+        return false;
+    }
+    return true;
+}
 
-const Step kSteps[] = {
-    {"read", true,
-     [](int fd, unsigned index) {
-         control(fd, "read", register_read(index), expected::kTimeoutMs);
-     }},
-    {"submit", true,
-     [](int fd, unsigned index) {
-         usb_ctrlrequest setup = register_read(index);
-         submit(fd, "submit", USBDEVFS_URB_TYPE_CONTROL, 0, &setup);
-     }},
-    {"get-configuration", false,
-     [](int fd, unsigned) {
-         control(fd, "get-configuration", {USB_DIR_IN, USB_REQ_GET_CONFIGURATION, 0, 0, 1},
-                 kStepTimeoutMs);
-     }},
-    {"set-interface", true,
-     [](int fd, unsigned alternate) {
-         control(fd, "set-interface",
-                 {USB_RECIP_INTERFACE, USB_REQ_SET_INTERFACE, static_cast<std::uint16_t>(alternate),
-                  0, 0},
-                 kStepTimeoutMs);
-     }},
-    {"bulk", true, bulk_read},
-    {"submit-bulk", true,
-     [](int fd, unsigned endpoint) {
-         submit(fd, "submit-bulk", USBDEVFS_URB_TYPE_BULK, endpoint);
-     }},
-    {"submit-interrupt", true,
-     [](int fd, unsigned endpoint) {
-         submit(fd, "submit-interrupt", USBDEVFS_URB_TYPE_INTERRUPT, endpoint);
-     }},
-    {"reap", false, reap},
-    {"reap-null", false,
-     [](int fd, unsigned) {
-         print_result("reap-null", ::ioctl(fd, USBDEVFS_REAPURBNDELAY, nullptr));
-     }},
-    {"discard", false,
-     [](int fd, unsigned) {
-         print_result("discard", ::ioctl(fd, USBDEVFS_DISCARDURB, &urbs.back()));
-     }},
-};
-
-const Step *step_named(const std::string &name) {
-    for (const Step &step : kSteps) {
-        if (name == step.name && (name != "discard" || !urbs.empty())) {
-            return &step;
+bool takes_a_number(const std::string &step) {
+    for (const char *numbered :
+         {"read", "submit", "set-interface", "bulk", "submit-bulk", "submit-interrupt"}) {
+        if (step == numbered) {
+            return true;
         }
     }
-    return nullptr;
+    return false;
 }
 
 }  // namespace
@@ -176,14 +162,15 @@ int main(int argc, char **argv) {
         return 1;
     }
     for (int i = 2; i < argc; ++i) {
-        const Step *step = step_named(argv[i]);
-        if (step == nullptr || (step->numbered && i + 1 == argc)) {
-            std::fprintf(stderr, "usbfs-client: bad step %s\n", argv[i]);
+        std::string step = argv[i];
+        bool numbered = takes_a_number(step);
+        if ((numbered && i + 1 == argc) ||
+            !run_step(fd, step,
+                      numbered ? static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 0)) : 0)) {
+            std::fprintf(stderr, "usbfs-client: bad step %s\n", step.c_str());
             ::close(fd);
             return 2;
         }
-        step->run(fd,
-                  step->numbered ? static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 0)) : 0);
         std::fflush(stdout);
     }
     ::close(fd);
