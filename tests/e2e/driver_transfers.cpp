@@ -26,20 +26,6 @@ std::size_t cameras_bound_after(const registry::Scenario &row) {
     return bound;
 }
 
-// A camera's transfer log split where the driver had bound to it.
-struct SplitLog {
-    std::vector<ControlTransfer> driver;
-    std::vector<ControlTransfer> program;
-};
-
-SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count) {
-    std::vector<ControlTransfer> all = camera.transfers();
-    SplitLog split;
-    split.driver.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(driver_count));
-    split.program.assign(all.begin() + static_cast<std::ptrdiff_t>(driver_count), all.end());
-    return split;
-}
-
 // What the driver's transfers leave in register 0x13 of a camera powered
 // up as `config`: its requests replayed on a fresh model of the camera.
 std::uint8_t left_in_register(const CameraConfig &config, const std::vector<ControlTransfer> &log) {
@@ -90,11 +76,14 @@ std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
     std::vector<std::uint8_t> left;
     for (std::size_t i = 0; i < done.bound.plugged.cameras.size(); ++i) {
         SCOPED_TRACE("camera " + std::to_string(i));
-        SplitLog log = split_at(*done.bound.plugged.cameras[i], done.bound.driver_transfers[i]);
-        EXPECT_FALSE(values_written_to(log.driver, expected::kRegister).empty())
+        // The camera's log split where the driver had bound to it.
+        std::vector<ControlTransfer> all = done.bound.plugged.cameras[i]->transfers();
+        auto bound_at = all.begin() + static_cast<std::ptrdiff_t>(done.bound.driver_transfers[i]);
+        std::vector<ControlTransfer> driver(all.begin(), bound_at);
+        EXPECT_FALSE(values_written_to(driver, expected::kRegister).empty())
             << "the driver's initialisation never wrote the register camera-probe reads";
-        left.push_back(left_in_register(cameras.at(i), log.driver));
-        EXPECT_EQ(vendor_transfer_texts(log.program),
+        left.push_back(left_in_register(cameras.at(i), driver));
+        EXPECT_EQ(vendor_transfer_texts({bound_at, all.end()}),
                   exchange_setups(cell.transfers_reaching_camera));
     }
     expect_decoys_untouched(done.bound.plugged);

@@ -6,10 +6,6 @@
 #include <mutex>
 #include <sstream>
 
-#ifndef CAMERA_PROBE_BINARY
-#error "CAMERA_PROBE_BINARY must name the built camera-probe"
-#endif
-
 namespace e2e {
 
 ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv) {

@@ -7,10 +7,6 @@
 #include "../missing_piece.h"
 #include "guest_scenario.h"
 
-#ifndef CAMERA_PROBE_BINARY
-#error "CAMERA_PROBE_BINARY must name the built camera-probe"
-#endif
-
 namespace e2e {
 
 namespace {

@@ -8,10 +8,6 @@
 
 #include "e2e_support.h"
 
-#ifndef LIBUSB1_EXCHANGE_BINARY
-#error "LIBUSB1_EXCHANGE_BINARY must name the built libusb-1.0 client"
-#endif
-
 namespace e2e {
 namespace {
 

@@ -26,7 +26,10 @@ constexpr std::uint16_t kWrittenValue = 0x15;
 constexpr unsigned kTimeoutMs = 5000;
 constexpr unsigned char kProbeBytePreset = 0x20;
 
-void print_read(int result, unsigned char byte) {
+// The result is taken before the byte is printed: the read fills it.
+void read_register(libusb_device_handle *handle, unsigned timeout_ms, unsigned char &byte) {
+    int result = libusb_control_transfer(handle, kReadRequestType, kReadRequest, 0x0000, kRegister,
+                                         &byte, 1, timeout_ms);
     std::printf("\nusb_control_msg() returned %d -> 0x%02x", result, byte);
 }
 
@@ -37,15 +40,10 @@ void exchange(libusb_device *device, unsigned timeout_ms, unsigned char &byte) {
         std::printf("\nlibusb_open() returned %d", opened);
         return;
     }
-    // The result is taken before the byte is printed: the read fills it.
-    int result = libusb_control_transfer(handle, kReadRequestType, kReadRequest, 0x0000, kRegister,
-                                         &byte, 1, timeout_ms);
-    print_read(result, byte);
+    read_register(handle, timeout_ms, byte);
     libusb_control_transfer(handle, kWriteRequestType, kWriteRequest, kWrittenValue, kRegister,
                             nullptr, 0, timeout_ms);
-    result = libusb_control_transfer(handle, kReadRequestType, kReadRequest, 0x0000, kRegister,
-                                     &byte, 1, timeout_ms);
-    print_read(result, byte);
+    read_register(handle, timeout_ms, byte);
     libusb_close(handle);
 }
 

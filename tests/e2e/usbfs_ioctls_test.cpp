@@ -15,10 +15,6 @@
 
 #include "e2e_support.h"
 
-#ifndef USBFS_CLIENT_BINARY
-#error "USBFS_CLIENT_BINARY must name the built usbfs-client"
-#endif
-
 namespace e2e {
 namespace {
 

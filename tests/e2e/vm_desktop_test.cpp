@@ -20,16 +20,6 @@
 #include "driver_transfers.h"
 #include "guest_suite.h"
 
-#ifndef CAMERA_PROBE_BINARY
-#error "CAMERA_PROBE_BINARY must name the built camera-probe"
-#endif
-#ifndef EMULATED_CAMERA_BINARY
-#error "EMULATED_CAMERA_BINARY must name the built emulated-camera"
-#endif
-#ifndef V4L2_CLIENT_BINARY
-#error "V4L2_CLIENT_BINARY must name the built v4l2-client"
-#endif
-
 namespace e2e {
 namespace {
 
