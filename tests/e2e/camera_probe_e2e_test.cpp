@@ -87,19 +87,6 @@ struct UsbfsRow {
     static inline const registry::Camera kHealthyBeside{0x07};
 };
 
-// The cell with the healthy camera's part put where the library walked it.
-registry::Result walked_with_healthy(const registry::Result &cell, const ProgramRun &run,
-                                     const UsbfsRow &plugged) {
-    registry::Result walked = cell;
-    if (!cell.scan_failure.empty() || cell.crash_signal != 0 || !plugged.healthy) {
-        return walked;
-    }
-    auto healthy_at = run.transfer_order.at(0) == *plugged.healthy ? walked.cameras.begin()
-                                                                   : walked.cameras.end();
-    walked.cameras.insert(healthy_at, registry::healthy(UsbfsRow::kHealthyBeside.register_value));
-    return walked;
-}
-
 class UsbfsColumn : public ::testing::TestWithParam<registry::Scenario> {
   protected:
     static void SetUpTestSuite() { registry::print_not_run_on(kStack); }
@@ -112,22 +99,27 @@ TEST_P(UsbfsColumn, ProbeBesideAHealthyCamera) {
     UsbfsRow plugged(row);
 
     auto started = std::chrono::steady_clock::now();
-    ProgramRun run = run_camera_probe(plugged.testbed);
+    ProgramRun run = run_program(plugged.testbed, camera_probe_command());
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
 
+    // The healthy camera is probed unless the scan fails or a camera crashes
+    // the library; its part of the output stands where the library walked it.
     bool healthy_probed = plugged.healthy && cell.scan_failure.empty() && cell.crash_signal == 0;
     ASSERT_EQ(run.transfer_order.size(), cell.cameras.size() + (healthy_probed ? 1 : 0));
-    EXPECT_EQ(run.process.output,
-              registry::expected_output(walked_with_healthy(cell, run, plugged)));
-    EXPECT_EQ(run.process.exit_status, exit_status_of(cell));
+    registry::Result walked = cell;
     std::vector<DeviceRef> probed = plugged.cameras;
+    if (healthy_probed) {
+        bool healthy_first = run.transfer_order.front() == *plugged.healthy;
+        walked.cameras.insert(healthy_first ? walked.cameras.begin() : walked.cameras.end(),
+                              registry::healthy(UsbfsRow::kHealthyBeside.register_value));
+        EXPECT_EQ(transfer_texts(plugged.testbed, *plugged.healthy), exchange_transfers());
+        probed.push_back(*plugged.healthy);
+    }
+    EXPECT_EQ(run.process.output, registry::expected_output(walked));
+    EXPECT_EQ(run.process.exit_status, exit_status_of(cell));
     for (const DeviceRef &camera : plugged.cameras) {
         EXPECT_EQ(transfer_texts(plugged.testbed, camera),
                   exchange_transfers(cell.transfers_reaching_camera));
-    }
-    if (healthy_probed) {
-        EXPECT_EQ(transfer_texts(plugged.testbed, *plugged.healthy), exchange_transfers());
-        probed.push_back(*plugged.healthy);
     }
     EXPECT_EQ(unexpected_transfers(plugged.testbed, probed), std::vector<std::string>{});
     double waited = row.unanswered * kSecondsPerUnansweredTransfer;
@@ -177,20 +169,12 @@ TEST(CameraProbeEndToEnd, ArgumentsChangeNothing) {
         SCOPED_TRACE(testing::PrintToString(arguments));
         UsbfsTestbed testbed;
         DeviceRef camera = plug_typical_camera(testbed, testbed.add_bus());
-        ProgramRun run = run_camera_probe(testbed, arguments);
+        ProgramRun run = run_program(testbed, camera_probe_command(arguments));
         EXPECT_EQ(run.process.output, typical_output());
         EXPECT_EQ(run.process.exit_status, typical_status());
         EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers());
     }
 }
-
-// What the reader of standard output has received each time a transfer
-// reaches the camera, on a terminal and on a pipe.
-struct OutputTiming {
-    std::vector<std::string> seen_at_transfer;
-    std::string seen_at_exit;
-    int exit_status = -1;
-};
 
 std::string drain(int fd) {
     std::string text;
@@ -202,27 +186,30 @@ std::string drain(int fd) {
     return text;
 }
 
-OutputTiming watch_output(int reader, int writer) {
+// Runs camera-probe on the typical camera with its standard output on
+// `writer`: what the reader had received each time a transfer reached the
+// camera. By the exit it has received the typical output, whole.
+std::vector<std::string> seen_at_each_transfer(int reader, int writer) {
     ::fcntl(reader, F_SETFL, ::fcntl(reader, F_GETFL) | O_NONBLOCK);
     ::fcntl(reader, F_SETFD, FD_CLOEXEC);
     UsbfsTestbed testbed;
     plug_typical_camera(testbed, testbed.add_bus());
-    OutputTiming timing;
+    std::vector<std::string> seen_at_transfer;
     std::string seen;
     testbed.set_transfer_observer([&](const DeviceRef &, const ControlTransfer &) {
         seen += drain(reader);
-        timing.seen_at_transfer.push_back(seen);
+        seen_at_transfer.push_back(seen);
     });
     usb_emulator::ProcessOptions options;
     options.stdout_fd = writer;
-    timing.exit_status =
-        usb_emulator::run_in_testbed(testbed.root_dir(), camera_probe_command(), options)
-            .exit_status;
+    int status = usb_emulator::run_in_testbed(testbed.root_dir(), camera_probe_command(), options)
+                     .exit_status;
     testbed.set_transfer_observer(nullptr);
     ::close(writer);
-    timing.seen_at_exit = seen + drain(reader);
+    EXPECT_EQ(seen + drain(reader), typical_output());
+    EXPECT_EQ(status, typical_status());
     ::close(reader);
-    return timing;
+    return seen_at_transfer;
 }
 
 TEST(CameraProbeEndToEnd, OnATerminalEachMessageIsShownBeforeTheNextTransfer) {
@@ -234,29 +221,21 @@ TEST(CameraProbeEndToEnd, OnATerminalEachMessageIsShownBeforeTheNextTransfer) {
     ::cfmakeraw(&raw);  // no line-feed translation: the bytes arrive as written
     ASSERT_EQ(::tcsetattr(slave, TCSANOW, &raw), 0);
 
-    OutputTiming timing = watch_output(master, slave);
-
     // Before each transfer, the output up to the line feed that opens the
     // next result line: the announcement, then the first result line, which
     // the write and the read back follow.
     std::string output = typical_output();
     std::string announcement = output.substr(0, output.find('\n'));
     std::string first_line = output.substr(0, output.find('\n', announcement.size() + 1));
-    EXPECT_EQ(timing.seen_at_transfer,
+    EXPECT_EQ(seen_at_each_transfer(master, slave),
               (std::vector<std::string>{announcement, first_line, first_line}));
-    EXPECT_EQ(timing.seen_at_exit, output);
-    EXPECT_EQ(timing.exit_status, typical_status());
 }
 
 TEST(CameraProbeEndToEnd, OnAPipeOutputIsBufferedUntilExit) {
     int pipe_ends[2];
     ASSERT_EQ(::pipe(pipe_ends), 0);
-
-    OutputTiming timing = watch_output(pipe_ends[0], pipe_ends[1]);
-
-    EXPECT_EQ(timing.seen_at_transfer, (std::vector<std::string>{"", "", ""}));
-    EXPECT_EQ(timing.seen_at_exit, typical_output());
-    EXPECT_EQ(timing.exit_status, typical_status());
+    EXPECT_EQ(seen_at_each_transfer(pipe_ends[0], pipe_ends[1]),
+              (std::vector<std::string>{"", "", ""}));
 }
 
 TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
@@ -273,9 +252,7 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
     for (int bus = 1; bus <= kBuses; ++bus) {
         ASSERT_EQ(testbed.add_bus(), bus);
         for (int slot = 0; slot < kDevicesPerBus; ++slot) {
-            bool camera_here = std::find(camera_slots.begin(), camera_slots.end(),
-                                         std::make_pair(bus, slot)) != camera_slots.end();
-            if (camera_here) {
+            if (std::count(camera_slots.begin(), camera_slots.end(), std::make_pair(bus, slot))) {
                 cameras.push_back(plug_typical_camera(testbed, bus));
             } else {
                 const std::uint16_t *ids = decoy_ids[slot % 4];
@@ -284,7 +261,7 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
         }
     }
 
-    ProgramRun run = run_camera_probe(testbed);
+    ProgramRun run = run_program(testbed, camera_probe_command());
 
     std::string expected;
     for (std::size_t i = 0; i < cameras.size(); ++i) {

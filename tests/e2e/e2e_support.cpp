@@ -42,10 +42,6 @@ std::vector<std::string> camera_probe_command(const std::vector<std::string> &ar
     return argv;
 }
 
-ProgramRun run_camera_probe(UsbfsTestbed &testbed, const std::vector<std::string> &arguments) {
-    return run_program(testbed, camera_probe_command(arguments));
-}
-
 std::vector<DeviceRef> plug_on_bus(UsbfsTestbed &testbed, int bus, const registry::Scenario &row) {
     for (const registry::Decoy &decoy : row.decoys) {
         testbed.add_device(bus, decoy.vendor_id, decoy.product_id);

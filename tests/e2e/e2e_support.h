@@ -26,7 +26,6 @@ struct ProgramRun {
 // The command line that runs the built camera-probe with `arguments`.
 std::vector<std::string> camera_probe_command(const std::vector<std::string> &arguments = {});
 ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv);
-ProgramRun run_camera_probe(UsbfsTestbed &testbed, const std::vector<std::string> &arguments = {});
 
 // Plugs a registry row's decoys, then its cameras, on `bus`; the cameras.
 std::vector<DeviceRef> plug_on_bus(UsbfsTestbed &testbed, int bus, const registry::Scenario &row);
