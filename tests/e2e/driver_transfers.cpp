@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -19,11 +20,9 @@ bool is_sensor_request(const ControlTransfer &transfer, int request, std::uint16
 
 // A camera that unplugs itself takes the driver's binding with it.
 std::size_t cameras_bound_after(const registry::Scenario &row) {
-    std::size_t bound = 0;
-    for (const registry::Camera &camera : row.cameras) {
-        bound += camera.fault.rfind("unplug", 0) == 0 ? 0 : 1;
-    }
-    return bound;
+    return static_cast<std::size_t>(std::count_if(
+        row.cameras.begin(), row.cameras.end(),
+        [](const registry::Camera &camera) { return camera.fault.rfind("unplug", 0) != 0; }));
 }
 
 // What the driver's transfers leave in register 0x13 of a camera powered

@@ -10,10 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "expected_output.h"
 #include "guest_scenario.h"
-#include "guest_suite.h"
-#include "guest_vm.h"
 
 namespace e2e {
 

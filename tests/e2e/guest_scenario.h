@@ -6,12 +6,10 @@
 
 #include <cstddef>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "expected_output.h"
 #include "guest_suite.h"
-#include "guest_vm.h"
 
 namespace e2e {
 

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: MIT
-// What every guest suite shares: one guest booted for the whole suite, its
-// commands staged before the boot, the registry's column of each of the
-// suite's stacks run row by row, and the guest switched off at the end. A
-// row that fails a step while the guest still answers fails alone; a row in
-// which the guest stops answering fails naming itself, and every later row
-// fails at once, saying where the guest was lost, instead of waiting for it.
-//
+// What every guest suite shares: one guest booted for the whole suite, the
+// registry's column of each of its stacks run row by row. A row that fails
+// while the guest still answers fails alone; once the guest stops
+// answering, every later row fails at once, saying in which row it was lost.
 // A suite: a class deriving from GuestColumn<itself> with a static plan(),
 // a TEST_P whose body hands its work to suite().run_row(), and
 // INSTANTIATE_TEST_SUITE_P over column_of(plan().stacks).
@@ -50,9 +47,8 @@ struct GuestSuitePlan {
     // suite's idea of the guest back to what the guest is.
     std::function<void(GuestVm &)> after_failed_row;
     // How long a row waits for the guest to answer before taking it for
-    // lost: well above a driver's probe or a run that waits out the
-    // kernel's 5 s timeout under TCG, and few enough that a lost guest
-    // leaves the label's time for every later row to say where it was lost.
+    // lost: well above a driver's probe or the kernel's 5 s timeout under
+    // TCG, and short enough to leave every later row time to say so.
     std::chrono::seconds answer_limit{60};
 };
 

@@ -107,7 +107,7 @@ constexpr std::uint8_t kAutogainBits = 0x05;
 // gain while streaming writes that with its bits changed, without reading
 // the register, and camera-probe's value is gone.
 void check_driver_cache(const Camera &camera, std::uint8_t cached) {
-    const std::uint16_t kRegister = expected::kRegister;
+    using expected::kRegister;
     {
         // Turning automatic gain off makes the driver fetch the exposure
         // (register 0x10) it then holds; nothing is written.
