@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 // camera-probe, as built, on the real libusb 0.1 inside a umockdev testbed:
-// the system's libusb 0.1.12, and under the compat label libusb-compat-0.1
-// (the build that names the folder of its libusb-0.1.so.4,
-// LIBUSB_COMPAT_DIR: every program the suite starts finds it first). What
-// it must print is the scenario registry's: its usbfs column for each
-// library.
+// the system's libusb 0.1.12, and in the build for the compat label
+// libusb-compat-0.1 (from LIBUSB_COMPAT_DIR, first in every program's
+// library path). What it prints is its library's usbfs column's.
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -35,10 +33,9 @@ constexpr bool kOverLibusbCompat = false;
 const registry::Stack kStack =
     kOverLibusbCompat ? registry::Stack::usbfs_compat : registry::Stack::usbfs_libusb012;
 
-// The exchange's first `count` transfers as the camera sees them. libusb
-// 0.1.12 hands usbfs each one's 5000 ms timeout with the control ioctl;
-// libusb-compat submits URBs, which carry none: libusb-1.0 keeps the
-// timeout itself.
+// The exchange's first `count` transfers as the camera sees them: libusb
+// 0.1.12's control ioctls carry their 5000 ms timeout, libusb-compat's URBs
+// none (libusb-1.0 keeps it itself).
 std::vector<std::string> exchange_transfers(std::size_t count = 3) {
     return exchange_setups(count, !kOverLibusbCompat);
 }
@@ -60,11 +57,10 @@ int exit_status_of(const registry::Result &cell) {
     return registry::status_seen_by_a_shell(cell);
 }
 
-// The registry's usbfs column: each row's cameras and decoys on the first
-// bus beside a healthy camera on the second, which is probed whatever the
-// row's cameras do (whichever the library walks first, the other starts
-// from the probe byte it left), then the row's trouble with the USB file
-// system.
+// A usbfs row: its cameras and decoys on the first bus beside a healthy
+// camera on the second, probed whatever the row's cameras do (whichever the
+// library walks first, the other starts from the probe byte it left), then
+// the row's trouble with the USB file system.
 struct UsbfsRow {
     UsbfsTestbed testbed;
     std::vector<DeviceRef> cameras;
@@ -134,12 +130,11 @@ std::string row_name(const ::testing::TestParamInfo<registry::Scenario> &param) 
 // The usbfs column of the library the suite runs on, lying cameras or not:
 // the lying ones are a family of their own, for make memcheck to pick.
 std::vector<registry::Scenario> usbfs_rows(bool lying) {
-    std::vector<registry::Scenario> rows;
-    for (const registry::Scenario &row : registry::runs_on(kStack)) {
-        if (registry::tells_lies(row) == lying) {
-            rows.push_back(row);
-        }
-    }
+    std::vector<registry::Scenario> rows = registry::runs_on(kStack);
+    rows.erase(
+        std::remove_if(rows.begin(), rows.end(),
+                       [lying](const auto &row) { return registry::tells_lies(row) != lying; }),
+        rows.end());
     return rows;
 }
 

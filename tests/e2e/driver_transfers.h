@@ -37,11 +37,10 @@ DesktopRowRun run_beside_driver(usb_emulator::GuestVm &guest,
                                 const usb_emulator::GuestCommand &probe,
                                 const registry::Scenario &row);
 
-// What the run of a desktop row must show: for each camera, the driver's
-// initialisation wrote the register camera-probe reads, and then
-// camera-probe sent the cell's share of the exchange; no decoy was
-// touched; camera-probe printed what the cell says, given what the driver
-// left in each camera's register, which it returns.
+// What a desktop row's run must show: the driver's initialisation wrote the
+// register camera-probe reads, then camera-probe sent each camera the
+// cell's share of the exchange and touched no decoy, and printed what the
+// cell says given what the driver left in each register (returned).
 std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
                                               const registry::Scenario &row,
                                               const registry::Result &cell);

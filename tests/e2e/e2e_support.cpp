@@ -25,18 +25,13 @@ ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &ar
 
 // CAMERA_PROBE_E2E_WRAPPER, when set, runs camera-probe under another
 // program (words split at blanks), as `make memcheck` does with valgrind.
-std::vector<std::string> wrapper_words() {
-    std::vector<std::string> words;
-    const char *wrapper = std::getenv("CAMERA_PROBE_E2E_WRAPPER");
-    std::istringstream stream(wrapper != nullptr ? wrapper : "");
-    for (std::string word; stream >> word;) {
-        words.push_back(word);
-    }
-    return words;
-}
-
 std::vector<std::string> camera_probe_command(const std::vector<std::string> &arguments) {
-    std::vector<std::string> argv = wrapper_words();
+    std::vector<std::string> argv;
+    const char *wrapper = std::getenv("CAMERA_PROBE_E2E_WRAPPER");
+    std::istringstream words(wrapper != nullptr ? wrapper : "");
+    for (std::string word; words >> word;) {
+        argv.push_back(word);
+    }
     argv.push_back(CAMERA_PROBE_BINARY);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
@@ -57,8 +52,8 @@ std::vector<std::string> unexpected_transfers(const UsbfsTestbed &testbed,
                                               const std::vector<DeviceRef> &expected) {
     std::vector<std::string> unexpected;
     for (const DeviceRef &device : testbed.devices()) {
-        bool allowed = std::find(expected.begin(), expected.end(), device) != expected.end();
-        if (!allowed && !testbed.transfers(device).empty()) {
+        if (std::find(expected.begin(), expected.end(), device) == expected.end() &&
+            !testbed.transfers(device).empty()) {
             unexpected.push_back(device.devnode);
         }
     }

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The camera exchange written against libusb-1.0, whose Linux backend talks
-// to usbfs with URBs: proves the emulator speaks that dialect too (the one
-// libusb-compat-0.1 runs on). Prints what camera-probe prints, in its own
-// words.
-// Usage: libusb1-exchange [TIMEOUT_MS]
+// to usbfs with URBs (as libusb-compat-0.1 does): prints what camera-probe
+// prints, in its own words. Usage: libusb1-exchange [TIMEOUT_MS]
 #include <libusb.h>
 
 #include <cstdint>
@@ -12,9 +10,8 @@
 
 namespace {
 
-// The camera and its exchange, written here as the client's own, so that
-// what it prints is not built by the code that builds the suites'
-// expectations.
+// The camera and its exchange as the client's own, not the code that
+// builds the suites' expectations.
 constexpr std::uint16_t kVendorId = 0x05A9;
 constexpr std::uint16_t kProductId = 0x2800;
 constexpr std::uint8_t kReadRequestType = 0xC0;

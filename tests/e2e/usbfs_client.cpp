@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: MIT
-// A raw usbfs client: opens one device node and runs the ioctls named on
-// its command line, in order, printing one line per step (and one for the
-// byte a control step read), so that tests can see what usbfs answers
-// where no libusb looks.
+// A raw usbfs client: runs the ioctls named on its command line on one
+// device node, printing one line per step (and one for the byte a control
+// step read): what usbfs answers where no libusb looks.
 // Usage: usbfs-client NODE STEP...
 //   read INDEX         USBDEVFS_CONTROL: a one-byte vendor read of register INDEX
 //   submit INDEX       USBDEVFS_SUBMITURB: the same read as a control URB
 //   get-configuration  USBDEVFS_CONTROL: GET_CONFIGURATION on endpoint 0
 //   set-interface ALT  USBDEVFS_CONTROL: SET_INTERFACE of interface 0 to ALT
 //   bulk EP            USBDEVFS_BULK: a read of up to 512 bytes from endpoint EP
-//   submit-bulk EP, submit-interrupt EP
-//                      USBDEVFS_SUBMITURB: the same read as a bulk or interrupt URB
+//   submit-bulk EP, submit-interrupt EP  the same read as a bulk or interrupt URB
 //   reap               USBDEVFS_REAPURBNDELAY into a pointer of ours
 //   reap-null          USBDEVFS_REAPURBNDELAY with a null argument
 //   discard            USBDEVFS_DISCARDURB on the last URB submitted
@@ -27,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <set>
 #include <string>
 
 #include "probe_expectations.h"
@@ -139,15 +138,8 @@ bool run_step(int fd, const std::string &step, unsigned number) {
     return true;
 }
 
-bool takes_a_number(const std::string &step) {
-    for (const char *numbered :
-         {"read", "submit", "set-interface", "bulk", "submit-bulk", "submit-interrupt"}) {
-        if (step == numbered) {
-            return true;
-        }
-    }
-    return false;
-}
+const std::set<std::string> kNumberedSteps = {"read", "submit",      "set-interface",
+                                              "bulk", "submit-bulk", "submit-interrupt"};
 
 }  // namespace
 
@@ -163,7 +155,7 @@ int main(int argc, char **argv) {
     }
     for (int i = 2; i < argc; ++i) {
         std::string step = argv[i];
-        bool numbered = takes_a_number(step);
+        bool numbered = kNumberedSteps.count(step) != 0;
         if ((numbered && i + 1 == argc) ||
             !run_step(fd, step,
                       numbered ? static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 0)) : 0)) {

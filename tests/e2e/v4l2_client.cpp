@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 // v4l2-client: what a video application does to the kernel's webcam
-// driver, as far as the driver-cache rows need it, on one open video device
-// node, in the order given. Linked statically, so that the guest needs
-// nothing beside it.
-//
+// driver, as far as the driver-cache rows need it, on one video device
+// node, in the order given; static, so that the guest needs nothing else.
 //   v4l2-client DEVICE ACTION...
 //     autogain=0 | autogain=1   VIDIOC_S_CTRL of V4L2_CID_AUTOGAIN
 //     streamon                  four memory-mapped buffers queued, STREAMON
 //     streamoff                 STREAMOFF, and the buffers freed
-//
 // Prints "ACTION ok" for each action done; stops at the first that fails,
 // saying why on standard error, with status 1 (2 for bad arguments).
 #include <fcntl.h>

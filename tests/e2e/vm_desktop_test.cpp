@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
-// camera-probe as on a Linux desktop: the kernel's own webcam driver for
-// the camera (gspca_ov519) loaded in the guest before the cameras are
-// plugged, bound to each camera when camera-probe runs beside it, and still
-// bound afterwards. One boot; every row plugs its cameras together, waits
-// for the driver's probe, then arms the cameras' faults so that they hit
-// camera-probe's transfers and not the driver's (the driver reads register
-// 0x13 too, with the very same request). After camera-probe, a video
-// application (v4l2-client) shows what the driver's cache of the sensor's
-// registers does to the value camera-probe wrote.
+// camera-probe as on a Linux desktop: the kernel's webcam driver for the
+// camera (gspca_ov519) loaded before the cameras are plugged, bound to each
+// when camera-probe runs and still afterwards. One boot; every row waits for
+// the driver's probe, then arms the cameras' faults so that they hit
+// camera-probe's transfers, not the driver's (it reads register 0x13 too).
+// Then a video application (v4l2-client) shows what the driver's cache of
+// the sensor's registers does to the value camera-probe wrote.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,9 +25,7 @@ using usb_emulator::Camera;
 using usb_emulator::ControlTransfer;
 
 // A video application's steps, each one run of v4l2-client on the
-// camera's node: automatic gain set off and on again while nothing
-// streams; streaming started and stopped; and automatic gain set off and on
-// again while streaming.
+// camera's node.
 struct VideoApplicationStep {
     std::vector<std::string> actions;
     GuestCommand command;

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 // camera-probe, as built, inside a QEMU guest on Debian's own kernel, with
-// emulated cameras on the guest's xHCI bus through usbredir: the kernel's
-// real USB stack, usbfs and device-node permissions answer. The guest
-// boots once; every scenario replugs the devices and runs the probe, on
-// the system's libusb 0.1.12 and, where it matters, on libusb-compat-0.1:
-// the same camera-probe staged twice, once with each library.
+// emulated cameras on its xHCI bus through usbredir: the kernel's USB
+// stack, usbfs and device-node permissions answer. One boot; every row
+// replugs the devices and runs the probe on the system's libusb 0.1.12 and,
+// where it matters, on libusb-compat-0.1.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -71,9 +70,8 @@ TEST_P(VmScenarios, ProbeOnTheKernelsUsbStack) {
     });
 }
 
-// Every row of the registry's libusb 0.1.12 guest column, then those of
-// its libusb-compat column where the build has it, and the failing command
-// with the typical row's devices plugged.
+// The libusb 0.1.12 guest column, the libusb-compat one where the build has
+// it, and the failing command with the typical row's devices plugged.
 std::vector<ColumnRun> vm_runs() {
     std::vector<ColumnRun> runs = column_of(VmScenarios::plan().stacks);
     runs.push_back({registry::scenario("OneCameraAmongDecoys"),
