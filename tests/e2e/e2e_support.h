@@ -23,7 +23,6 @@ struct ProgramRun {
     std::vector<DeviceRef> transfer_order;
 };
 
-// The command line that runs the built camera-probe with `arguments`.
 std::vector<std::string> camera_probe_command(const std::vector<std::string> &arguments = {});
 ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv);
 

@@ -25,7 +25,7 @@ using usb_emulator::FaultTarget;
 CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = {});
 // A camera whose registers hold 0x00 and that has `action` at `target`.
 CameraConfig camera_with(FaultAction action, FaultTarget target);
-// The emulated camera a scenario registry row plugs.
+
 CameraConfig config_of(const registry::Camera &camera);
 
 // The exchange's first `count` setup packets, each with its timeout where

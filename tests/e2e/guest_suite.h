@@ -39,7 +39,6 @@ struct GuestSuitePlan {
     // Makes the suite's guest, not yet booted.
     std::function<std::unique_ptr<GuestVm>()> make_guest;
     std::vector<SuiteStack> stacks;
-    // Stages the suite's other commands, if it has any.
     std::function<void(GuestVm &)> stage;
     // Once after the boot (loading the webcam driver); a throw fails every row.
     std::function<void(GuestVm &)> after_boot;
@@ -76,7 +75,6 @@ void PrintTo(const ColumnRun &run, std::ostream *out);
 // leaves out, and why.
 std::vector<ColumnRun> column_of(const std::vector<SuiteStack> &stacks);
 
-// A run's test name, for INSTANTIATE_TEST_SUITE_P.
 struct NameOfRun {
     template <typename Run>
     std::string operator()(const ::testing::TestParamInfo<Run> &info) const {
@@ -93,7 +91,6 @@ class GuestSuite {
     // In a test's SetUp: fails it fatally when there is no guest to run in.
     void require_guest() const;
     GuestVm &guest() { return *guest_; }
-    // camera-probe as staged for `stack`.
     const GuestCommand &probe_on(registry::Stack stack) const { return probe_on_.at(stack); }
     // Runs the current row's `body`. A throw from it is a failure that names
     // the row; a GuestLost is besides the end of the later rows.

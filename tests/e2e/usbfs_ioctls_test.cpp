@@ -32,7 +32,6 @@ void PrintTo(const ClientRun &run, std::ostream *out) {
 
 class UsbfsNode : public ::testing::TestWithParam<ClientRun> {};
 
-// The client's steps on the node of one camera alone on its bus.
 TEST_P(UsbfsNode, AnswersEachIoctl) {
     UsbfsTestbed testbed;
     DeviceRef node = testbed.add_camera(testbed.add_bus(), GetParam().camera);

@@ -69,7 +69,6 @@ std::vector<ControlTransfer> run_step(const Camera &camera, const VideoApplicati
     return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
 }
 
-// The transfers of a log that `match`, as text.
 template <typename Match>
 std::vector<std::string> texts_of(const std::vector<ControlTransfer> &log, Match match) {
     std::vector<std::string> texts;
