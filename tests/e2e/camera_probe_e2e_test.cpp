@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // camera-probe, as built, on the real libusb 0.1 inside a umockdev testbed:
-// the system's libusb 0.1.12, and under the compat label libusb-compat-0.1.
-// What it must print is the scenario registry's: its usbfs column for each
-// library.
+// the system's libusb 0.1.12, and in the build for the compat label
+// libusb-compat-0.1 (from LIBUSB_COMPAT_DIR, first in every program's
+// library path). What it prints is its library's usbfs column's.
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -12,30 +12,38 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "e2e_support.h"
+#include "process.h"
 #include "scenarios.h"
 
 namespace e2e {
 namespace {
 
-// The registry's usbfs column: each row's cameras and decoys beside a
-// healthy camera on another bus, which is probed whatever the row's
-// cameras do. Whichever the library walks first, the other starts from the
-// probe byte it left. The lying cameras run as a family of their own
-// (LyingDevices), so that make memcheck can pick them.
+#ifdef LIBUSB_COMPAT_DIR
+constexpr bool kOverLibusbCompat = true;
+#else
+constexpr bool kOverLibusbCompat = false;
+#endif
+const registry::Stack kStack =
+    kOverLibusbCompat ? registry::Stack::usbfs_compat : registry::Stack::usbfs_libusb012;
+
+// The exchange's first `count` transfers as the camera sees them: libusb
+// 0.1.12's control ioctls carry their 5000 ms timeout, libusb-compat's URBs
+// none (libusb-1.0 keeps it itself).
+std::vector<std::string> exchange_transfers(std::size_t count = 3) {
+    return exchange_setups(count, !kOverLibusbCompat);
+}
+
 // What a transfer the camera never answers costs. The emulator answers a
 // control ioctl, which carries its timeout, at once with ETIMEDOUT; a URB
 // carries none and stays pending until libusb-1.0's own 5 s timer cancels it.
-const ByLibusb<double> kSecondsPerUnansweredTransfer{0.0, 5.0};
-
-registry::Stack usbfs_stack() {
-    return libusb_under_test() == Libusb::compat ? registry::Stack::usbfs_compat
-                                                 : registry::Stack::usbfs_libusb012;
-}
+constexpr double kSecondsPerUnansweredTransfer = kOverLibusbCompat ? 5.0 : 0.0;
 
 // A crash shows as the signal's status, also under valgrind, which passes
 // the signal on; AddressSanitizer reports the library's access itself and
@@ -49,8 +57,10 @@ int exit_status_of(const registry::Result &cell) {
     return registry::status_seen_by_a_shell(cell);
 }
 
-// The row's cameras and decoys on the first bus, the healthy camera on the
-// second, then the row's trouble with the USB file system.
+// A usbfs row: its cameras and decoys on the first bus beside a healthy
+// camera on the second, probed whatever the row's cameras do (whichever the
+// library walks first, the other starts from the probe byte it left), then
+// the row's trouble with the USB file system.
 struct UsbfsRow {
     UsbfsTestbed testbed;
     std::vector<DeviceRef> cameras;
@@ -63,12 +73,7 @@ struct UsbfsRow {
         }
         int first_bus = testbed.add_bus();
         int second_bus = testbed.add_bus();
-        for (const registry::Decoy &decoy : row.decoys) {
-            testbed.add_device(first_bus, decoy.vendor_id, decoy.product_id);
-        }
-        for (const registry::Camera &camera : row.cameras) {
-            cameras.push_back(testbed.add_camera(first_bus, config_of(camera)));
-        }
+        cameras = plug_on_bus(testbed, first_bus, row);
         healthy = testbed.add_camera(second_bus, config_of(kHealthyBeside));
         if (row.usb_filesystem == registry::UsbFilesystem::bus_directory_unreadable) {
             testbed.break_bus_directory(second_bus + 1);
@@ -78,50 +83,42 @@ struct UsbfsRow {
     static inline const registry::Camera kHealthyBeside{0x07};
 };
 
-// The cell with the healthy camera's part put where the library walked it.
-registry::Result walked_with_healthy(const registry::Result &cell, const ProgramRun &run,
-                                     const UsbfsRow &plugged) {
-    registry::Result walked = cell;
-    if (!cell.scan_failure.empty() || cell.crash_signal != 0 || !plugged.healthy) {
-        return walked;
-    }
-    auto healthy_at = run.transfer_order.at(0) == *plugged.healthy ? walked.cameras.begin()
-                                                                   : walked.cameras.end();
-    walked.cameras.insert(healthy_at, registry::healthy(UsbfsRow::kHealthyBeside.register_value));
-    return walked;
-}
-
 class UsbfsColumn : public ::testing::TestWithParam<registry::Scenario> {
   protected:
-    static void SetUpTestSuite() { registry::print_not_run_on(usbfs_stack()); }
+    static void SetUpTestSuite() { registry::print_not_run_on(kStack); }
 };
 
 TEST_P(UsbfsColumn, ProbeBesideAHealthyCamera) {
     const registry::Scenario &row = GetParam();
-    const registry::Result &cell = row.on(usbfs_stack());
+    const registry::Result &cell = row.on(kStack);
     ASSERT_TRUE(cell.applies()) << cell.not_applicable;
     UsbfsRow plugged(row);
 
     auto started = std::chrono::steady_clock::now();
-    ProgramRun run = run_camera_probe(plugged.testbed);
+    ProgramRun run = run_program(plugged.testbed, camera_probe_command());
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
 
+    // The healthy camera is probed unless the scan fails or a camera crashes
+    // the library; its part of the output stands where the library walked it.
     bool healthy_probed = plugged.healthy && cell.scan_failure.empty() && cell.crash_signal == 0;
     ASSERT_EQ(run.transfer_order.size(), cell.cameras.size() + (healthy_probed ? 1 : 0));
-    EXPECT_EQ(run.process.output,
-              registry::expected_output(walked_with_healthy(cell, run, plugged)));
-    EXPECT_EQ(run.process.exit_status, exit_status_of(cell));
+    registry::Result walked = cell;
     std::vector<DeviceRef> probed = plugged.cameras;
+    if (healthy_probed) {
+        bool healthy_first = run.transfer_order.front() == *plugged.healthy;
+        walked.cameras.insert(healthy_first ? walked.cameras.begin() : walked.cameras.end(),
+                              registry::healthy(UsbfsRow::kHealthyBeside.register_value));
+        EXPECT_EQ(transfer_texts(plugged.testbed, *plugged.healthy), exchange_transfers());
+        probed.push_back(*plugged.healthy);
+    }
+    EXPECT_EQ(run.process.output, registry::expected_output(walked));
+    EXPECT_EQ(run.process.exit_status, exit_status_of(cell));
     for (const DeviceRef &camera : plugged.cameras) {
         EXPECT_EQ(transfer_texts(plugged.testbed, camera),
                   exchange_transfers(cell.transfers_reaching_camera));
     }
-    if (healthy_probed) {
-        EXPECT_EQ(transfer_texts(plugged.testbed, *plugged.healthy), exchange_transfers());
-        probed.push_back(*plugged.healthy);
-    }
     EXPECT_EQ(unexpected_transfers(plugged.testbed, probed), std::vector<std::string>{});
-    double waited = row.unanswered * kSecondsPerUnansweredTransfer.on(libusb_under_test());
+    double waited = row.unanswered * kSecondsPerUnansweredTransfer;
     EXPECT_GE(took.count(), waited);
     EXPECT_LT(took.count(), waited + 4.0);
 }
@@ -130,14 +127,14 @@ std::string row_name(const ::testing::TestParamInfo<registry::Scenario> &param) 
     return param.param.name;
 }
 
-// The usbfs column of the library the suite runs on, lying cameras or not.
+// The usbfs column of the library the suite runs on, lying cameras or not:
+// the lying ones are a family of their own, for make memcheck to pick.
 std::vector<registry::Scenario> usbfs_rows(bool lying) {
-    std::vector<registry::Scenario> rows;
-    for (const registry::Scenario &row : registry::runs_on(usbfs_stack())) {
-        if (registry::tells_lies(row) == lying) {
-            rows.push_back(row);
-        }
-    }
+    std::vector<registry::Scenario> rows = registry::runs_on(kStack);
+    rows.erase(
+        std::remove_if(rows.begin(), rows.end(),
+                       [lying](const auto &row) { return registry::tells_lies(row) != lying; }),
+        rows.end());
     return rows;
 }
 
@@ -150,15 +147,12 @@ INSTANTIATE_TEST_SUITE_P(LyingDevices, UsbfsColumn, ::testing::ValuesIn(usbfs_ro
 const registry::Scenario &typical_row() {
     return registry::scenario("OneCameraAmongDecoys");
 }
-
 int typical_status() {
-    return registry::status_seen_by_a_shell(typical_row().on(usbfs_stack()));
+    return registry::status_seen_by_a_shell(typical_row().on(kStack));
 }
-
 std::string typical_output() {
-    return registry::expected_output(typical_row().on(usbfs_stack()));
+    return registry::expected_output(typical_row().on(kStack));
 }
-
 DeviceRef plug_typical_camera(UsbfsTestbed &testbed, int bus) {
     return testbed.add_camera(bus, config_of(typical_row().cameras.at(0)));
 }
@@ -170,20 +164,12 @@ TEST(CameraProbeEndToEnd, ArgumentsChangeNothing) {
         SCOPED_TRACE(testing::PrintToString(arguments));
         UsbfsTestbed testbed;
         DeviceRef camera = plug_typical_camera(testbed, testbed.add_bus());
-        ProgramRun run = run_camera_probe(testbed, arguments);
+        ProgramRun run = run_program(testbed, camera_probe_command(arguments));
         EXPECT_EQ(run.process.output, typical_output());
         EXPECT_EQ(run.process.exit_status, typical_status());
         EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers());
     }
 }
-
-// What the reader of standard output has received each time a transfer
-// reaches the camera, on a terminal and on a pipe.
-struct OutputTiming {
-    std::vector<std::string> seen_at_transfer;
-    std::string seen_at_exit;
-    int exit_status = -1;
-};
 
 std::string drain(int fd) {
     std::string text;
@@ -195,27 +181,30 @@ std::string drain(int fd) {
     return text;
 }
 
-OutputTiming watch_output(int reader, int writer) {
+// Runs camera-probe on the typical camera with its standard output on
+// `writer`: what the reader had received each time a transfer reached the
+// camera. By the exit it has received the typical output, whole.
+std::vector<std::string> seen_at_each_transfer(int reader, int writer) {
     ::fcntl(reader, F_SETFL, ::fcntl(reader, F_GETFL) | O_NONBLOCK);
     ::fcntl(reader, F_SETFD, FD_CLOEXEC);
     UsbfsTestbed testbed;
     plug_typical_camera(testbed, testbed.add_bus());
-    OutputTiming timing;
+    std::vector<std::string> seen_at_transfer;
     std::string seen;
     testbed.set_transfer_observer([&](const DeviceRef &, const ControlTransfer &) {
         seen += drain(reader);
-        timing.seen_at_transfer.push_back(seen);
+        seen_at_transfer.push_back(seen);
     });
     usb_emulator::ProcessOptions options;
     options.stdout_fd = writer;
-    timing.exit_status =
-        usb_emulator::run_in_testbed(testbed.root_dir(), camera_probe_command(), options)
-            .exit_status;
+    int status = usb_emulator::run_in_testbed(testbed.root_dir(), camera_probe_command(), options)
+                     .exit_status;
     testbed.set_transfer_observer(nullptr);
     ::close(writer);
-    timing.seen_at_exit = seen + drain(reader);
+    EXPECT_EQ(seen + drain(reader), typical_output());
+    EXPECT_EQ(status, typical_status());
     ::close(reader);
-    return timing;
+    return seen_at_transfer;
 }
 
 TEST(CameraProbeEndToEnd, OnATerminalEachMessageIsShownBeforeTheNextTransfer) {
@@ -227,29 +216,21 @@ TEST(CameraProbeEndToEnd, OnATerminalEachMessageIsShownBeforeTheNextTransfer) {
     ::cfmakeraw(&raw);  // no line-feed translation: the bytes arrive as written
     ASSERT_EQ(::tcsetattr(slave, TCSANOW, &raw), 0);
 
-    OutputTiming timing = watch_output(master, slave);
-
     // Before each transfer, the output up to the line feed that opens the
     // next result line: the announcement, then the first result line, which
     // the write and the read back follow.
     std::string output = typical_output();
     std::string announcement = output.substr(0, output.find('\n'));
     std::string first_line = output.substr(0, output.find('\n', announcement.size() + 1));
-    EXPECT_EQ(timing.seen_at_transfer,
+    EXPECT_EQ(seen_at_each_transfer(master, slave),
               (std::vector<std::string>{announcement, first_line, first_line}));
-    EXPECT_EQ(timing.seen_at_exit, output);
-    EXPECT_EQ(timing.exit_status, typical_status());
 }
 
 TEST(CameraProbeEndToEnd, OnAPipeOutputIsBufferedUntilExit) {
     int pipe_ends[2];
     ASSERT_EQ(::pipe(pipe_ends), 0);
-
-    OutputTiming timing = watch_output(pipe_ends[0], pipe_ends[1]);
-
-    EXPECT_EQ(timing.seen_at_transfer, (std::vector<std::string>{"", "", ""}));
-    EXPECT_EQ(timing.seen_at_exit, typical_output());
-    EXPECT_EQ(timing.exit_status, typical_status());
+    EXPECT_EQ(seen_at_each_transfer(pipe_ends[0], pipe_ends[1]),
+              (std::vector<std::string>{"", "", ""}));
 }
 
 TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
@@ -266,9 +247,7 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
     for (int bus = 1; bus <= kBuses; ++bus) {
         ASSERT_EQ(testbed.add_bus(), bus);
         for (int slot = 0; slot < kDevicesPerBus; ++slot) {
-            bool camera_here = std::find(camera_slots.begin(), camera_slots.end(),
-                                         std::make_pair(bus, slot)) != camera_slots.end();
-            if (camera_here) {
+            if (std::count(camera_slots.begin(), camera_slots.end(), std::make_pair(bus, slot))) {
                 cameras.push_back(plug_typical_camera(testbed, bus));
             } else {
                 const std::uint16_t *ids = decoy_ids[slot % 4];
@@ -277,7 +256,7 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
         }
     }
 
-    ProgramRun run = run_camera_probe(testbed);
+    ProgramRun run = run_program(testbed, camera_probe_command());
 
     std::string expected;
     for (std::size_t i = 0; i < cameras.size(); ++i) {
@@ -293,3 +272,23 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
 
 }  // namespace
 }  // namespace e2e
+
+int main(int argc, char **argv) {
+#ifdef CAMERA_PROBE_LSAN_SUPPRESSIONS
+    // Built with the sanitizers: the libraries' known leaks are not ours.
+    ::setenv("LSAN_OPTIONS", "suppressions=" CAMERA_PROBE_LSAN_SUPPRESSIONS, 0);
+#endif
+#ifdef LIBUSB_COMPAT_DIR
+    const char *library = LIBUSB_COMPAT_DIR "/libusb-0.1.so.4";
+    if (::access(library, R_OK) != 0) {
+        std::fprintf(stderr, "no libusb-compat at %s\n", library);
+        return 1;
+    }
+    std::string path =
+        usb_emulator::with_library_dir_first(usb_emulator::current_environment(), LIBUSB_COMPAT_DIR)
+            .back();
+    ::setenv("LD_LIBRARY_PATH", path.substr(path.find('=') + 1).c_str(), 1);
+#endif
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

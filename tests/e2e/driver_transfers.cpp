@@ -20,25 +20,9 @@ bool is_sensor_request(const ControlTransfer &transfer, int request, std::uint16
 
 // A camera that unplugs itself takes the driver's binding with it.
 std::size_t cameras_bound_after(const registry::Scenario &row) {
-    std::size_t bound = 0;
-    for (const registry::Camera &camera : row.cameras) {
-        bound += camera.fault.rfind("unplug", 0) == 0 ? 0 : 1;
-    }
-    return bound;
-}
-
-// A camera's transfer log split where the driver had bound to it.
-struct SplitLog {
-    std::vector<ControlTransfer> driver;
-    std::vector<ControlTransfer> program;
-};
-
-SplitLog split_at(const usb_emulator::Camera &camera, std::size_t driver_count) {
-    std::vector<ControlTransfer> all = camera.transfers();
-    SplitLog split;
-    split.driver.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(driver_count));
-    split.program.assign(all.begin() + static_cast<std::ptrdiff_t>(driver_count), all.end());
-    return split;
+    return static_cast<std::size_t>(std::count_if(
+        row.cameras.begin(), row.cameras.end(),
+        [](const registry::Camera &camera) { return camera.fault.rfind("unplug", 0) != 0; }));
 }
 
 // What the driver's transfers leave in register 0x13 of a camera powered
@@ -91,11 +75,14 @@ std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
     std::vector<std::uint8_t> left;
     for (std::size_t i = 0; i < done.bound.plugged.cameras.size(); ++i) {
         SCOPED_TRACE("camera " + std::to_string(i));
-        SplitLog log = split_at(*done.bound.plugged.cameras[i], done.bound.driver_transfers[i]);
-        EXPECT_FALSE(values_written_to(log.driver, expected::kRegister).empty())
+        // The camera's log split where the driver had bound to it.
+        std::vector<ControlTransfer> all = done.bound.plugged.cameras[i]->transfers();
+        auto bound_at = all.begin() + static_cast<std::ptrdiff_t>(done.bound.driver_transfers[i]);
+        std::vector<ControlTransfer> driver(all.begin(), bound_at);
+        EXPECT_FALSE(values_written_to(driver, expected::kRegister).empty())
             << "the driver's initialisation never wrote the register camera-probe reads";
-        left.push_back(left_in_register(cameras.at(i), log.driver));
-        EXPECT_EQ(vendor_transfer_texts(log.program),
+        left.push_back(left_in_register(cameras.at(i), driver));
+        EXPECT_EQ(vendor_transfer_texts({bound_at, all.end()}),
                   exchange_setups(cell.transfers_reaching_camera));
     }
     expect_decoys_untouched(done.bound.plugged);
@@ -114,29 +101,6 @@ std::vector<std::uint8_t> values_written_to(const std::vector<ControlTransfer> &
         }
     }
     return values;
-}
-
-bool reads_register(const std::vector<ControlTransfer> &log, std::uint16_t index) {
-    return std::any_of(log.begin(), log.end(), [index](const ControlTransfer &transfer) {
-        return is_sensor_request(transfer, expected::kReadRequest, index);
-    });
-}
-
-std::vector<std::string> vendor_writes(const std::vector<ControlTransfer> &log) {
-    std::vector<std::string> texts;
-    for (const ControlTransfer &transfer : log) {
-        if ((transfer.setup.bmRequestType & 0xE0) == 0x40) {
-            texts.push_back(usb_emulator::describe(transfer));
-        }
-    }
-    return texts;
-}
-
-bool reads_bridge(const std::vector<ControlTransfer> &log) {
-    return std::any_of(log.begin(), log.end(), [](const ControlTransfer &transfer) {
-        return transfer.setup.bmRequestType == 0xC0 &&
-               transfer.setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest;
-    });
 }
 
 }  // namespace e2e

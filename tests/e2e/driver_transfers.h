@@ -10,10 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "expected_output.h"
 #include "guest_scenario.h"
-#include "guest_suite.h"
-#include "guest_vm.h"
 
 namespace e2e {
 
@@ -40,11 +37,10 @@ DesktopRowRun run_beside_driver(usb_emulator::GuestVm &guest,
                                 const usb_emulator::GuestCommand &probe,
                                 const registry::Scenario &row);
 
-// What the run of a desktop row must show: for each camera, the driver's
-// initialisation wrote the register camera-probe reads, and then
-// camera-probe sent the cell's share of the exchange; no decoy was
-// touched; camera-probe printed what the cell says, given what the driver
-// left in each camera's register, which it returns.
+// What a desktop row's run must show: the driver's initialisation wrote the
+// register camera-probe reads, then camera-probe sent each camera the
+// cell's share of the exchange and touched no decoy, and printed what the
+// cell says given what the driver left in each register (returned).
 std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
                                               const registry::Scenario &row,
                                               const registry::Result &cell);
@@ -52,12 +48,6 @@ std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
 // The values a log's vendor writes put into sensor register `index`.
 std::vector<std::uint8_t> values_written_to(const std::vector<usb_emulator::ControlTransfer> &log,
                                             std::uint16_t index);
-bool reads_register(const std::vector<usb_emulator::ControlTransfer> &log, std::uint16_t index);
-// Any read of a bridge register: the driver reads the bridge only to start
-// and stop streaming.
-bool reads_bridge(const std::vector<usb_emulator::ControlTransfer> &log);
-// The vendor writes of a log, as text.
-std::vector<std::string> vendor_writes(const std::vector<usb_emulator::ControlTransfer> &log);
 
 }  // namespace e2e
 

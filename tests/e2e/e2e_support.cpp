@@ -1,39 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "e2e_support.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <sstream>
 
-#ifndef CAMERA_PROBE_BINARY
-#error "CAMERA_PROBE_BINARY must name the built camera-probe"
-#endif
-
 namespace e2e {
-
-namespace {
-Libusb libusb_in_use = Libusb::original;
-}  // namespace
-
-Libusb libusb_under_test() {
-    return libusb_in_use;
-}
-
-void set_libusb_under_test(Libusb libusb) {
-    libusb_in_use = libusb;
-}
-
-std::vector<std::string> exchange_transfers(std::size_t count) {
-    std::vector<std::string> texts =
-        ByLibusb<std::vector<std::string>>{expected::exchange_transfer_texts(true),
-                                           exchange_setups()}
-            .on(libusb_under_test());
-    texts.resize(std::min(count, texts.size()));
-    return texts;
-}
 
 ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &argv) {
     ProgramRun run;
@@ -52,33 +25,35 @@ ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &ar
 
 // CAMERA_PROBE_E2E_WRAPPER, when set, runs camera-probe under another
 // program (words split at blanks), as `make memcheck` does with valgrind.
-std::vector<std::string> wrapper_words() {
-    std::vector<std::string> words;
-    const char *wrapper = std::getenv("CAMERA_PROBE_E2E_WRAPPER");
-    std::istringstream stream(wrapper != nullptr ? wrapper : "");
-    for (std::string word; stream >> word;) {
-        words.push_back(word);
-    }
-    return words;
-}
-
 std::vector<std::string> camera_probe_command(const std::vector<std::string> &arguments) {
-    std::vector<std::string> argv = wrapper_words();
+    std::vector<std::string> argv;
+    const char *wrapper = std::getenv("CAMERA_PROBE_E2E_WRAPPER");
+    std::istringstream words(wrapper != nullptr ? wrapper : "");
+    for (std::string word; words >> word;) {
+        argv.push_back(word);
+    }
     argv.push_back(CAMERA_PROBE_BINARY);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
 }
 
-ProgramRun run_camera_probe(UsbfsTestbed &testbed, const std::vector<std::string> &arguments) {
-    return run_program(testbed, camera_probe_command(arguments));
+std::vector<DeviceRef> plug_on_bus(UsbfsTestbed &testbed, int bus, const registry::Scenario &row) {
+    for (const registry::Decoy &decoy : row.decoys) {
+        testbed.add_device(bus, decoy.vendor_id, decoy.product_id);
+    }
+    std::vector<DeviceRef> cameras;
+    for (const registry::Camera &camera : row.cameras) {
+        cameras.push_back(testbed.add_camera(bus, config_of(camera)));
+    }
+    return cameras;
 }
 
 std::vector<std::string> unexpected_transfers(const UsbfsTestbed &testbed,
                                               const std::vector<DeviceRef> &expected) {
     std::vector<std::string> unexpected;
     for (const DeviceRef &device : testbed.devices()) {
-        bool allowed = std::find(expected.begin(), expected.end(), device) != expected.end();
-        if (!allowed && !testbed.transfers(device).empty()) {
+        if (std::find(expected.begin(), expected.end(), device) == expected.end() &&
+            !testbed.transfers(device).empty()) {
             unexpected.push_back(device.devnode);
         }
     }
@@ -91,17 +66,6 @@ std::vector<std::string> transfer_texts(const UsbfsTestbed &testbed, const Devic
         texts.push_back(usb_emulator::describe(transfer));
     }
     return texts;
-}
-
-std::string raw_client_output(const std::string &client, const CameraConfig &camera,
-                              const std::vector<std::string> &steps) {
-    UsbfsTestbed testbed;
-    DeviceRef node = testbed.add_camera(testbed.add_bus(), camera);
-    std::vector<std::string> argv = {client, node.devnode};
-    argv.insert(argv.end(), steps.begin(), steps.end());
-    ProgramRun run = run_program(testbed, argv);
-    EXPECT_EQ(run.process.exit_status, 0) << run.process.output;
-    return run.process.output;
 }
 
 }  // namespace e2e

@@ -7,8 +7,8 @@
 
 namespace e2e {
 
-std::vector<std::string> exchange_setups(std::size_t count) {
-    std::vector<std::string> setups = expected::exchange_transfer_texts(false);
+std::vector<std::string> exchange_setups(std::size_t count, bool with_timeout) {
+    std::vector<std::string> setups = expected::exchange_transfer_texts(with_timeout);
     setups.resize(std::min(count, setups.size()));
     return setups;
 }

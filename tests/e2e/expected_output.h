@@ -25,30 +25,12 @@ using usb_emulator::FaultTarget;
 CameraConfig camera_config(std::uint8_t register_value, CameraFault fault = {});
 // A camera whose registers hold 0x00 and that has `action` at `target`.
 CameraConfig camera_with(FaultAction action, FaultTarget target);
-// The emulated camera a scenario registry row plugs.
+
 CameraConfig config_of(const registry::Camera &camera);
 
-// The two Linux implementations of the libusb 0.1 API the tool runs on:
-// libusb 0.1.12 (Debian, Ubuntu) and libusb-compat-0.1 over libusb-1.0
-// (Fedora, Arch, openSUSE, macOS).
-enum class Libusb { original, compat };
-
-// An expectation that may depend on the implementation: one value where
-// both agree, a pair {libusb 0.1.12, libusb-compat} where they differ.
-template <typename T>
-struct ByLibusb {
-    T original;
-    T compat;
-
-    // Implicit, so that a table cell holding one value reads as that value.
-    ByLibusb(T both) : original(both), compat(both) {}
-    ByLibusb(T on_original, T on_compat) : original(on_original), compat(on_compat) {}
-    const T &on(Libusb libusb) const { return libusb == Libusb::compat ? compat : original; }
-};
-
-// The exchange's first `count` setup packets, without the timeout, where
-// the transport does not carry it.
-std::vector<std::string> exchange_setups(std::size_t count = 3);
+// The exchange's first `count` setup packets, each with its timeout where
+// the transport carries it.
+std::vector<std::string> exchange_setups(std::size_t count = 3, bool with_timeout = false);
 
 // The class and vendor requests among a device's transfers, as text: what
 // a program sent it beyond the kernel's enumeration.

@@ -1,41 +1,36 @@
 // SPDX-License-Identifier: MIT
-// What a scenario in a QEMU guest plugs and checks, whichever the guest's
-// architecture: the cameras among devices that share one ID with them, and
-// which of the exchange's transfers reached each.
+// What a registry row in a QEMU guest plugs and checks, whichever the
+// guest's architecture.
 #ifndef CAMERA_PROBE_TESTS_E2E_GUEST_SCENARIO_H
 #define CAMERA_PROBE_TESTS_E2E_GUEST_SCENARIO_H
 
 #include <cstddef>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "expected_output.h"
 #include "guest_suite.h"
-#include "guest_vm.h"
 
 namespace e2e {
 
 struct PluggedDevices {
     std::vector<std::shared_ptr<usb_emulator::Camera>> cameras;
-    // Devices beside the cameras that must not be probed.
-    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> decoys;
+    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> decoys;  // must not be probed
 
     // The decoys, then the cameras, as the bus takes them.
     std::vector<std::shared_ptr<usb_emulator::UsbDevice>> on_the_bus() const;
 };
 
-// The usbredir ports a guest needs to plug any registry row: its decoys and
-// its cameras at once.
+// The usbredir ports a guest needs to plug any registry row's devices.
 std::size_t usb_ports_for_every_row();
 
 // When a row's camera faults start to hit: at once, or once they are armed,
 // after the webcam driver has bound the cameras (it talks to them first).
 enum class Faults { armed, held_back };
 
-// The row's decoys and cameras, made to be plugged.
+// The row's decoys and cameras, made to be plugged; plug_row replugs the
+// guest's bus with them.
 PluggedDevices devices_of(const registry::Scenario &row, Faults faults = Faults::armed);
-// Replugs the guest's bus with the row's decoys, then its cameras.
 PluggedDevices plug_row(usb_emulator::GuestVm &guest, const registry::Scenario &row,
                         Faults faults = Faults::armed);
 

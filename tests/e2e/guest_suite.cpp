@@ -4,11 +4,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "../missing_piece.h"
 #include "guest_scenario.h"
-
-#ifndef CAMERA_PROBE_BINARY
-#error "CAMERA_PROBE_BINARY must name the built camera-probe"
-#endif
 
 namespace e2e {
 
@@ -31,20 +28,27 @@ std::function<std::unique_ptr<GuestVm>()> built_guest(const std::string &arch) {
     };
 }
 
-std::vector<SuiteStack> host_probe_stacks(registry::Stack original, registry::Stack compat) {
-    std::vector<SuiteStack> stacks = {
+GuestSuitePlan host_guest_plan(registry::Stack original, registry::Stack compat) {
+    GuestSuitePlan plan;
+    plan.make_guest = built_guest();
+    plan.stacks = {
         {original, "", [](GuestVm &vm) { return vm.add_command({CAMERA_PROBE_BINARY}); }}};
 #ifdef LIBUSB_COMPAT_DIR
-    stacks.push_back({compat, "OverLibusbCompat", [](GuestVm &vm) {
-                          return vm.add_command(
-                              {CAMERA_PROBE_BINARY},
-                              usb_emulator::with_library_dir_first(
-                                  usb_emulator::current_environment(), LIBUSB_COMPAT_DIR));
-                      }});
+    plan.stacks.push_back({compat, "OverLibusbCompat", [](GuestVm &vm) {
+                               return vm.add_command(
+                                   {CAMERA_PROBE_BINARY},
+                                   usb_emulator::with_library_dir_first(
+                                       usb_emulator::current_environment(), LIBUSB_COMPAT_DIR));
+                           }});
 #else
     (void)compat;
 #endif
-    return stacks;
+    return plan;
+}
+
+int run_guest_suite(int argc, char **argv, const char *label) {
+    return camera_probe_tests::run_unless_missing(
+        argc, argv, label, usb_emulator::GuestSettings::from_build().missing());
 }
 
 void PrintTo(const ColumnRun &run, std::ostream *out) {
@@ -64,9 +68,9 @@ std::vector<ColumnRun> column_of(const std::vector<SuiteStack> &stacks) {
 
 void GuestSuite::boot(const GuestSuitePlan &plan) {
     auto started = std::chrono::steady_clock::now();
-    std::unique_ptr<GuestVm> vm;
+    std::string failed = "the guest did not boot: ";
     try {
-        vm = plan.make_guest();
+        std::unique_ptr<GuestVm> vm = plan.make_guest();
         for (const SuiteStack &stack : plan.stacks) {
             probe_on_[stack.stack] = stack.stage_probe(*vm);
         }
@@ -74,23 +78,18 @@ void GuestSuite::boot(const GuestSuitePlan &plan) {
             plan.stage(*vm);
         }
         vm->boot();
-    } catch (const std::exception &error) {
-        failure_ = std::string("the guest did not boot: ") + error.what();
-        return;
-    }
-    std::printf("guest kernel %s booted in %.1f s\n", vm->kernel_release().c_str(),
-                seconds_since(started));
-    vm->set_answer_limit(plan.answer_limit);
-    try {
+        std::printf("guest kernel %s booted in %.1f s\n", vm->kernel_release().c_str(),
+                    seconds_since(started));
+        vm->set_answer_limit(plan.answer_limit);
+        failed = "the booted guest could not be prepared: ";
         if (plan.after_boot) {
             plan.after_boot(*vm);
         }
+        guest_ = std::move(vm);
     } catch (const std::exception &error) {
-        failure_ = std::string("the booted guest could not be prepared: ") + error.what();
-        return;
+        failure_ = failed + error.what();
     }
     after_failed_row_ = plan.after_failed_row;
-    guest_ = std::move(vm);
 }
 
 void GuestSuite::power_off() {

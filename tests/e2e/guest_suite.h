@@ -1,13 +1,8 @@
 // SPDX-License-Identifier: MIT
-// What every guest suite shares: one guest booted for the whole suite, its
-// commands staged before the boot, an optional step after it, the
-// registry's column of each of the suite's stacks run row by row, and the
-// guest switched off at the end. A row in which the guest stops answering
-// fails naming itself, and every later row fails at once, saying where the
-// guest was lost, instead of waiting for it. How the guest boots is the
-// factory's business, what a row checks the suite's. A row that fails a
-// step while the guest still answers fails alone: the later rows run.
-//
+// What every guest suite shares: one guest booted for the whole suite, the
+// registry's column of each of its stacks run row by row. A row that fails
+// while the guest still answers fails alone; once the guest stops
+// answering, every later row fails at once, saying in which row it was lost.
 // A suite: a class deriving from GuestColumn<itself> with a static plan(),
 // a TEST_P whose body hands its work to suite().run_row(), and
 // INSTANTIATE_TEST_SUITE_P over column_of(plan().stacks).
@@ -32,11 +27,10 @@ namespace e2e {
 using usb_emulator::GuestCommand;
 using usb_emulator::GuestVm;
 
-// One of a suite's stacks: the registry column it runs, and how the
-// command that runs camera-probe there is staged into the guest.
+// One of a suite's stacks: the registry column it runs, what its runs'
+// names add to the row's, and how camera-probe is staged for it.
 struct SuiteStack {
     registry::Stack stack;
-    // What the names of this stack's runs add to the row's name.
     std::string name_suffix;
     std::function<GuestCommand(GuestVm &)> stage_probe;
 };
@@ -45,18 +39,15 @@ struct GuestSuitePlan {
     // Makes the suite's guest, not yet booted.
     std::function<std::unique_ptr<GuestVm>()> make_guest;
     std::vector<SuiteStack> stacks;
-    // Stages the suite's other commands, if it has any.
     std::function<void(GuestVm &)> stage;
-    // Done once after the boot, before the first row (loading the webcam
-    // driver), if set; a throw fails every row with the reason.
+    // Once after the boot (loading the webcam driver); a throw fails every row.
     std::function<void(GuestVm &)> after_boot;
     // After a row that failed with the guest still answering: brings the
-    // suite's idea of the guest back to what the guest is, if set.
+    // suite's idea of the guest back to what the guest is.
     std::function<void(GuestVm &)> after_failed_row;
     // How long a row waits for the guest to answer before taking it for
-    // lost: well above a driver's probe or a run that waits out the
-    // kernel's 5 s timeout under TCG, and few enough that a lost guest
-    // leaves the label's time for every later row to say where it was lost.
+    // lost: well above a driver's probe or the kernel's 5 s timeout under
+    // TCG, and short enough to leave every later row time to say so.
     std::chrono::seconds answer_limit{60};
 };
 
@@ -64,10 +55,13 @@ struct GuestSuitePlan {
 // any registry row.
 std::function<std::unique_ptr<GuestVm>()> built_guest(const std::string &arch = "amd64");
 
-// camera-probe as built on this host, staged with the libraries this
-// host's loader finds for it: on `original` the system's libusb 0.1.12,
-// and where the build has libusb-compat-0.1, on `compat` that one too.
-std::vector<SuiteStack> host_probe_stacks(registry::Stack original, registry::Stack compat);
+// The amd64 guest's plan for camera-probe as built, staged with this
+// host's libraries: the system's libusb 0.1.12 on `original`, and where
+// the build has libusb-compat-0.1, that one on `compat`.
+GuestSuitePlan host_guest_plan(registry::Stack original, registry::Stack compat);
+
+// A guest suite's main(): its tests, unless the guest image is missing.
+int run_guest_suite(int argc, char **argv, const char *label);
 
 // One run of a suite's column: a registry row on one of its stacks.
 struct ColumnRun {
@@ -77,11 +71,10 @@ struct ColumnRun {
 };
 void PrintTo(const ColumnRun &run, std::ostream *out);
 
-// The rows each of `stacks` runs, stack after stack; prints the rows each
-// leaves out, with their reasons.
+// The rows each of `stacks` runs, stack after stack; prints those it
+// leaves out, and why.
 std::vector<ColumnRun> column_of(const std::vector<SuiteStack> &stacks);
 
-// A run's test name, for INSTANTIATE_TEST_SUITE_P.
 struct NameOfRun {
     template <typename Run>
     std::string operator()(const ::testing::TestParamInfo<Run> &info) const {
@@ -91,14 +84,13 @@ struct NameOfRun {
 
 class GuestSuite {
   public:
-    // Makes, stages and boots the plan's guest and prints its boot time.
-    // What goes wrong is kept for every row to fail with.
+    // Makes, stages and boots the plan's guest; what goes wrong is kept for
+    // every row to fail with.
     void boot(const GuestSuitePlan &plan);
     void power_off();
     // In a test's SetUp: fails it fatally when there is no guest to run in.
     void require_guest() const;
     GuestVm &guest() { return *guest_; }
-    // camera-probe as staged for `stack`.
     const GuestCommand &probe_on(registry::Stack stack) const { return probe_on_.at(stack); }
     // Runs the current row's `body`. A throw from it is a failure that names
     // the row; a GuestLost is besides the end of the later rows.
@@ -114,8 +106,8 @@ class GuestSuite {
 
 // The gtest fixture of a guest suite. `Suite` derives from it and gives
 // `static GuestSuitePlan plan()`; each Suite has a guest of its own.
-template <typename Suite, typename Run = ColumnRun>
-class GuestColumn : public ::testing::TestWithParam<Run> {
+template <typename Suite>
+class GuestColumn : public ::testing::TestWithParam<ColumnRun> {
   public:
     static GuestSuite &suite() {
         static GuestSuite one;

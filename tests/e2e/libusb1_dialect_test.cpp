@@ -8,10 +8,6 @@
 
 #include "e2e_support.h"
 
-#ifndef LIBUSB1_EXCHANGE_BINARY
-#error "LIBUSB1_EXCHANGE_BINARY must name the built libusb-1.0 client"
-#endif
-
 namespace e2e {
 namespace {
 
@@ -25,14 +21,7 @@ class Libusb1Dialect : public ::testing::TestWithParam<registry::Scenario> {
 TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
     const registry::Scenario &row = GetParam();
     UsbfsTestbed testbed;
-    int bus = testbed.add_bus();
-    for (const registry::Decoy &decoy : row.decoys) {
-        testbed.add_device(bus, decoy.vendor_id, decoy.product_id);
-    }
-    std::vector<DeviceRef> cameras;
-    for (const registry::Camera &camera : row.cameras) {
-        cameras.push_back(testbed.add_camera(bus, config_of(camera)));
-    }
+    std::vector<DeviceRef> cameras = plug_on_bus(testbed, testbed.add_bus(), row);
 
     // A short timeout so a camera that never answers costs little.
     ProgramRun run = run_program(testbed, {LIBUSB1_EXCHANGE_BINARY, "300"});

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The camera exchange written against libusb-1.0, whose Linux backend talks
-// to usbfs with URBs: proves the emulator speaks that dialect too (the one
-// libusb-compat-0.1 runs on). Prints what camera-probe prints, in its own
-// words.
-// Usage: libusb1-exchange [TIMEOUT_MS]
+// to usbfs with URBs (as libusb-compat-0.1 does): prints what camera-probe
+// prints, in its own words. Usage: libusb1-exchange [TIMEOUT_MS]
 #include <libusb.h>
 
 #include <cstdint>
@@ -12,9 +10,8 @@
 
 namespace {
 
-// The camera and its exchange, written here as the client's own, so that
-// what it prints is not built by the code that builds the suites'
-// expectations.
+// The camera and its exchange as the client's own, not the code that
+// builds the suites' expectations.
 constexpr std::uint16_t kVendorId = 0x05A9;
 constexpr std::uint16_t kProductId = 0x2800;
 constexpr std::uint8_t kReadRequestType = 0xC0;
@@ -26,7 +23,10 @@ constexpr std::uint16_t kWrittenValue = 0x15;
 constexpr unsigned kTimeoutMs = 5000;
 constexpr unsigned char kProbeBytePreset = 0x20;
 
-void print_read(int result, unsigned char byte) {
+// The result is taken before the byte is printed: the read fills it.
+void read_register(libusb_device_handle *handle, unsigned timeout_ms, unsigned char &byte) {
+    int result = libusb_control_transfer(handle, kReadRequestType, kReadRequest, 0x0000, kRegister,
+                                         &byte, 1, timeout_ms);
     std::printf("\nusb_control_msg() returned %d -> 0x%02x", result, byte);
 }
 
@@ -37,15 +37,10 @@ void exchange(libusb_device *device, unsigned timeout_ms, unsigned char &byte) {
         std::printf("\nlibusb_open() returned %d", opened);
         return;
     }
-    // The result is taken before the byte is printed: the read fills it.
-    int result = libusb_control_transfer(handle, kReadRequestType, kReadRequest, 0x0000, kRegister,
-                                         &byte, 1, timeout_ms);
-    print_read(result, byte);
+    read_register(handle, timeout_ms, byte);
     libusb_control_transfer(handle, kWriteRequestType, kWriteRequest, kWrittenValue, kRegister,
                             nullptr, 0, timeout_ms);
-    result = libusb_control_transfer(handle, kReadRequestType, kReadRequest, 0x0000, kRegister,
-                                     &byte, 1, timeout_ms);
-    print_read(result, byte);
+    read_register(handle, timeout_ms, byte);
     libusb_close(handle);
 }
 

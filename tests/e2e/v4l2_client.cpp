@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 // v4l2-client: what a video application does to the kernel's webcam
-// driver, as far as the driver-cache rows need it: sets automatic gain and
-// starts and stops streaming, on one open video device node, in the order
-// given. Linked statically, so that the guest needs nothing beside it.
-//
+// driver, as far as the driver-cache rows need it, on one video device
+// node, in the order given; static, so that the guest needs nothing else.
 //   v4l2-client DEVICE ACTION...
 //     autogain=0 | autogain=1   VIDIOC_S_CTRL of V4L2_CID_AUTOGAIN
 //     streamon                  four memory-mapped buffers queued, STREAMON
 //     streamoff                 STREAMOFF, and the buffers freed
-//
 // Prints "ACTION ok" for each action done; stops at the first that fails,
 // saying why on standard error, with status 1 (2 for bad arguments).
 #include <fcntl.h>
@@ -25,11 +22,10 @@ namespace {
 
 // vb2 may hold back the driver's start until a few buffers are queued.
 constexpr unsigned kBuffers = 4;
+int capture = V4L2_BUF_TYPE_VIDEO_CAPTURE;
 
 bool set_autogain(int fd, int value) {
-    v4l2_control control{};
-    control.id = V4L2_CID_AUTOGAIN;
-    control.value = value;
+    v4l2_control control{V4L2_CID_AUTOGAIN, value};
     return ::ioctl(fd, VIDIOC_S_CTRL, &control) == 0;
 }
 
@@ -42,39 +38,15 @@ bool request_buffers(int fd, unsigned count) {
 }
 
 bool stream_on(int fd) {
-    if (!request_buffers(fd, kBuffers)) {
-        return false;
-    }
-    for (unsigned index = 0; index < kBuffers; ++index) {
+    bool done = request_buffers(fd, kBuffers);
+    for (unsigned index = 0; done && index < kBuffers; ++index) {
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         buffer.index = index;
-        if (::ioctl(fd, VIDIOC_QBUF, &buffer) != 0) {
-            return false;
-        }
+        done = ::ioctl(fd, VIDIOC_QBUF, &buffer) == 0;
     }
-    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    return ::ioctl(fd, VIDIOC_STREAMON, &type) == 0;
-}
-
-bool stream_off(int fd) {
-    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    return ::ioctl(fd, VIDIOC_STREAMOFF, &type) == 0 && request_buffers(fd, 0);
-}
-
-// -1 for an action this client does not know.
-int perform(int fd, const std::string &action) {
-    if (action == "autogain=0" || action == "autogain=1") {
-        return set_autogain(fd, action.back() - '0') ? 1 : 0;
-    }
-    if (action == "streamon") {
-        return stream_on(fd) ? 1 : 0;
-    }
-    if (action == "streamoff") {
-        return stream_off(fd) ? 1 : 0;
-    }
-    return -1;
+    return done && ::ioctl(fd, VIDIOC_STREAMON, &capture) == 0;
 }
 
 }  // namespace
@@ -90,12 +62,19 @@ int main(int argc, char **argv) {
         return 1;
     }
     for (int index = 2; index < argc; ++index) {
-        int done = perform(fd, argv[index]);
-        if (done < 0) {
+        std::string action = argv[index];
+        bool done = false;
+        if (action == "autogain=0" || action == "autogain=1") {
+            done = set_autogain(fd, action.back() - '0');
+        } else if (action == "streamon") {
+            done = stream_on(fd);
+        } else if (action == "streamoff") {
+            done = ::ioctl(fd, VIDIOC_STREAMOFF, &capture) == 0 && request_buffers(fd, 0);
+        } else {
             std::fprintf(stderr, "v4l2-client: unknown action %s\n", argv[index]);
             return 2;
         }
-        if (done == 0) {
+        if (!done) {
             std::fprintf(stderr, "v4l2-client: %s: %s\n", argv[index], std::strerror(errno));
             return 1;
         }
