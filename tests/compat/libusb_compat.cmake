@@ -48,9 +48,6 @@ if(NOT CAMERA_PROBE_HAVE_UMOCKDEV)
 endif()
 # This build of the suite expects libusb-compat and starts every program
 # with LIBUSB_COMPAT_DIR first in LD_LIBRARY_PATH.
-camera_probe_usbfs_suite(camera_probe_compat_tests)
-target_compile_definitions(camera_probe_compat_tests PRIVATE
-  LIBUSB_COMPAT_DIR="${CAMERA_PROBE_LIBUSB_COMPAT_DIR}")
+camera_probe_usbfs_suite(camera_probe_compat_tests compat DISCOVERY TEST_PREFIX compat.
+  DEFINES LIBUSB_COMPAT_DIR="${CAMERA_PROBE_LIBUSB_COMPAT_DIR}")
 add_dependencies(camera_probe_compat_tests libusb_compat)
-gtest_discover_tests(camera_probe_compat_tests TEST_PREFIX "compat."
-  PROPERTIES LABELS compat TIMEOUT 300 ENVIRONMENT "${E2E_ENVIRONMENT}")
