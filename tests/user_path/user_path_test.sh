@@ -12,7 +12,9 @@
 # - make install run as root leaves nothing in the build folder that the
 #   checkout's owner does not own;
 # - on an ARM host no target installs the guests' or the cross builds'
-#   packages, and those targets say why they do not run.
+#   packages, and those targets say why they do not run;
+# - the README's line that installs git and make runs as written, apt-get
+#   only simulating: a package name apt does not know fails it.
 #
 #   user_path_test.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
@@ -116,4 +118,14 @@ if told=$(runuser -u nobody -- env -i PATH="$work/no-sudo" "$work/checkout/scrip
 fi
 grep -qF "there is no sudo here: run  su -c 'apt-get install cmake g++ make" <<<"$told" ||
   fail "install-deps without sudo says: $told"
+echo "== the README's line that installs git and make, typed as written (apt simulating)"
+line=$(sed -n '/^## Get it and run it/,/^## /{/^sudo apt-get install /p}' "$source_dir/README.md")
+[ -n "$line" ] || fail "README.md's section Get it and run it has no 'sudo apt-get install' line"
+mkdir -p "$work/readme"
+printf '#!/bin/sh\nexec %s --simulate "$@"\n' "$(command -v apt-get)" >"$work/readme/apt-get"
+cp "$work/stubs/sudo" "$work/readme/" && chmod +x "$work/readme/apt-get"
+env -i PATH="$work/readme:$PATH" sh -c "$line" </dev/null >"$work/readme.log" 2>&1 ||
+  fail "README.md's line '$line' fails: $(cat "$work/readme.log")"
+# Its comment gives the same command for root without sudo.
+[ "sudo ${line#*as root: }" = "$(echo ${line%%#*})" ] || fail "the line's root variant differs: $line"
 echo "user path: all checks passed"
