@@ -1,8 +1,7 @@
 # SPDX-License-Identifier: MIT
-# Fails when a test of the labels make check runs (unit, e2e, compat) starts
-# a program of this build that is not among PROGRAMS, the targets that
-# check-programs, make check's one build, builds: make check would lose
-# that test's cases unseen.
+# Fails when a test of make check's labels (unit, e2e, compat) starts a
+# program of this build that check-programs, make check's build, leaves out
+# (PROGRAMS lists its targets): make check would lose that test unseen.
 #   cmake -DCTEST=ctest -DBUILD_DIR=build -DPROGRAMS=check-programs.txt -P check_programs.cmake
 cmake_minimum_required(VERSION 3.19) # string(JSON)
 execute_process(COMMAND ${CTEST} --show-only=json-v1 -L "^(unit|e2e|compat)$"

@@ -1,10 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Fails unless every packaging file whose path starts with FILES carries
-# VERSION (project()'s): debian/changelog's newest entry (its Debian revision
-# is the package's own), camera-probe.spec's Version tag and newest
-# %changelog entry, the PKGBUILD's pkgver, the FreeBSD port's DISTVERSION
-# and the tarball the Homebrew formula names. scripts/check-platform-packages
-# reads the other platforms' again with each platform's own tools.
+# VERSION (project()'s): debian/changelog's newest entry (less its Debian
+# revision), the RPM spec's Version and newest %changelog entry, the
+# PKGBUILD's pkgver, the FreeBSD port's DISTVERSION, the Homebrew tarball's.
 #   cmake -DVERSION=1.2.3 -DSOURCE_DIR=. -DFILES=packaging/ -P version_check.cmake
 
 # The first match of REGEX's group in FILE, or a failure naming WHAT.
