@@ -103,11 +103,18 @@ grep -qF "there is no sudo here: run  su -c 'apt-get install cmake g++ make" <<<
 echo "== the README's line that installs git and make, typed as written (apt simulating)"
 line=$(sed -n '/^## Get it and run it/,/^## /{/^sudo apt-get install /p}' "$source_dir/README.md")
 [ -n "$line" ] || fail "README.md's section Get it and run it has no 'sudo apt-get install' line"
-mkdir -p "$work/readme" && cp "$work/stubs/sudo" "$work/readme/"
-printf '#!/bin/sh\nexec %s --simulate "$@"\n' "$(command -v apt-get)" >"$work/readme/apt-get"
-chmod +x "$work/readme/apt-get"
-env -i PATH="$work/readme:$PATH" sh -c "$line" </dev/null >"$work/readme.log" 2>&1 ||
-  fail "README.md's line '$line' fails: $(cat "$work/readme.log")"
 # Its comment gives the same command for root without sudo.
 [ "sudo ${line#*as root: }" = "$(echo ${line%%#*})" ] || fail "the line's root variant differs: $line"
+# Without package lists (a root made without them) apt knows only what is
+# installed: a package it does not know would prove nothing there.
+lists=$(apt-get indextargets --format '$(FILENAME)' 'Identifier: Packages' | xargs -r ls 2>/dev/null || true)
+if [ -z "$lists" ]; then
+  echo "apt has no package lists here: the line is typed where it has them"
+else
+  mkdir -p "$work/readme" && cp "$work/stubs/sudo" "$work/readme/"
+  printf '#!/bin/sh\nexec %s --simulate "$@"\n' "$(command -v apt-get)" >"$work/readme/apt-get"
+  chmod +x "$work/readme/apt-get"
+  env -i PATH="$work/readme:$PATH" sh -c "$line" </dev/null >"$work/readme.log" 2>&1 ||
+    fail "README.md's line '$line' fails: $(cat "$work/readme.log")"
+fi
 echo "user path: all checks passed"
