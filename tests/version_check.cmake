@@ -5,18 +5,6 @@
 # PKGBUILD's pkgver, the FreeBSD port's DISTVERSION, the Homebrew tarball's.
 #   cmake -DVERSION=1.2.3 -DSOURCE_DIR=. -DFILES=packaging/ -P version_check.cmake
 
-# The first match of REGEX's group in FILE, or a failure naming WHAT.
-function(packaging_version file regex what out_var)
-  file(STRINGS "${SOURCE_DIR}/${file}" lines REGEX "${regex}")
-  if(lines)
-    list(GET lines 0 line)
-  endif()
-  if(NOT lines OR NOT line MATCHES "${regex}")
-    message(FATAL_ERROR "${file}: no ${what}")
-  endif()
-  set(${out_var} "${CMAKE_MATCH_1}" PARENT_SCOPE)
-endfunction()
-
 set(mismatches "")
 foreach(entry
     "debian/changelog|^camera-probe \\(([^)]+)\\)|newest entry"
@@ -33,7 +21,13 @@ foreach(entry
   if(NOT at EQUAL 0)
     continue()
   endif()
-  packaging_version("${file}" "${regex}" "${what}" found)
+  # The first line that matches, its group.
+  file(STRINGS "${SOURCE_DIR}/${file}" lines REGEX "${regex}")
+  list(POP_FRONT lines line)
+  if(NOT line MATCHES "${regex}")
+    message(FATAL_ERROR "${file}: no ${what}")
+  endif()
+  set(found "${CMAKE_MATCH_1}")
   if(file STREQUAL "debian/changelog")
     string(REGEX REPLACE "-[^-]*$" "" found "${found}") # the Debian revision
   endif()
