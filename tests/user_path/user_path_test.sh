@@ -3,12 +3,11 @@
 # The user's path, on a copy of the checkout owned by an ordinary user, run
 # as the user would from a shell of their own: none of the caller's make
 # variables (BUILD_DIR, CMAKE_FLAGS, ...) or environment reaches it.
-# - on a machine where every package is missing, a bare make asks apt for
-#   nothing and names what is missing; make run, make build and make install
-#   ask apt for what building the tool needs and nothing else (dpkg-query
-#   here says every package is missing; apt-get and sudo only record what
-#   they are asked, and the packages really present do the build), and
-#   make -w -s run does what make run does, its flags not reaching apt;
+# - on a machine where every package is missing (dpkg-query says so; apt-get
+#   and sudo only record what they are asked; the packages really present
+#   build), a bare make asks apt for nothing and names what is missing; make
+#   run (as make -w -s run, whose flags must not reach apt), make build and
+#   make install ask apt for what building the tool needs and nothing else;
 # - make install run as root leaves nothing in the build folder that the
 #   checkout's owner does not own;
 # - on an ARM host no target installs the guests' or the cross builds'
