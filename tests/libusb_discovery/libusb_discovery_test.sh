@@ -13,27 +13,18 @@
 set -euo pipefail
 source_dir=$(cd "$1" && pwd)
 work=$2
-rm -rf "$work"
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
+rm -rf "$work" && mkdir -p "$work" && work=$(cd "$work" && pwd)
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# The configure sees the modules of folder $1 alone.
+# The configure in folder $2 sees the modules of folder $1 alone.
 configure() {
-  local pc_dir=$1 build=$2
-  shift 2
-  env -u PKG_CONFIG_PATH -u CMAKE_PREFIX_PATH PKG_CONFIG_LIBDIR="$pc_dir" \
-    cmake -S "$source_dir" -B "$build" "$@" >"$build.log" 2>&1
+  env -u PKG_CONFIG_PATH -u CMAKE_PREFIX_PATH PKG_CONFIG_LIBDIR="$1" \
+    cmake -S "$source_dir" -B "$2" "${@:3}" >"$2.log" 2>&1
 }
 
-expect_in_log() {
-  local log=$1 text=$2
-  grep -qF -- "$text" "$log" || { cat "$log" >&2; fail "$(basename "$log"): no '$text'"; }
-}
+# Log $1 says text $2.
+expect_in_log() { grep -qF -- "$2" "$1" || { cat "$1" >&2; fail "$(basename "$1"): no '$2'"; }; }
 
 "$source_dir/tests/platform-stand-ins/freebsd-libusb-pc" "$work/pc-freebsd"
 system_pc_dir=$(dirname "$(pkg-config --path libusb)")
