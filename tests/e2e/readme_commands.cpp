@@ -1,20 +1,24 @@
 // SPDX-License-Identifier: MIT
-#include "readme_commands.h"
-
+// The README's commands run as written: the fenced shell blocks of its
+// sections on installing the package, on permissions and on the kernel's
+// webcam driver, read from README.md itself, run in the system guest in
+// the README's order as the seat user (sudo where a line says sudo), each
+// block followed by a check of what its section promises. A section whose
+// step fails fails alone and the next one runs; a guest lost throws.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
 
-#include "driver_transfers.h"
+#include "doc_tables.h"
+#include "system_rows.h"
 
 namespace e2e {
 
 using usb_emulator::GuestRun;
-using usb_emulator::GuestVm;
 
 namespace {
 
@@ -33,76 +37,68 @@ const SectionPlan kDriver = {"Beside the kernel's webcam driver", 2};
 const char kCheckout[] = "camera-probe";
 const char kSeatUser[] = "probe";
 
+// A line of a block, as the test runs it: a build step on the build
+// machine (make ...) is checked there with make -n, and its result handed
+// to the guest; not run in the guest.
+struct ReadmeLine {
+    std::string text;
+    bool on_the_build_machine = false;
+    GuestCommand command;
+};
+
+struct ReadmeSection {
+    std::string title;
+    std::vector<std::vector<ReadmeLine>> blocks;
+};
+
+// What the README test runs, staged before the boot.
+struct ReadmeCommands {
+    std::string source_dir;
+    std::vector<ReadmeSection> sections;
+    GuestCommand lay_out_the_checkout;
+    GuestCommand package_status;
+    GuestCommand note_package_files;
+    GuestCommand package_files_left;
+    GuestCommand wait_for_the_kernel;
+    GuestCommand unpack_without_configuring;
+    GuestCommand configure;
+    GuestCommand seat_users_groups;
+    GuestCommand leave_plugdev;
+};
+
 bool starts_with(const std::string &text, const std::string &head) {
     return text.rfind(head, 0) == 0;
-}
-
-std::string read_file(const std::string &path) {
-    std::ifstream file(path);
-    if (!file) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::string base_name(const std::string &path) {
-    return path.substr(path.find_last_of('/') + 1);
-}
-
-// The heading's level and title, or level 0 for a line that is none.
-std::size_t heading_level(const std::string &line, std::string &title) {
-    std::size_t level = line.find_first_not_of('#');
-    if (level == 0 || level == std::string::npos || line[level] != ' ') {
-        return 0;
-    }
-    title = line.substr(level + 1);
-    return level;
-}
-
-// A line of the build machine's: the README's `make TARGET` steps.
-bool on_the_build_machine(const std::string &line) {
-    return starts_with(line, "make ");
 }
 
 // The line as make -n checks it on this host: its comment left out.
 std::string make_arguments(const std::string &line) {
     std::string arguments = line.substr(std::string("make ").size());
-    std::size_t comment = arguments.find(" #");
-    if (comment != std::string::npos) {
-        arguments.erase(comment);
-    }
-    return arguments;
+    return arguments.substr(0, arguments.find(" #"));
 }
 
-}  // namespace
-
-std::vector<ReadmeBlock> readme_blocks(const std::string &markdown, const std::string &title) {
+// The lines of the fenced blocks written directly under the heading whose
+// title starts with `title` (up to the next heading of any level), in
+// order; throws if no heading has that title.
+std::vector<std::vector<std::string>> blocks_under(const std::string &markdown,
+                                                   const std::string &title) {
     std::istringstream lines(markdown);
-    std::string line;
     bool in_section = false;
     bool found = false;
     bool in_block = false;
-    std::vector<ReadmeBlock> blocks;
-    while (std::getline(lines, line)) {
+    std::vector<std::vector<std::string>> blocks;
+    for (std::string line; std::getline(lines, line);) {
+        std::size_t level = line.find_first_not_of('#');
         if (in_block) {
-            if (starts_with(line, "```")) {
-                in_block = false;
-            } else if (!line.empty()) {
-                blocks.back().lines.push_back(line);
+            in_block = !starts_with(line, "```");
+            if (in_block && !line.empty()) {
+                blocks.back().push_back(line);
             }
-            continue;
-        }
-        std::string heading;
-        if (heading_level(line, heading) > 0) {
-            in_section = starts_with(heading, title);
+        } else if (level != 0 && level != std::string::npos && line[level] == ' ') {
+            in_section = starts_with(line.substr(level + 1), title);
             found = found || in_section;
-            continue;
-        }
-        if (in_section && starts_with(line, "```")) {
+        } else if (in_section && starts_with(line, "```")) {
             in_block = true;
-            blocks.push_back({title, {}});
+            blocks.emplace_back();
         }
     }
     if (!found) {
@@ -111,24 +107,26 @@ std::vector<ReadmeBlock> readme_blocks(const std::string &markdown, const std::s
     return blocks;
 }
 
-ReadmeCommands stage_readme_commands(GuestVm &vm, const std::string &source_dir,
-                                     const usb_emulator::SystemPackage &package) {
+// Reads the README of `source_dir` and stages its blocks' lines and the
+// checks' commands; the .deb the package's steps handed in goes where the
+// checkout's build folder has it.
+ReadmeCommands stage(GuestVm &vm, const std::string &source_dir,
+                     const usb_emulator::SystemPackage &package) {
     ReadmeCommands readme;
     readme.source_dir = source_dir;
-    std::string markdown = read_file(source_dir + "/README.md");
+    std::string markdown = registry::read_text_file(source_dir + "/README.md");
     for (const SectionPlan &plan : {kInstall, kPermissions, kDriver}) {
         ReadmeSection section{plan.title, {}};
-        for (const ReadmeBlock &block : readme_blocks(markdown, plan.title)) {
-            std::vector<ReadmeLine> lines;
-            for (const std::string &text : block.lines) {
-                ReadmeLine line{text, on_the_build_machine(text), {}};
+        for (const std::vector<std::string> &block : blocks_under(markdown, plan.title)) {
+            section.blocks.emplace_back();
+            for (const std::string &text : block) {
+                ReadmeLine line{text, starts_with(text, "make "), {}};
                 if (!line.on_the_build_machine) {
                     line.command = vm.add_shell_command("cd \"$HOME/" + std::string(kCheckout) +
                                                         "\" && " + text);
                 }
-                lines.push_back(line);
+                section.blocks.back().push_back(line);
             }
-            section.blocks.push_back(lines);
         }
         readme.sections.push_back(section);
     }
@@ -138,7 +136,8 @@ ReadmeCommands stage_readme_commands(GuestVm &vm, const std::string &source_dir,
     // with yes; the lines run with no input.
     readme.lay_out_the_checkout = vm.add_shell_command(
         "install -D -o probe -g probe -m 0644 " + deb_in_guest + " " + checkout + "/build/" +
-        base_name(deb_in_guest) + " && chown -R probe:probe " + checkout +
+        deb_in_guest.substr(deb_in_guest.find_last_of('/') + 1) + " && chown -R probe:probe " +
+        checkout +
         " && echo 'APT::Get::Assume-Yes \"true\";' >/etc/apt/apt.conf.d/90-the-user-says-yes");
     readme.package_status =
         vm.add_shell_command("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; true");
@@ -157,8 +156,6 @@ ReadmeCommands stage_readme_commands(GuestVm &vm, const std::string &source_dir,
         vm.add_shell_command(std::string("gpasswd -d ") + kSeatUser + " plugdev >/dev/null");
     return readme;
 }
-
-namespace {
 
 const ReadmeSection &section_of(const ReadmeCommands &readme, const SectionPlan &plan) {
     for (const ReadmeSection &section : readme.sections) {
@@ -226,18 +223,12 @@ DriverBoundCameras plug_camera(GuestVm &vm, bool driver) {
     return bound;
 }
 
-GuestRun probe_as_seat_user(GuestVm &vm, const SystemCommands &commands) {
-    usb_emulator::GuestRunOptions options;
-    options.user = kSeatUser;
-    return vm.run(commands.installed_probe, options);
-}
-
 // The seat user runs the installed camera-probe beside the driver: the
 // reading (what the driver left, then 0x15) or, without write access, -1
 // twice.
 void expect_seat_user_reads(GuestVm &vm, const SystemCommands &commands, DriverBoundCameras &bound,
                             bool with_access) {
-    GuestRun run = probe_as_seat_user(vm, commands);
+    GuestRun run = run_as(vm, commands.installed_probe, kSeatUser);
     vm.wait_for_driver(bound.plugged.cameras.size());
     note_driver_transfers(bound);
     registry::Result cell =
@@ -251,11 +242,6 @@ void expect_seat_user_reads(GuestVm &vm, const SystemCommands &commands, DriverB
     expect_desktop_cell(DesktopRowRun{bound, TimedRun{run, 0}}, users_camera(), cell);
 }
 
-std::string output_of(GuestVm &vm, const usb_emulator::GuestCommand &command,
-                      const std::string &what) {
-    return run_or_throw(vm, command, what);
-}
-
 // Install: apt installs the package and, the camera plugged, gives the seat
 // user access at once; the purge takes every file of it away.
 void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
@@ -266,7 +252,7 @@ void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemComman
     state.installed = true;
     {
         SCOPED_TRACE("README, Install: installed with apt");
-        EXPECT_EQ(output_of(vm, readme.package_status, "dpkg-query"), "install ok installed");
+        EXPECT_EQ(run_or_throw(vm, readme.package_status, "dpkg-query"), "install ok installed");
         run_or_throw(vm, commands.wait_for_write_access, "the seat user's write access", kSeatUser);
         expect_seat_user_reads(vm, commands, bound, true);
         run_or_throw(vm, readme.note_package_files, "dpkg-query -L");
@@ -274,8 +260,8 @@ void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemComman
     run_block(vm, readme, install, 1);
     state.installed = false;
     SCOPED_TRACE("README, Install: purged");
-    EXPECT_EQ(output_of(vm, readme.package_status, "dpkg-query"), "");
-    EXPECT_EQ(output_of(vm, readme.package_files_left, "the package's files"), "");
+    EXPECT_EQ(run_or_throw(vm, readme.package_status, "dpkg-query"), "");
+    EXPECT_EQ(run_or_throw(vm, readme.package_files_left, "the package's files"), "");
 }
 
 // Permissions: joining plugdev; telling udev of a rule put in place
@@ -288,7 +274,7 @@ void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCo
     run_block(vm, readme, permissions, 0);
     {
         SCOPED_TRACE("README, Permissions: joining plugdev");
-        std::string groups = output_of(vm, readme.seat_users_groups, "id -nG");
+        std::string groups = run_or_throw(vm, readme.seat_users_groups, "id -nG");
         EXPECT_NE((" " + groups).find(" plugdev"), std::string::npos) << groups;
         // The seat user's access must keep coming from the seat alone.
         run_or_throw(vm, readme.leave_plugdev, "gpasswd -d");
@@ -334,7 +320,7 @@ void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommand
         if (!loaded) {
             vm.wait_for_driver(0);
         }
-        GuestRun run = probe_as_seat_user(vm, commands);
+        GuestRun run = run_as(vm, commands.installed_probe, kSeatUser);
         EXPECT_EQ(run.output,
                   registry::expected_output(registry::prints({registry::healthy(0x00)})));
         EXPECT_EQ(run.exit_status, 0);
@@ -347,8 +333,6 @@ void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommand
     EXPECT_EQ(vm.run(commands.driver_module_loaded).exit_status, 0)
         << "the driver's module is not loaded";
 }
-
-}  // namespace
 
 void run_readme_commands(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
                          SystemState &state) {
@@ -369,6 +353,16 @@ void run_readme_commands(GuestVm &vm, const ReadmeCommands &readme, const System
             state = state_of(vm, commands);
         }
     }
+}
+
+}  // namespace
+
+ReadmeRun stage_readme_commands(GuestVm &vm, const std::string &source_dir,
+                                const usb_emulator::SystemPackage &package) {
+    auto readme = std::make_shared<ReadmeCommands>(stage(vm, source_dir, package));
+    return [readme](GuestVm &guest, const SystemCommands &commands, SystemState &state) {
+        run_readme_commands(guest, *readme, commands, state);
+    };
 }
 
 }  // namespace e2e

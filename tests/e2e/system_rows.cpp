@@ -7,16 +7,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 
+#include "expected_output.h"
+
 namespace e2e {
 
-using usb_emulator::GuestCommand;
 using usb_emulator::GuestRun;
-using usb_emulator::GuestVm;
 
 namespace {
 
@@ -80,11 +78,12 @@ std::string camera_node_expression() {
            "\"$d/devnum\")\"; done; true)";
 }
 
-SystemCommands stage_system_commands(GuestVm &vm, const SystemPieces &pieces) {
+SystemCommands stage_system_commands(GuestVm &vm, const std::string &deb,
+                                     const std::string &built_probe) {
     SystemCommands commands;
-    commands.package = usb_emulator::stage_system_package(vm, pieces.deb);
+    commands.package = usb_emulator::stage_system_package(vm, deb);
     commands.installed_probe = vm.add_shell_command("camera-probe");
-    commands.built_probe = vm.add_command({pieces.built_probe});
+    commands.built_probe = vm.add_command({built_probe});
     commands.blacklist_and_unload_driver =
         vm.add_shell_command(std::string("echo 'blacklist ") + kDriverModule + "' >" +
                              kBlacklistFile + " && modprobe -r " + kDriverModule);
@@ -140,18 +139,15 @@ SystemState state_of(GuestVm &vm, const SystemCommands &commands) {
                        state.find(" blacklisted") != std::string::npos};
 }
 
-void settle_udev(GuestVm &vm, const SystemCommands &commands) {
-    run_or_throw(vm, commands.announce_usb, "udevadm trigger");
-    vm.settle();
-    EXPECT_EQ(vm.run(commands.udev_idle).exit_status, 0)
-        << "the guest answered settle with udev events still queued";
+GuestRun run_as(GuestVm &vm, const GuestCommand &command, const std::string &user) {
+    usb_emulator::GuestRunOptions options;
+    options.user = user;
+    return vm.run(command, options);
 }
 
 std::string run_or_throw(GuestVm &vm, const GuestCommand &command, const std::string &what,
                          const std::string &user) {
-    usb_emulator::GuestRunOptions options;
-    options.user = user;
-    GuestRun run = vm.run(command, options);
+    GuestRun run = run_as(vm, command, user);
     if (run.exit_status != 0) {
         throw std::runtime_error(what + " failed with exit status " +
                                  std::to_string(run.exit_status) + ": " + run.errors);
@@ -178,65 +174,83 @@ void ensure_driver_allowed(GuestVm &vm, const SystemCommands &commands, SystemSt
 
 namespace {
 
-DriverBoundCameras plug_without_driver(GuestVm &vm, const registry::Scenario &row) {
+// What a row does, in the order its table gives.
+enum class Step {
+    install,  // apt-get install, unless installed; the row's user's access timed from it
+    purge,
+    blacklist,        // the driver blacklisted and unloaded; the row expects it to stay away
+    plug,             // the row's cameras, beside the driver unless blacklisted
+    wait_for_access,  // until the row's user may write the node
+    settle,           // udev waited for, its queue then checked empty
+    run,              // the installed camera-probe, as the row's user
+    run_built,        // this checkout's camera-probe, for a system without the package
+    // Over ssh from the host: logind's session without a seat, camera-probe
+    // run in it; waits until the session has closed again.
+    run_over_ssh,
+    // Plugged without waiting; camera-probe started the moment the node
+    // appears, then what the node was during that run noted.
+    run_as_the_node_appears,
+    note_the_window,
+};
+
+struct RowSteps {
+    const char *row;
+    std::vector<Step> steps;
+};
+// Each row's steps, the driver allowed before them.
+const RowSteps kRowSteps[] = {
+    {"InstalledWithTheCameraPlugged",
+     {Step::purge, Step::plug, Step::settle, Step::install, Step::wait_for_access, Step::run}},
+    {"SeatUserBesideTheDriverUdevLoaded",
+     {Step::install, Step::plug, Step::wait_for_access, Step::settle, Step::run}},
+    {"PlugdevMemberWithoutASession",
+     {Step::install, Step::plug, Step::wait_for_access, Step::settle, Step::run}},
+    {"PlugdevMemberOverSsh",
+     {Step::install, Step::plug, Step::wait_for_access, Step::settle, Step::run_over_ssh}},
+    // A user the rule leaves at read only: no access to wait for.
+    {"UserInNoGroupWithoutASession", {Step::install, Step::plug, Step::settle, Step::run}},
+    {"RunAtOnceAfterAReplugBesideTheDriver",
+     {Step::install, Step::run_as_the_node_appears, Step::wait_for_access, Step::settle,
+      Step::note_the_window}},
+    {"DriverBlacklistedAndUnloadedThenReplugged",
+     {Step::install, Step::blacklist, Step::plug, Step::wait_for_access, Step::settle, Step::run}},
+    {"RulePurgedThenReplugged",
+     {Step::install, Step::purge, Step::plug, Step::settle, Step::run_built}},
+};
+
+// What a row did and printed, as its steps go.
+struct RowRun {
+    // The cameras, and where the driver bound, how many of their transfers
+    // were its own.
     DriverBoundCameras bound;
-    bound.plugged = plug_row(vm, row);
-    return bound;
+    GuestRun run;
+    bool driver_expected = true;
+    // What the row's user's access is timed from: the plug, or the install
+    // with the camera plugged.
+    std::chrono::steady_clock::time_point since;
+    const char *since_what = "plug";
+    double access_seconds = -1;  // negative where the user gets none
+    double access_uptime = 0;    // the guest's, at the access
+    std::string note;            // what the row measured besides, for the log
+};
+
+void add_note(RowRun &done, const std::string &note) {
+    done.note += (done.note.empty() ? "" : "; ") + note;
 }
 
-// Seconds since `since` when `user` may write the camera's node; the
-// guest's uptime then in `uptime`.
-double wait_for_access(GuestVm &vm, const SystemCommands &commands, const std::string &user,
-                       std::chrono::steady_clock::time_point since, double *uptime = nullptr) {
-    std::istringstream waited(
-        run_or_throw(vm, commands.wait_for_write_access, user + "'s write access", user));
-    double elapsed = 0;
-    double at = 0;
-    waited >> elapsed >> at;
-    if (uptime != nullptr) {
-        *uptime = at;
-    }
-    return seconds_since(since);
+void start_the_clock(RowRun &done, const char *what) {
+    done.since = std::chrono::steady_clock::now();
+    done.since_what = what;
 }
 
-GuestRun run_probe(GuestVm &vm, const GuestCommand &probe, const std::string &user) {
-    usb_emulator::GuestRunOptions options;
-    options.user = user;
-    return vm.run(probe, options);
-}
-
-using RowSteps = std::function<void(GuestVm &, const SystemCommands &, SystemState &,
-                                    const registry::Scenario &, SystemRowRun &)>;
-
-// A user whose access the rule gives: plugged, then the user's access and
-// udev waited for.
-void plug_and_wait_for_access(GuestVm &vm, const SystemCommands &commands, SystemState &state,
-                              const registry::Scenario &row, SystemRowRun &done) {
-    ensure_installed(vm, commands, state, true);
-    ensure_driver_allowed(vm, commands, state);
-    auto plugged = std::chrono::steady_clock::now();
-    done.bound = plug_beside_driver(vm, row);
-    done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
-    settle_udev(vm, commands);
-}
-
-void plug_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
-                   const registry::Scenario &row, SystemRowRun &done) {
-    plug_and_wait_for_access(vm, commands, state, row, done);
-    done.run = run_probe(vm, commands.installed_probe, row.system_user);
-}
-
-// Over ssh from the host: logind's session without a seat, camera-probe
-// run in it; the row waits until the session has closed again.
-void log_in_over_ssh_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
-                              const registry::Scenario &row, SystemRowRun &done) {
-    plug_and_wait_for_access(vm, commands, state, row, done);
+void run_over_ssh(GuestVm &vm, const SystemCommands &commands, const std::string &user,
+                  RowRun &done) {
     auto login = std::chrono::steady_clock::now();
-    done.run = vm.run_over_ssh(row.system_user,
+    done.run = vm.run_over_ssh(user,
                                "loginctl show-session --all \"$XDG_SESSION_ID\" -p Remote -p Seat "
                                "-p Name >/tmp/ssh-session; "
                                "camera-probe");
-    done.note = "the ssh login and run took " + std::to_string(seconds_since(login)) + " s";
+    add_note(done, "the ssh login and run took " + std::to_string(seconds_since(login)) + " s");
     std::string session = run_or_throw(vm, commands.ssh_session_note, "reading the ssh session");
     for (const char *property : {"Remote=yes\n", "Seat=\n", "Name=headless\n"}) {
         EXPECT_NE(("\n" + session).find(std::string("\n") + property), std::string::npos)
@@ -245,45 +259,7 @@ void log_in_over_ssh_then_run(GuestVm &vm, const SystemCommands &commands, Syste
     run_or_throw(vm, commands.ssh_session_closed, "waiting for the ssh session to close");
 }
 
-// A user the rule leaves at read only: udev waited for, then the run.
-void plug_settle_then_run(GuestVm &vm, const SystemCommands &commands, SystemState &state,
-                          const registry::Scenario &row, SystemRowRun &done) {
-    ensure_installed(vm, commands, state, true);
-    ensure_driver_allowed(vm, commands, state);
-    done.bound = plug_beside_driver(vm, row);
-    settle_udev(vm, commands);
-    done.run = run_probe(vm, commands.installed_probe, row.system_user);
-}
-
-void install_with_the_camera_plugged(GuestVm &vm, const SystemCommands &commands,
-                                     SystemState &state, const registry::Scenario &row,
-                                     SystemRowRun &done) {
-    ensure_installed(vm, commands, state, false);
-    ensure_driver_allowed(vm, commands, state);
-    done.bound = plug_beside_driver(vm, row);
-    settle_udev(vm, commands);
-    auto installing = std::chrono::steady_clock::now();
-    ensure_installed(vm, commands, state, true);
-    double install_seconds = seconds_since(installing);
-    done.access_seconds = wait_for_access(vm, commands, row.system_user, installing);
-    done.note = "apt-get install took " + std::to_string(install_seconds) + " s";
-    done.run = run_probe(vm, commands.installed_probe, row.system_user);
-}
-
-// camera-probe started the moment the node appears; then, once udev is
-// done, the same user again, who now reads the camera.
-void run_at_once_after_a_replug(GuestVm &vm, const SystemCommands &commands, SystemState &state,
-                                const registry::Scenario &row, SystemRowRun &done) {
-    ensure_installed(vm, commands, state, true);
-    ensure_driver_allowed(vm, commands, state);
-    done.bound.plugged = devices_of(row);
-    auto plugged = std::chrono::steady_clock::now();
-    vm.plug_without_waiting(done.bound.plugged.on_the_bus());
-    done.run = run_probe(vm, commands.probe_when_the_node_appears, row.system_user);
-    vm.wait_for_driver(done.bound.plugged.cameras.size());
-    double access_uptime = 0;
-    done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged, &access_uptime);
-    settle_udev(vm, commands);
+void note_the_window(GuestVm &vm, const SystemCommands &commands, RowRun &done) {
     std::istringstream window(run_or_throw(vm, commands.window_note, "reading the window's note"));
     std::string word;
     double appeared = 0;
@@ -300,76 +276,117 @@ void run_at_once_after_a_replug(GuestVm &vm, const SystemCommands &commands, Sys
                   "%.1f s later, the node at mode %s, group %s; write access came %.1f s "
                   "after the node",
                   mode_then.c_str(), group_then.c_str(), exited - appeared, mode_after.c_str(),
-                  group_after.c_str(), access_uptime - appeared);
-    done.note = text;
+                  group_after.c_str(), done.access_uptime - appeared);
+    add_note(done, text);
 }
 
-void blacklist_unload_then_replug(GuestVm &vm, const SystemCommands &commands, SystemState &state,
-                                  const registry::Scenario &row, SystemRowRun &done) {
-    ensure_installed(vm, commands, state, true);
-    ensure_driver_allowed(vm, commands, state);
-    run_or_throw(vm, commands.blacklist_and_unload_driver, "blacklisting and unloading the driver");
-    state.driver_blacklisted = true;
-    done.driver_expected = false;
-    auto plugged = std::chrono::steady_clock::now();
-    done.bound = plug_without_driver(vm, row);
-    done.access_seconds = wait_for_access(vm, commands, row.system_user, plugged);
-    settle_udev(vm, commands);
-    vm.wait_for_driver(0);
-    done.run = run_probe(vm, commands.installed_probe, row.system_user);
-    if (vm.run(commands.driver_module_loaded).exit_status == 0) {
-        ADD_FAILURE() << "the driver's module is loaded again after the replug";
+void take_step(Step step, GuestVm &vm, const SystemCommands &commands, SystemState &state,
+               const registry::Scenario &row, RowRun &done) {
+    const std::string &user = row.system_user;
+    switch (step) {
+        case Step::install:
+            if (!state.installed) {
+                start_the_clock(done, "install began");
+                ensure_installed(vm, commands, state, true);
+                add_note(done, "apt-get install took " + std::to_string(seconds_since(done.since)) +
+                                   " s");
+            }
+            break;
+        case Step::purge:
+            ensure_installed(vm, commands, state, false);
+            break;
+        case Step::blacklist:
+            run_or_throw(vm, commands.blacklist_and_unload_driver,
+                         "blacklisting and unloading the driver");
+            state.driver_blacklisted = true;
+            done.driver_expected = false;
+            break;
+        case Step::plug:
+            start_the_clock(done, "plug");
+            if (done.driver_expected) {
+                done.bound = plug_beside_driver(vm, row);
+            } else {
+                done.bound.plugged = plug_row(vm, row);
+            }
+            break;
+        case Step::wait_for_access: {
+            std::istringstream waited(
+                run_or_throw(vm, commands.wait_for_write_access, user + "'s write access", user));
+            double elapsed = 0;
+            waited >> elapsed >> done.access_uptime;
+            done.access_seconds = seconds_since(done.since);
+            break;
+        }
+        case Step::settle:
+            // udev is handling a slow event: a settle that answers before
+            // udev has done with it fails the row.
+            run_or_throw(vm, commands.announce_usb, "udevadm trigger");
+            vm.settle();
+            EXPECT_EQ(vm.run(commands.udev_idle).exit_status, 0)
+                << "the guest answered settle with udev events still queued";
+            if (!done.driver_expected) {
+                vm.wait_for_driver(0);
+            }
+            break;
+        case Step::run:
+        case Step::run_built:
+            done.run = run_as(
+                vm, step == Step::run ? commands.installed_probe : commands.built_probe, user);
+            break;
+        case Step::run_over_ssh:
+            run_over_ssh(vm, commands, user, done);
+            break;
+        case Step::run_as_the_node_appears:
+            done.bound.plugged = devices_of(row);
+            start_the_clock(done, "plug");
+            vm.plug_without_waiting(done.bound.plugged.on_the_bus());
+            done.run = run_as(vm, commands.probe_when_the_node_appears, user);
+            vm.wait_for_driver(done.bound.plugged.cameras.size());
+            break;
+        case Step::note_the_window:
+            note_the_window(vm, commands, done);
+            break;
     }
 }
 
-void purge_then_replug(GuestVm &vm, const SystemCommands &commands, SystemState &state,
-                       const registry::Scenario &row, SystemRowRun &done) {
-    ensure_installed(vm, commands, state, true);
-    ensure_installed(vm, commands, state, false);
-    ensure_driver_allowed(vm, commands, state);
-    done.bound = plug_beside_driver(vm, row);
-    settle_udev(vm, commands);
-    done.run = run_probe(vm, commands.built_probe, row.system_user);
+const RowSteps &steps_of(const registry::Scenario &row) {
+    for (const RowSteps &steps : kRowSteps) {
+        if (row.name == steps.row) {
+            return steps;
+        }
+    }
+    throw std::logic_error("the system suite does not know what row " + row.name + " does");
 }
 
-const std::map<std::string, RowSteps> &row_steps() {
-    static const std::map<std::string, RowSteps> steps = {
-        {"InstalledWithTheCameraPlugged", install_with_the_camera_plugged},
-        {"SeatUserBesideTheDriverUdevLoaded", plug_then_run},
-        {"PlugdevMemberWithoutASession", plug_then_run},
-        {"PlugdevMemberOverSsh", log_in_over_ssh_then_run},
-        {"UserInNoGroupWithoutASession", plug_settle_then_run},
-        {"RunAtOnceAfterAReplugBesideTheDriver", run_at_once_after_a_replug},
-        {"DriverBlacklistedAndUnloadedThenReplugged", blacklist_unload_then_replug},
-        {"RulePurgedThenReplugged", purge_then_replug},
-    };
-    return steps;
+void print_row(const RowRun &done, const registry::Scenario &row) {
+    std::printf("%s: as %s, ", row.name.c_str(), row.system_user.c_str());
+    if (done.access_seconds >= 0) {
+        std::printf("write access %.1f s after the %s; ", done.access_seconds, done.since_what);
+    }
+    std::printf("printed \"%s\", exit status %d%s%s\n", done.run.output.c_str(),
+                done.run.exit_status, done.note.empty() ? "" : "; ", done.note.c_str());
 }
 
 }  // namespace
 
-SystemRowRun run_system_row(GuestVm &vm, const SystemCommands &commands, SystemState &state,
-                            const registry::Scenario &row) {
-    auto steps = row_steps().find(row.name);
-    if (steps == row_steps().end()) {
-        throw std::logic_error("the system suite does not know what row " + row.name + " does");
+void run_system_row(GuestVm &vm, const SystemCommands &commands, SystemState &state,
+                    const registry::Scenario &row, registry::Stack stack) {
+    const RowSteps &steps = steps_of(row);
+    RowRun done;
+    ensure_driver_allowed(vm, commands, state);
+    for (Step step : steps.steps) {
+        take_step(step, vm, commands, state, row, done);
     }
-    SystemRowRun done;
-    steps->second(vm, commands, state, row, done);
+    const registry::Result &cell = row.on(stack);
     if (done.driver_expected) {
         vm.wait_for_driver(row.cameras.size());
         note_driver_transfers(done.bound);
-    }
-    done.logged_in_users = run_or_throw(vm, commands.logged_in_users, "loginctl list-users");
-    return done;
-}
-
-void check_system_row(const SystemRowRun &done, const registry::Scenario &row,
-                      registry::Stack stack) {
-    const registry::Result &cell = row.on(stack);
-    if (done.driver_expected) {
+        print_row(done, row);
         expect_desktop_cell(DesktopRowRun{done.bound, TimedRun{done.run, 0}}, row, cell);
     } else {
+        EXPECT_NE(vm.run(commands.driver_module_loaded).exit_status, 0)
+            << "the driver's module is loaded again after the replug";
+        print_row(done, row);
         expect_transfers(done.bound.plugged, cell.transfers_reaching_camera);
         EXPECT_EQ(done.run.output, registry::expected_output(cell));
         EXPECT_EQ(done.run.exit_status, registry::status_seen_by_a_shell(cell));
@@ -377,9 +394,10 @@ void check_system_row(const SystemRowRun &done, const registry::Scenario &row,
     }
     // Only the seat user holds a session: no run opened one, and an ssh
     // login's has closed.
-    EXPECT_EQ(done.logged_in_users.find("headless"), std::string::npos) << done.logged_in_users;
-    EXPECT_EQ(done.logged_in_users.find("outsider"), std::string::npos) << done.logged_in_users;
-    EXPECT_NE(done.logged_in_users.find("probe"), std::string::npos) << done.logged_in_users;
+    std::string users = run_or_throw(vm, commands.logged_in_users, "loginctl list-sessions");
+    EXPECT_EQ(users.find("headless"), std::string::npos) << users;
+    EXPECT_EQ(users.find("outsider"), std::string::npos) << users;
+    EXPECT_NE(users.find("probe"), std::string::npos) << users;
 }
 
 }  // namespace e2e

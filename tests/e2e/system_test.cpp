@@ -22,7 +22,6 @@
 #include "guest_scenario.h"
 #include "guest_suite.h"
 #include "guest_vm.h"
-#include "readme_commands.h"
 #include "system_rows.h"
 
 #ifndef CAMERA_PROBE_BINARY
@@ -53,12 +52,8 @@ constexpr Release kReleases[] = {{"trixie", registry::Stack::amd64_system_trixie
 const Release *release = &kReleases[0];
 
 SystemCommands commands;
-ReadmeCommands readme;
+ReadmeRun readme;
 SystemState state;
-
-std::string package_under_test() {
-    return built_package(CAMERA_PROBE_PACKAGE_DIR);
-}
 
 // The system guest, camera-probe the package's, the rows' and the README's
 // commands staged; after the boot, the seat user's session.
@@ -73,8 +68,8 @@ GuestSuitePlan plan() {
     plan.stacks = {
         {release->stack, "", [](GuestVm &vm) { return vm.add_shell_command("camera-probe"); }}};
     plan.stage = [](GuestVm &vm) {
-        std::string deb = package_under_test();
-        commands = stage_system_commands(vm, {deb, CAMERA_PROBE_BINARY});
+        commands =
+            stage_system_commands(vm, built_package(CAMERA_PROBE_PACKAGE_DIR), CAMERA_PROBE_BINARY);
         if (release->in_the_readme) {
             readme = stage_readme_commands(vm, CAMERA_PROBE_SOURCE_DIR, commands.package);
         }
@@ -110,17 +105,8 @@ class SystemRows : public ::testing::TestWithParam<ColumnRun> {
 
 TEST_P(SystemRows, ProbeOnADebianSystem) {
     const registry::Scenario &row = GetParam().row;
-    system_suite().run_row([&] {
-        SystemRowRun done = run_system_row(system_suite().guest(), commands, state, row);
-        std::printf("%s: as %s, ", row.name.c_str(), row.system_user.c_str());
-        if (done.access_seconds >= 0) {
-            std::printf("write access %.1f s after the %s; ", done.access_seconds,
-                        row.name == "InstalledWithTheCameraPlugged" ? "install began" : "plug");
-        }
-        std::printf("printed \"%s\", exit status %d%s%s\n", done.run.output.c_str(),
-                    done.run.exit_status, done.note.empty() ? "" : "; ", done.note.c_str());
-        check_system_row(done, row, GetParam().stack);
-    });
+    system_suite().run_row(
+        [&] { run_system_row(system_suite().guest(), commands, state, row, GetParam().stack); });
 }
 
 INSTANTIATE_TEST_SUITE_P(OneBoot, SystemRows, ::testing::ValuesIn(column_of(plan().stacks)),
@@ -134,8 +120,7 @@ class ReadmeCommandsAsWritten : public ::testing::Test {
         if (HasFatalFailure()) {
             return;
         }
-        system_suite().run_row(
-            [] { run_readme_commands(system_suite().guest(), readme, commands, state); });
+        system_suite().run_row([] { readme(system_suite().guest(), commands, state); });
     }
 };
 

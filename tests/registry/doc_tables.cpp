@@ -2,7 +2,9 @@
 #include "doc_tables.h"
 
 #include <cstdio>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <stdexcept>
 
 #include "probe_expectations.h"
@@ -350,6 +352,16 @@ const std::vector<GeneratedDocument> &generated_documents() {
         {"docs/lying-devices.md", {"lying-devices"}},
     };
     return documents;
+}
+
+std::string read_text_file(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
 
 }  // namespace registry

@@ -33,6 +33,9 @@ struct GeneratedDocument {
 };
 const std::vector<GeneratedDocument> &generated_documents();
 
+// A file's text, byte for byte; throws where it cannot be read.
+std::string read_text_file(const std::string &path);
+
 }  // namespace registry
 
 #endif

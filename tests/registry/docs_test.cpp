@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The documents say only what the registry holds: their tables are the
 // registry's own, every example output is what the registry prints for a
-// row, and every result code or exit status they name is one that some
-// row's cell gives.
+// row, every result code or exit status they name is one that some row's
+// cell gives, and every errno they name stands beside its own result.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -27,31 +26,24 @@ namespace registry {
 namespace {
 
 std::string read_source(const std::string &path) {
-    std::ifstream file(std::string(CAMERA_PROBE_SOURCE_DIR) + "/" + path, std::ios::binary);
-    EXPECT_TRUE(file) << "cannot read " << path;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return read_text_file(std::string(CAMERA_PROBE_SOURCE_DIR) + "/" + path);
 }
 
-// The documents users and developers read, as text: groff's escaped
-// hyphens in the man page read as the hyphens they print.
+// A document users or developers read, as text: groff's escaped hyphens in
+// the man page read as the hyphens they print.
 struct Document {
     std::string path;
     std::string text;
 };
 
-std::string as_printed(const std::string &path, std::string text) {
-    if (path.rfind("man/", 0) == 0) {
-        text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
-    }
-    return text;
-}
-
 std::vector<Document> documents(const std::vector<std::string> &paths) {
     std::vector<Document> read;
     for (const std::string &path : paths) {
-        read.push_back({path, as_printed(path, read_source(path))});
+        std::string text = read_source(path);
+        if (path.rfind("man/", 0) == 0) {
+            text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+        }
+        read.push_back({path, text});
     }
     return read;
 }
@@ -127,10 +119,15 @@ std::vector<std::string> example_outputs(const std::string &text) {
     return examples;
 }
 
-// What the registry prints for each row on each stack it runs on, but for
-// the reads beside the webcam driver, whose byte a run finds.
-// A cell whose output holds what the webcam driver left, which only a run
-// finds out.
+// What the registry's cells give: the outputs (but those holding what the
+// webcam driver left, which only a run finds out), every result a read
+// shows and every exit status.
+struct WhatTheRegistryGives {
+    std::set<std::string> outputs;
+    std::set<int> results;
+    std::set<int> statuses;
+};
+
 bool shows_what_the_driver_left(const Result &cell) {
     for (const CameraOutput &camera : cell.cameras) {
         if (camera.first.driver_left || camera.second.driver_left) {
@@ -140,21 +137,33 @@ bool shows_what_the_driver_left(const Result &cell) {
     return false;
 }
 
-std::set<std::string> outputs_the_registry_prints() {
-    std::set<std::string> outputs;
-    for (const Scenario &row : scenarios()) {
-        for (Stack stack : kStacks) {
-            const Result &cell = row.on(stack);
-            if (cell.applies() && !shows_what_the_driver_left(cell)) {
-                outputs.insert(expected_output(cell));
+const WhatTheRegistryGives &what_the_registry_gives() {
+    static const WhatTheRegistryGives given = [] {
+        WhatTheRegistryGives cells;
+        for (const Scenario &row : scenarios()) {
+            for (Stack stack : kStacks) {
+                const Result &cell = row.on(stack);
+                for (const CameraOutput &camera : cell.cameras) {
+                    if (camera.opened) {
+                        cells.results.insert({camera.first.result, camera.second.result});
+                    }
+                }
+                if (!cell.applies()) {
+                    continue;
+                }
+                cells.statuses.insert({cell.exit_status, status_seen_by_a_shell(cell)});
+                if (!shows_what_the_driver_left(cell)) {
+                    cells.outputs.insert(expected_output(cell));
+                }
             }
         }
-    }
-    return outputs;
+        return cells;
+    }();
+    return given;
 }
 
 TEST(Documents, EveryExampleOutputIsARowsOutput) {
-    std::set<std::string> printed = outputs_the_registry_prints();
+    const std::set<std::string> &printed = what_the_registry_gives().outputs;
     std::size_t examples = 0;
     for (const Document &document : documents(every_document())) {
         for (const std::string &example : example_outputs(document.text)) {
@@ -168,42 +177,19 @@ TEST(Documents, EveryExampleOutputIsARowsOutput) {
     EXPECT_GE(examples, 4u);
 }
 
-// Every result a read shows in some cell, and every exit status.
-std::set<int> read_results() {
-    std::set<int> results;
-    for (const Scenario &row : scenarios()) {
-        for (Stack stack : kStacks) {
-            for (const CameraOutput &camera : row.on(stack).cameras) {
-                if (camera.opened) {
-                    results.insert({camera.first.result, camera.second.result});
-                }
-            }
-        }
-    }
-    return results;
-}
-
-std::set<int> exit_statuses() {
-    std::set<int> statuses;
-    for (const Scenario &row : scenarios()) {
-        for (Stack stack : kStacks) {
-            const Result &cell = row.on(stack);
-            if (cell.applies()) {
-                statuses.insert({cell.exit_status, status_seen_by_a_shell(cell)});
-            }
-        }
-    }
-    return statuses;
-}
-
-// The numbers `pattern`'s first group finds in `text`.
-std::vector<int> numbers_named(const std::string &text, const std::regex &pattern) {
-    std::vector<int> numbers;
+// Each match of `pattern` in `text`, by its matched groups' texts.
+std::vector<std::vector<std::string>> matches(const std::string &text, const std::regex &pattern) {
+    std::vector<std::vector<std::string>> found;
     for (std::sregex_iterator match(text.begin(), text.end(), pattern), end; match != end;
          ++match) {
-        numbers.push_back(std::stoi((*match)[1]));
+        found.emplace_back();
+        for (std::size_t group = 1; group < match->size(); ++group) {
+            if ((*match)[group].matched) {
+                found.back().push_back((*match)[group]);
+            }
+        }
     }
-    return numbers;
+    return found;
 }
 
 // A read's result as the documents name one: after "returned", "returns"
@@ -214,30 +200,39 @@ const std::regex kResultNamed(
 // An exit status as the users' documents name one.
 const std::regex kStatusNamed(R"((?:exit status|status|exits with|exit) (-?[0-9]+)\b)");
 
-std::vector<int> results_named(const std::string &text) {
+// The number each match of `pattern` in `text` names.
+std::vector<int> numbers_named(const std::string &text, const std::regex &pattern) {
     std::vector<int> numbers;
-    for (std::sregex_iterator match(text.begin(), text.end(), kResultNamed), end; match != end;
-         ++match) {
-        for (int group = 1; group < static_cast<int>(match->size()); ++group) {
-            if ((*match)[group].matched) {
-                numbers.push_back(std::stoi((*match)[group]));
-            }
-        }
+    for (const auto &groups : matches(text, pattern)) {
+        numbers.push_back(std::stoi(groups.front()));
     }
     return numbers;
 }
 
-TEST(Documents, EveryResultCodeTheyNameIsPrintedSomewhere) {
-    std::set<int> results = read_results();
-    std::size_t named = 0;
-    for (const Document &document : documents(every_document())) {
-        for (int result : results_named(document.text)) {
-            ++named;
-            EXPECT_EQ(results.count(result), 1u) << document.path << " names the result " << result
-                                                 << ", which no row of the registry gives";
+// Each number `pattern` finds in the documents at `paths` is in `given`;
+// at least `least` found.
+void expect_each_named_is_given(const std::vector<std::string> &paths, const std::regex &pattern,
+                                const std::set<int> &given, const std::string &what,
+                                std::size_t least) {
+    std::size_t found = 0;
+    for (const Document &document : documents(paths)) {
+        for (int number : numbers_named(document.text, pattern)) {
+            ++found;
+            EXPECT_EQ(given.count(number), 1u) << document.path << " names the " << what << " "
+                                               << number << ", which no row of the registry gives";
         }
     }
-    EXPECT_GE(named, 10u);
+    EXPECT_GE(found, least);
+}
+
+TEST(Documents, EveryResultCodeTheyNameIsPrintedSomewhere) {
+    expect_each_named_is_given(every_document(), kResultNamed, what_the_registry_gives().results,
+                               "result", 10);
+}
+
+TEST(Documents, EveryExitStatusTheUsersDocumentsNameIsGivenSomewhere) {
+    expect_each_named_is_given(kUsersDocuments, kStatusNamed, what_the_registry_gives().statuses,
+                               "exit status", 4);
 }
 
 // The errnos the documents may name, by the system's own values: a result
@@ -257,13 +252,11 @@ std::vector<NamedErrno> errnos_named(const std::string &text) {
     static const std::regex number_first(R"((-[0-9]+) (?:\(`?|[a-z][^(),;.]{0,60}\()(E[A-Z]+))");
     static const std::regex name_first(R"((E[A-Z]+)(?:, | \()(-[0-9]+))");
     std::vector<NamedErrno> named;
-    for (std::sregex_iterator match(text.begin(), text.end(), number_first), end; match != end;
-         ++match) {
-        named.push_back({std::stoi((*match)[1]), (*match)[2]});
+    for (const auto &groups : matches(text, number_first)) {
+        named.push_back({std::stoi(groups[0]), groups[1]});
     }
-    for (std::sregex_iterator match(text.begin(), text.end(), name_first), end; match != end;
-         ++match) {
-        named.push_back({std::stoi((*match)[2]), (*match)[1]});
+    for (const auto &groups : matches(text, name_first)) {
+        named.push_back({std::stoi(groups[1]), groups[0]});
     }
     return named;
 }
@@ -286,23 +279,11 @@ TEST(Documents, EachErrnoTheyNameIsTheResultBesideIt) {
     EXPECT_GE(named, 10u);
 }
 
-TEST(Documents, EveryExitStatusTheUsersDocumentsNameIsGivenSomewhere) {
-    std::set<int> statuses = exit_statuses();
-    std::size_t named = 0;
-    for (const Document &document : documents(kUsersDocuments)) {
-        for (int status : numbers_named(document.text, kStatusNamed)) {
-            ++named;
-            EXPECT_EQ(statuses.count(status), 1u)
-                << document.path << " names the exit status " << status
-                << ", which no row of the registry gives";
-        }
-    }
-    EXPECT_GE(named, 4u);
-}
-
 TEST(Documents, TheCheckersFindWhatTheyLookFor) {
-    EXPECT_EQ(results_named("each transfer returns -13 (EACCES, ...), -32 a stall, returned 1"),
+    EXPECT_EQ(numbers_named("each transfer returns -13 (EACCES, ...), -32 a stall, returned 1",
+                            kResultNamed),
               (std::vector<int>{-13, -32, 1}));
+    EXPECT_EQ(numbers_named("exits with 1; exit status 0", kStatusNamed), (std::vector<int>{1, 0}));
     std::vector<NamedErrno> pairs =
         errnos_named("-110 no answer within 5 s (ETIMEDOUT), (EPERM, -1), ENXIO (-6)");
     ASSERT_EQ(pairs.size(), 3u);
