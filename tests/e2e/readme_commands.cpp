@@ -11,7 +11,6 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
-#include <utility>
 
 #include "doc_tables.h"
 #include "system_rows.h"
@@ -22,41 +21,34 @@ using usb_emulator::GuestRun;
 
 namespace {
 
-// The sections the test runs, by the start of their titles, and how many
-// blocks each holds: every block has its check below, so a block added or
-// dropped fails the test until the checks say what it promises.
-struct SectionPlan {
-    const char *title;
-    std::size_t blocks;
-};
-const SectionPlan kInstall = {"Install", 2};
-const SectionPlan kPermissions = {"Permissions", 3};
-const SectionPlan kDriver = {"Beside the kernel's webcam driver", 2};
-
 // Where the seat user's checkout is in the guest, and the user.
 const char kCheckout[] = "camera-probe";
 const char kSeatUser[] = "probe";
 
-// A line of a block, as the test runs it: a build step on the build
-// machine (make ...) is checked there with make -n, and its result handed
-// to the guest; not run in the guest.
+// A line of a block, staged to run in the guest; a build step (make ...)
+// is checked on the build machine with make -n instead, and its result
+// handed to the guest.
 struct ReadmeLine {
     std::string text;
-    bool on_the_build_machine = false;
     GuestCommand command;
 };
 
+// A section the test runs, by the start of its title, and how many blocks
+// it holds: every block has its check below, so a block added or dropped
+// fails the test until the checks say what it promises.
 struct ReadmeSection {
-    std::string title;
+    const char *title;
+    std::size_t blocks_checked;
     std::vector<std::vector<ReadmeLine>> blocks;
 };
 
 // What the README test runs, staged before the boot.
 struct ReadmeCommands {
     std::string source_dir;
-    std::vector<ReadmeSection> sections;
+    ReadmeSection install{"Install", 2, {}};
+    ReadmeSection permissions{"Permissions", 3, {}};
+    ReadmeSection driver{"Beside the kernel's webcam driver", 2, {}};
     GuestCommand lay_out_the_checkout;
-    GuestCommand package_status;
     GuestCommand note_package_files;
     GuestCommand package_files_left;
     GuestCommand wait_for_the_kernel;
@@ -68,12 +60,6 @@ struct ReadmeCommands {
 
 bool starts_with(const std::string &text, const std::string &head) {
     return text.rfind(head, 0) == 0;
-}
-
-// The line as make -n checks it on this host: its comment left out.
-std::string make_arguments(const std::string &line) {
-    std::string arguments = line.substr(std::string("make ").size());
-    return arguments.substr(0, arguments.find(" #"));
 }
 
 // The lines of the fenced blocks written directly under the heading whose
@@ -115,20 +101,17 @@ ReadmeCommands stage(GuestVm &vm, const std::string &source_dir,
     ReadmeCommands readme;
     readme.source_dir = source_dir;
     std::string markdown = registry::read_text_file(source_dir + "/README.md");
-    for (const SectionPlan &plan : {kInstall, kPermissions, kDriver}) {
-        ReadmeSection section{plan.title, {}};
-        for (const std::vector<std::string> &block : blocks_under(markdown, plan.title)) {
-            section.blocks.emplace_back();
+    for (ReadmeSection *section : {&readme.install, &readme.permissions, &readme.driver}) {
+        for (const std::vector<std::string> &block : blocks_under(markdown, section->title)) {
+            section->blocks.emplace_back();
             for (const std::string &text : block) {
-                ReadmeLine line{text, starts_with(text, "make "), {}};
-                if (!line.on_the_build_machine) {
-                    line.command = vm.add_shell_command("cd \"$HOME/" + std::string(kCheckout) +
-                                                        "\" && " + text);
-                }
-                section.blocks.back().push_back(line);
+                section->blocks.back().push_back(
+                    {text, starts_with(text, "make ")
+                               ? GuestCommand{}
+                               : vm.add_shell_command("cd \"$HOME/" + std::string(kCheckout) +
+                                                      "\" && " + text)});
             }
         }
-        readme.sections.push_back(section);
     }
     const std::string &deb_in_guest = package.deb_in_guest;
     std::string checkout = std::string("/home/") + kSeatUser + "/" + kCheckout;
@@ -139,8 +122,6 @@ ReadmeCommands stage(GuestVm &vm, const std::string &source_dir,
         deb_in_guest.substr(deb_in_guest.find_last_of('/') + 1) + " && chown -R probe:probe " +
         checkout +
         " && echo 'APT::Get::Assume-Yes \"true\";' >/etc/apt/apt.conf.d/90-the-user-says-yes");
-    readme.package_status =
-        vm.add_shell_command("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; true");
     readme.note_package_files =
         vm.add_shell_command("dpkg-query -L camera-probe >/tmp/camera-probe-files");
     readme.package_files_left = vm.add_shell_command(
@@ -157,40 +138,30 @@ ReadmeCommands stage(GuestVm &vm, const std::string &source_dir,
     return readme;
 }
 
-const ReadmeSection &section_of(const ReadmeCommands &readme, const SectionPlan &plan) {
-    for (const ReadmeSection &section : readme.sections) {
-        if (section.title == plan.title) {
-            if (section.blocks.size() != plan.blocks) {
-                throw std::runtime_error("the README's section \"" + section.title + "\" has " +
-                                         std::to_string(section.blocks.size()) +
-                                         " shell blocks; the test checks " +
-                                         std::to_string(plan.blocks));
-            }
-            return section;
-        }
-    }
-    throw std::logic_error(std::string("no section ") + plan.title + " staged");
-}
-
 // Runs a block's lines in order as the seat user; a build step is checked
-// on this host. Throws at the first line that fails, as a user would stop.
+// on this host. Throws at the first line that fails, as a user would stop,
+// and where the section holds other blocks than the checks know.
 void run_block(GuestVm &vm, const ReadmeCommands &readme, const ReadmeSection &section,
                std::size_t index) {
+    if (section.blocks.size() != section.blocks_checked) {
+        throw std::runtime_error("the README's section \"" + std::string(section.title) +
+                                 "\" has " + std::to_string(section.blocks.size()) +
+                                 " shell blocks; the test checks " +
+                                 std::to_string(section.blocks_checked));
+    }
     for (const ReadmeLine &line : section.blocks.at(index)) {
-        std::printf("README, %s, block %zu: %s\n", section.title.c_str(), index + 1,
-                    line.text.c_str());
-        if (line.on_the_build_machine) {
+        std::printf("README, %s, block %zu: %s\n", section.title, index + 1, line.text.c_str());
+        if (starts_with(line.text, "make ")) {
+            std::string arguments = line.text.substr(std::string("make ").size());
             std::string check = "make -s -n -C '" + readme.source_dir + "' " +
-                                make_arguments(line.text) + " >/dev/null";
+                                arguments.substr(0, arguments.find(" #")) + " >/dev/null";
             if (std::system(check.c_str()) != 0) {
                 throw std::runtime_error("the README's build step \"" + line.text +
                                          "\" is no target of the Makefile");
             }
             continue;
         }
-        usb_emulator::GuestRunOptions as_seat_user;
-        as_seat_user.user = kSeatUser;
-        GuestRun run = vm.run(line.command, as_seat_user);
+        GuestRun run = run_as(vm, line.command, kSeatUser);
         if (run.exit_status != 0) {
             throw std::runtime_error("the README's line \"" + line.text + "\" (section " +
                                      section.title + ") failed with exit status " +
@@ -228,17 +199,13 @@ DriverBoundCameras plug_camera(GuestVm &vm, bool driver) {
 // twice.
 void expect_seat_user_reads(GuestVm &vm, const SystemCommands &commands, DriverBoundCameras &bound,
                             bool with_access) {
+    using namespace registry;
     GuestRun run = run_as(vm, commands.installed_probe, kSeatUser);
     vm.wait_for_driver(bound.plugged.cameras.size());
     note_driver_transfers(bound);
-    registry::Result cell =
-        with_access ? registry::prints({registry::reads(registry::delivers_what_the_driver_left(),
-                                                        registry::delivers(1, 0x15))})
-                    : registry::prints({registry::reads(registry::keeps(registry::kNotPermitted),
-                                                        registry::keeps(registry::kNotPermitted))});
-    if (!with_access) {
-        cell.transfers_reaching_camera = 0;
-    }
+    Result cell = with_access ? prints({reads(delivers_what_the_driver_left(), delivers(1, 0x15))})
+                              : prints({reads(keeps(kNotPermitted), keeps(kNotPermitted))});
+    cell.transfers_reaching_camera = with_access ? cell.transfers_reaching_camera : 0;
     expect_desktop_cell(DesktopRowRun{bound, TimedRun{run, 0}}, users_camera(), cell);
 }
 
@@ -246,21 +213,20 @@ void expect_seat_user_reads(GuestVm &vm, const SystemCommands &commands, DriverB
 // user access at once; the purge takes every file of it away.
 void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
                    SystemState &state) {
-    const ReadmeSection &install = section_of(readme, kInstall);
     DriverBoundCameras bound = plug_camera(vm, true);
-    run_block(vm, readme, install, 0);
+    run_block(vm, readme, readme.install, 0);
     state.installed = true;
     {
         SCOPED_TRACE("README, Install: installed with apt");
-        EXPECT_EQ(run_or_throw(vm, readme.package_status, "dpkg-query"), "install ok installed");
+        EXPECT_EQ(run_or_throw(vm, commands.state_now, "dpkg-query"), "install ok installed");
         run_or_throw(vm, commands.wait_for_write_access, "the seat user's write access", kSeatUser);
         expect_seat_user_reads(vm, commands, bound, true);
         run_or_throw(vm, readme.note_package_files, "dpkg-query -L");
     }
-    run_block(vm, readme, install, 1);
+    run_block(vm, readme, readme.install, 1);
     state.installed = false;
     SCOPED_TRACE("README, Install: purged");
-    EXPECT_EQ(run_or_throw(vm, readme.package_status, "dpkg-query"), "");
+    EXPECT_EQ(run_or_throw(vm, commands.state_now, "dpkg-query"), "");
     EXPECT_EQ(run_or_throw(vm, readme.package_files_left, "the package's files"), "");
 }
 
@@ -270,8 +236,7 @@ void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemComman
 // for udev after a plug-in, after which the seat user may run the probe.
 void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
                        SystemState &state) {
-    const ReadmeSection &permissions = section_of(readme, kPermissions);
-    run_block(vm, readme, permissions, 0);
+    run_block(vm, readme, readme.permissions, 0);
     {
         SCOPED_TRACE("README, Permissions: joining plugdev");
         std::string groups = run_or_throw(vm, readme.seat_users_groups, "id -nG");
@@ -284,7 +249,7 @@ void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCo
         DriverBoundCameras bound = plug_camera(vm, true);
         run_or_throw(vm, readme.unpack_without_configuring, "dpkg --unpack");
         expect_seat_user_reads(vm, commands, bound, false);
-        run_block(vm, readme, permissions, 1);
+        run_block(vm, readme, readme.permissions, 1);
         vm.settle();
         expect_seat_user_reads(vm, commands, bound, true);
         run_or_throw(vm, readme.configure, "dpkg --configure");
@@ -295,12 +260,11 @@ void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCo
     CameraConfig held_back = configs_of(users_camera()).front();
     held_back.fault_armed = false;
     bound.plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(held_back));
-    std::vector<std::shared_ptr<usb_emulator::UsbDevice>> devices = {bound.plugged.cameras[0]};
-    vm.plug_without_waiting(devices);
+    vm.plug_without_waiting({bound.plugged.cameras[0]});
     // The user types the block once the kernel has the camera, as a user
     // does a moment after the plug-in.
     run_or_throw(vm, readme.wait_for_the_kernel, "waiting for the camera's node");
-    run_block(vm, readme, permissions, 2);
+    run_block(vm, readme, readme.permissions, 2);
     expect_seat_user_reads(vm, commands, bound, true);
 }
 
@@ -309,8 +273,7 @@ void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCo
 // back, it binds to the camera again.
 void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
                   SystemState &state) {
-    const ReadmeSection &driver = section_of(readme, kDriver);
-    run_block(vm, readme, driver, 0);
+    run_block(vm, readme, readme.driver, 0);
     state.driver_blacklisted = true;
     {
         SCOPED_TRACE("README, driver: without it, after a replug");
@@ -326,33 +289,12 @@ void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommand
         EXPECT_EQ(run.exit_status, 0);
         expect_transfers(bound.plugged, 3);
     }
-    run_block(vm, readme, driver, 1);
+    run_block(vm, readme, readme.driver, 1);
     state.driver_blacklisted = false;
     SCOPED_TRACE("README, driver: back");
     vm.wait_for_driver(1);
     EXPECT_EQ(vm.run(commands.driver_module_loaded).exit_status, 0)
         << "the driver's module is not loaded";
-}
-
-void run_readme_commands(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
-                         SystemState &state) {
-    ensure_driver_allowed(vm, commands, state);
-    run_or_throw(vm, readme.lay_out_the_checkout, "laying out the checkout");
-    // Each section from the package's state the one before leaves it in,
-    // whether that one finished or not.
-    const std::pair<decltype(&check_install), bool> sections[] = {
-        {check_install, false}, {check_permissions, false}, {check_driver, true}};
-    for (const auto &[check, installed] : sections) {
-        try {
-            ensure_installed(vm, commands, state, installed);
-            check(vm, readme, commands, state);
-        } catch (const usb_emulator::GuestLost &) {
-            throw;
-        } catch (const std::exception &error) {
-            ADD_FAILURE() << error.what();
-            state = state_of(vm, commands);
-        }
-    }
 }
 
 }  // namespace
@@ -361,7 +303,23 @@ ReadmeRun stage_readme_commands(GuestVm &vm, const std::string &source_dir,
                                 const usb_emulator::SystemPackage &package) {
     auto readme = std::make_shared<ReadmeCommands>(stage(vm, source_dir, package));
     return [readme](GuestVm &guest, const SystemCommands &commands, SystemState &state) {
-        run_readme_commands(guest, *readme, commands, state);
+        ensure_driver_allowed(guest, commands, state);
+        run_or_throw(guest, readme->lay_out_the_checkout, "laying out the checkout");
+        // Each section from the package's state the one before leaves it
+        // in, whether that one finished or not.
+        const std::pair<decltype(&check_install), bool> sections[] = {
+            {check_install, false}, {check_permissions, false}, {check_driver, true}};
+        for (const auto &[check, installed] : sections) {
+            try {
+                ensure_installed(guest, commands, state, installed);
+                check(guest, *readme, commands, state);
+            } catch (const usb_emulator::GuestLost &) {
+                throw;
+            } catch (const std::exception &error) {
+                ADD_FAILURE() << error.what();
+                state = state_of(guest, commands);
+            }
+        }
     };
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -35,8 +36,7 @@ std::string built_package(const std::string &dir) {
     std::error_code error;
     for (const auto &entry : std::filesystem::directory_iterator(dir, error)) {
         std::string name = entry.path().filename().string();
-        if (name.rfind("camera-probe_", 0) == 0 && name.size() > 10 &&
-            name.compare(name.size() - 10, 10, "_amd64.deb") == 0) {
+        if (std::regex_match(name, std::regex("camera-probe_.*_amd64\\.deb"))) {
             debs.push_back(entry.path().string());
         }
     }
@@ -174,23 +174,19 @@ void ensure_driver_allowed(GuestVm &vm, const SystemCommands &commands, SystemSt
 
 namespace {
 
-// What a row does, in the order its table gives.
+// What a row does, in the order its table gives (take_step says how).
 enum class Step {
-    install,  // apt-get install, unless installed; the row's user's access timed from it
+    install,  // unless installed; the row's user's access timed from it
     purge,
-    blacklist,        // the driver blacklisted and unloaded; the row expects it to stay away
-    plug,             // the row's cameras, beside the driver unless blacklisted
+    blacklist,  // and unload the driver, which the row expects to stay away
+    plug,
     wait_for_access,  // until the row's user may write the node
-    settle,           // udev waited for, its queue then checked empty
-    run,              // the installed camera-probe, as the row's user
-    run_built,        // this checkout's camera-probe, for a system without the package
-    // Over ssh from the host: logind's session without a seat, camera-probe
-    // run in it; waits until the session has closed again.
+    settle,
+    run,        // the installed camera-probe, as the row's user
+    run_built,  // this checkout's camera-probe, for a system without the package
     run_over_ssh,
-    // Plugged without waiting; camera-probe started the moment the node
-    // appears, then what the node was during that run noted.
-    run_as_the_node_appears,
-    note_the_window,
+    run_as_the_node_appears,  // plugged without waiting, started at once
+    note_the_window,          // what the node was during that run
 };
 
 struct RowSteps {
@@ -220,8 +216,6 @@ const RowSteps kRowSteps[] = {
 
 // What a row did and printed, as its steps go.
 struct RowRun {
-    // The cameras, and where the driver bound, how many of their transfers
-    // were its own.
     DriverBoundCameras bound;
     GuestRun run;
     bool driver_expected = true;
@@ -243,6 +237,8 @@ void start_the_clock(RowRun &done, const char *what) {
     done.since_what = what;
 }
 
+// Over ssh from the host: logind's session without a seat, camera-probe run
+// in it; waits until the session has closed again.
 void run_over_ssh(GuestVm &vm, const SystemCommands &commands, const std::string &user,
                   RowRun &done) {
     auto login = std::chrono::steady_clock::now();
@@ -261,13 +257,8 @@ void run_over_ssh(GuestVm &vm, const SystemCommands &commands, const std::string
 
 void note_the_window(GuestVm &vm, const SystemCommands &commands, RowRun &done) {
     std::istringstream window(run_or_throw(vm, commands.window_note, "reading the window's note"));
-    std::string word;
-    double appeared = 0;
-    double exited = 0;
-    std::string mode_then;
-    std::string group_then;
-    std::string mode_after;
-    std::string group_after;
+    std::string word, mode_then, group_then, mode_after, group_after;
+    double appeared = 0, exited = 0;
     window >> word >> appeared >> mode_then >> group_then >> word >> exited >> mode_after >>
         group_after;
     char text[256];

@@ -22,32 +22,29 @@ using usb_emulator::GuestVm;
 struct SystemCommands {
     usb_emulator::SystemPackage package;
     GuestCommand installed_probe;
-    GuestCommand built_probe;  // a build of this checkout, for a system without the package
+    GuestCommand built_probe;
     GuestCommand blacklist_and_unload_driver;
     GuestCommand restore_driver;
     // As a user: waits until that user may write the camera's node, and
     // prints how long that took and the guest's uptime, in seconds.
     GuestCommand wait_for_write_access;
     // As a user: waits for the camera's node to appear, notes its mode and
-    // group in /tmp/window, and runs the installed camera-probe at once.
+    // group in /tmp/window (window_note), and runs camera-probe at once.
     GuestCommand probe_when_the_node_appears;
     GuestCommand window_note;
     GuestCommand logged_in_users;
     GuestCommand driver_module_loaded;
     // Prints the package's status and " blacklisted" while the driver is.
     GuestCommand state_now;
-    // Has udev announce a decoy again, which a rule makes take 2 s, and
-    // exits 0 only while udev has no event left to handle.
+    // Has udev announce a decoy again, which a rule makes take 2 s; exits
+    // 0 only while udev has no event left to handle.
     GuestCommand announce_usb;
     GuestCommand udev_idle;
-    // What logind made of an ssh login's session, and a wait until that
-    // session has closed.
-    GuestCommand ssh_session_note;
-    GuestCommand ssh_session_closed;
+    GuestCommand ssh_session_note;    // what logind made of an ssh login
+    GuestCommand ssh_session_closed;  // waits until that session has closed
 };
 
-// A system guest, not booted yet, with make package's `deb` and the
-// `built_probe` handed in and the rows' commands staged.
+// Stages the rows' commands into a system guest not booted yet.
 SystemCommands stage_system_commands(GuestVm &vm, const std::string &deb,
                                      const std::string &built_probe);
 
@@ -58,7 +55,6 @@ struct SystemState {
 };
 // What the guest is now, as a row that failed halfway has left it.
 SystemState state_of(GuestVm &vm, const SystemCommands &commands);
-
 // Bring the guest to a state; throw where apt or modprobe fail.
 void ensure_installed(GuestVm &vm, const SystemCommands &commands, SystemState &state,
                       bool installed);
@@ -81,13 +77,11 @@ std::string run_or_throw(GuestVm &vm, const GuestCommand &command, const std::st
 std::string built_package(const std::string &dir);
 
 // Notes, camera by camera, how many transfers of its log are the driver's:
-// those before camera-probe's first read of the register, the first read
-// after the driver's initialisation has written it. After the run, however
-// the two overlapped in time.
+// those before the first read of the register after the driver's write of
+// it, camera-probe's. After the run, however the two overlapped in time.
 void note_driver_transfers(DriverBoundCameras &bound);
 
-// The camera's node, as a shell expression that prints it (empty while
-// the camera is not there).
+// A shell expression that prints the camera's node, if it is there.
 std::string camera_node_expression();
 
 // The README's commands (readme_commands.cpp), staged into a system guest

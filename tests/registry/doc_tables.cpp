@@ -73,15 +73,10 @@ std::string plugged_text(const Scenario &row) {
     if (!row.system_user.empty()) {
         text += "; run as " + row.system_user;
     }
-    switch (row.usb_filesystem) {
-        case UsbFilesystem::as_the_kernel_makes_it:
-            break;
-        case UsbFilesystem::missing:
-            text += "; no USB file system";
-            break;
-        case UsbFilesystem::bus_directory_unreadable:
-            text += "; a bus directory that cannot be opened";
-            break;
+    if (row.usb_filesystem == UsbFilesystem::missing) {
+        text += "; no USB file system";
+    } else if (row.usb_filesystem == UsbFilesystem::bus_directory_unreadable) {
+        text += "; a bus directory that cannot be opened";
     }
     return text;
 }
@@ -130,14 +125,11 @@ std::string status_text(int status) {
     return std::to_string(status);
 }
 
-// The in-memory libusbs play scripts.
-bool in_memory(Stack stack) {
-    return stack == Stack::fake_libusb || stack == Stack::libusb0_double;
-}
-
 std::string row_line(const Scenario &row, Stack stack) {
     const Result &cell = row.on(stack);
-    std::string plugged = in_memory(stack) ? "script `" + row.script + "`" : plugged_text(row);
+    // The in-memory libusbs play scripts.
+    bool in_memory = stack == Stack::fake_libusb || stack == Stack::libusb0_double;
+    std::string plugged = in_memory ? "script `" + row.script + "`" : plugged_text(row);
     return "| " + row.name + " | " + plugged + " | " + printed_text(cell) + " | " +
            status_text(cell.exit_status) + " |\n";
 }
@@ -188,14 +180,6 @@ const LibraryPair kLibraryPairs[] = {
     {"desktop guest", Stack::amd64_desktop_libusb012, Stack::amd64_desktop_compat},
 };
 
-bool same_outcome(const Result &a, const Result &b) {
-    return outcome_text(a) == outcome_text(b);
-}
-
-std::string what_the_row_is(const Scenario &row) {
-    return row.note.empty() ? plugged_text(row) : row.note;
-}
-
 // Every row and setting where libusb 0.1.12 and libusb-compat print
 // differently, but for the lying cameras, which have a table of their own.
 std::string libusb_differences_table() {
@@ -209,10 +193,12 @@ std::string libusb_differences_table() {
         for (const LibraryPair &pair : kLibraryPairs) {
             const Result &original = row.on(pair.original);
             const Result &compat = row.on(pair.compat);
-            if (!original.applies() || !compat.applies() || same_outcome(original, compat)) {
+            if (!original.applies() || !compat.applies() ||
+                outcome_text(original) == outcome_text(compat)) {
                 continue;
             }
-            text += "| " + row.name + " | " + what_the_row_is(row) + " | " + pair.where + " | " +
+            std::string what_it_is = row.note.empty() ? plugged_text(row) : row.note;
+            text += "| " + row.name + " | " + what_it_is + " | " + pair.where + " | " +
                     outcome_text(original) + " | " + outcome_text(compat) + " |\n";
         }
     }
@@ -302,15 +288,13 @@ const char kTableEnd[] = "<!-- end of registry table -->";
 
 std::string results_table() {
     std::string text = kHead;
-    for (Stack stack : kStacks) {
-        if (column(stack).audience == Audience::users) {
-            text += section("##", stack_name(stack), column(stack).about, stack);
-        }
-    }
-    text += kTestOnlyHead;
-    for (Stack stack : kStacks) {
-        if (column(stack).audience == Audience::tests) {
-            text += section("###", stack_name(stack), column(stack).about, stack);
+    for (Audience audience : {Audience::users, Audience::tests}) {
+        text += audience == Audience::tests ? kTestOnlyHead : "";
+        for (Stack stack : kStacks) {
+            if (column(stack).audience == audience) {
+                text += section(audience == Audience::users ? "##" : "###", stack_name(stack),
+                                column(stack).about, stack);
+            }
         }
     }
     return text;
