@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -162,21 +163,6 @@ const WhatTheRegistryGives &what_the_registry_gives() {
     return given;
 }
 
-TEST(Documents, EveryExampleOutputIsARowsOutput) {
-    const std::set<std::string> &printed = what_the_registry_gives().outputs;
-    std::size_t examples = 0;
-    for (const Document &document : documents(every_document())) {
-        for (const std::string &example : example_outputs(document.text)) {
-            ++examples;
-            EXPECT_EQ(printed.count(example), 1u)
-                << document.path << " shows an output no row of the registry prints:\n"
-                << example;
-        }
-    }
-    // The README, the man page, the Windows README and the testing page.
-    EXPECT_GE(examples, 4u);
-}
-
 // Each match of `pattern` in `text`, by its matched groups' texts.
 std::vector<std::vector<std::string>> matches(const std::string &text, const std::regex &pattern) {
     std::vector<std::vector<std::string>> found;
@@ -209,30 +195,40 @@ std::vector<int> numbers_named(const std::string &text, const std::regex &patter
     return numbers;
 }
 
-// Each number `pattern` finds in the documents at `paths` is in `given`;
-// at least `least` found.
-void expect_each_named_is_given(const std::vector<std::string> &paths, const std::regex &pattern,
-                                const std::set<int> &given, const std::string &what,
+// Each thing `named` finds in the documents at `paths` (`what` names its
+// kind) is in `given`; at least `least` found.
+template <typename Thing>
+void expect_each_named_is_given(const std::vector<std::string> &paths,
+                                const std::function<std::vector<Thing>(const std::string &)> &named,
+                                const std::set<Thing> &given, const std::string &what,
                                 std::size_t least) {
     std::size_t found = 0;
     for (const Document &document : documents(paths)) {
-        for (int number : numbers_named(document.text, pattern)) {
+        for (const Thing &thing : named(document.text)) {
             ++found;
-            EXPECT_EQ(given.count(number), 1u) << document.path << " names the " << what << " "
-                                               << number << ", which no row of the registry gives";
+            EXPECT_EQ(given.count(thing), 1u) << document.path << " names the " << what << " "
+                                              << thing << ", which no row of the registry gives";
         }
     }
     EXPECT_GE(found, least);
 }
 
+TEST(Documents, EveryExampleOutputIsARowsOutput) {
+    // The README, the man page, the Windows README and the testing page.
+    expect_each_named_is_given<std::string>(every_document(), example_outputs,
+                                            what_the_registry_gives().outputs, "output\n", 4);
+}
+
 TEST(Documents, EveryResultCodeTheyNameIsPrintedSomewhere) {
-    expect_each_named_is_given(every_document(), kResultNamed, what_the_registry_gives().results,
-                               "result", 10);
+    expect_each_named_is_given<int>(
+        every_document(), [](const std::string &text) { return numbers_named(text, kResultNamed); },
+        what_the_registry_gives().results, "result", 10);
 }
 
 TEST(Documents, EveryExitStatusTheUsersDocumentsNameIsGivenSomewhere) {
-    expect_each_named_is_given(kUsersDocuments, kStatusNamed, what_the_registry_gives().statuses,
-                               "exit status", 4);
+    expect_each_named_is_given<int>(
+        kUsersDocuments, [](const std::string &text) { return numbers_named(text, kStatusNamed); },
+        what_the_registry_gives().statuses, "exit status", 4);
 }
 
 // The errnos the documents may name, by the system's own values: a result
