@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -254,8 +253,7 @@ enum class Step {
     plug,
     wait_for_access,  // until the row's user may write the node
     settle,
-    run,        // the installed camera-probe, as the row's user
-    run_built,  // this checkout's camera-probe, for a system without the package
+    run,  // as the row's user: the package's camera-probe, else this checkout's
     run_over_ssh,
     run_as_the_node_appears,  // plugged without waiting, started at once
     note_the_window,          // what the node was during that run
@@ -266,24 +264,21 @@ struct RowSteps {
     std::vector<Step> steps;
 };
 // Each row's steps, the driver allowed before them.
+using S = Step;
 const RowSteps kRowSteps[] = {
     {"InstalledWithTheCameraPlugged",
-     {Step::purge, Step::plug, Step::settle, Step::install, Step::wait_for_access, Step::run}},
+     {S::purge, S::plug, S::settle, S::install, S::wait_for_access, S::run}},
     {"SeatUserBesideTheDriverUdevLoaded",
-     {Step::install, Step::plug, Step::wait_for_access, Step::settle, Step::run}},
-    {"PlugdevMemberWithoutASession",
-     {Step::install, Step::plug, Step::wait_for_access, Step::settle, Step::run}},
-    {"PlugdevMemberOverSsh",
-     {Step::install, Step::plug, Step::wait_for_access, Step::settle, Step::run_over_ssh}},
+     {S::install, S::plug, S::wait_for_access, S::settle, S::run}},
+    {"PlugdevMemberWithoutASession", {S::install, S::plug, S::wait_for_access, S::settle, S::run}},
+    {"PlugdevMemberOverSsh", {S::install, S::plug, S::wait_for_access, S::settle, S::run_over_ssh}},
     // A user the rule leaves at read only: no access to wait for.
-    {"UserInNoGroupWithoutASession", {Step::install, Step::plug, Step::settle, Step::run}},
+    {"UserInNoGroupWithoutASession", {S::install, S::plug, S::settle, S::run}},
     {"RunAtOnceAfterAReplugBesideTheDriver",
-     {Step::install, Step::run_as_the_node_appears, Step::wait_for_access, Step::settle,
-      Step::note_the_window}},
+     {S::install, S::run_as_the_node_appears, S::wait_for_access, S::settle, S::note_the_window}},
     {"DriverBlacklistedAndUnloadedThenReplugged",
-     {Step::install, Step::blacklist, Step::plug, Step::wait_for_access, Step::settle, Step::run}},
-    {"RulePurgedThenReplugged",
-     {Step::install, Step::purge, Step::plug, Step::settle, Step::run_built}},
+     {S::install, S::blacklist, S::plug, S::wait_for_access, S::settle, S::run}},
+    {"RulePurgedThenReplugged", {S::install, S::purge, S::plug, S::settle, S::run}},
 };
 
 // What a row did and printed, as its steps go.
@@ -392,9 +387,8 @@ void take_step(Step step, GuestVm &vm, const SystemCommands &commands, SystemSta
             }
             break;
         case Step::run:
-        case Step::run_built:
-            done.run = run_as(
-                vm, step == Step::run ? commands.installed_probe : commands.built_probe, user);
+            done.run =
+                run_as(vm, state.installed ? commands.installed_probe : commands.built_probe, user);
             break;
         case Step::run_over_ssh:
             run_over_ssh(vm, commands, user, done);
@@ -771,26 +765,23 @@ GuestSuitePlan plan() {
 }
 
 // One guest for the rows and the README's commands, whichever runs first.
-GuestSuite &system_suite() {
-    static GuestSuite one;
-    return one;
-}
+GuestSuite system_suite;
 
 class SystemGuest : public ::testing::Environment {
   public:
-    void SetUp() override { system_suite().boot(plan()); }
-    void TearDown() override { system_suite().power_off(); }
+    void SetUp() override { system_suite.boot(plan()); }
+    void TearDown() override { system_suite.power_off(); }
 };
 
 class SystemRows : public ::testing::TestWithParam<ColumnRun> {
   protected:
-    void SetUp() override { system_suite().require_guest(); }
+    void SetUp() override { system_suite.require_guest(); }
 };
 
 TEST_P(SystemRows, ProbeOnADebianSystem) {
     const ColumnRun &run = GetParam();
-    system_suite().run_row(
-        [&] { run_system_row(system_suite().guest(), commands, state, run.row, run.stack); });
+    system_suite.run_row(
+        [&] { run_system_row(system_suite.guest(), commands, state, run.row, run.stack); });
 }
 
 INSTANTIATE_TEST_SUITE_P(OneBoot, SystemRows, ::testing::ValuesIn(column_of(plan().stacks)),
@@ -800,29 +791,26 @@ INSTANTIATE_TEST_SUITE_P(OneBoot, SystemRows, ::testing::ValuesIn(column_of(plan
 // speaks of.
 class ReadmeCommandsAsWritten : public ::testing::Test {
     void TestBody() override {
-        system_suite().require_guest();
+        system_suite.require_guest();
         if (!HasFatalFailure()) {
-            system_suite().run_row(
-                [] { run_readme_commands(system_suite().guest(), readme, commands, state); });
+            system_suite.run_row(
+                [] { run_readme_commands(system_suite.guest(), readme, commands, state); });
         }
     }
 };
 
 // Takes --release=NAME out of the arguments; false for an unknown release.
 bool take_release(int &argc, char **argv) {
-    const char option[] = "--release=";
+    const std::string option = "--release=";
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], option, sizeof option - 1) != 0) {
-            continue;
+        if (std::string(argv[i]).rfind(option, 0) == 0) {
+            std::string name = argv[i] + option.size();
+            std::copy(argv + i + 1, argv + argc + 1, argv + i);
+            --argc;
+            release = std::find_if(std::begin(kReleases), std::end(kReleases),
+                                   [&](const Release &known) { return name == known.name; });
+            return release != std::end(kReleases);
         }
-        const char *name = argv[i] + sizeof option - 1;
-        release = nullptr;
-        for (const Release &known : kReleases) {
-            release = std::strcmp(known.name, name) == 0 ? &known : release;
-        }
-        std::copy(argv + i + 1, argv + argc + 1, argv + i);
-        --argc;
-        return release != nullptr;
     }
     return true;
 }

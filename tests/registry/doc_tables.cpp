@@ -118,11 +118,10 @@ std::string printed_text(const Result &cell) {
     return text;
 }
 
+// A negative status with the one a shell sees.
 std::string status_text(int status) {
-    if (status < 0) {
-        return std::to_string(status) + " (" + std::to_string(status & 0xFF) + ")";
-    }
-    return std::to_string(status);
+    return std::to_string(status) +
+           (status < 0 ? " (" + std::to_string(status & 0xFF) + ")" : std::string());
 }
 
 std::string row_line(const Scenario &row, Stack stack) {
@@ -284,8 +283,6 @@ const char kTableStart[] = "<!-- registry table: ";
 const char kTableStartEnd[] = " -->\n";
 const char kTableEnd[] = "<!-- end of registry table -->";
 
-}  // namespace
-
 std::string results_table() {
     std::string text = kHead;
     for (Audience audience : {Audience::users, Audience::tests}) {
@@ -326,6 +323,12 @@ std::string with_tables_made_anew(const std::string &document) {
         at = end;
     }
     return text + document.substr(at);
+}
+
+}  // namespace
+
+std::string made_anew(const GeneratedDocument &document, const std::string &text) {
+    return document.tables.empty() ? results_table() : with_tables_made_anew(text);
 }
 
 const std::vector<GeneratedDocument> &generated_documents() {

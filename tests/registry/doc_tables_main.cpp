@@ -32,9 +32,7 @@ int main(int argc, char **argv) {
     try {
         for (const registry::GeneratedDocument &document : registry::generated_documents()) {
             std::string path = std::string(argv[1]) + "/" + document.path;
-            write_if_changed(path, document.tables.empty() ? registry::results_table()
-                                                           : registry::with_tables_made_anew(
-                                                                 registry::read_text_file(path)));
+            write_if_changed(path, registry::made_anew(document, registry::read_text_file(path)));
         }
     } catch (const std::exception &error) {
         std::fprintf(stderr, "write-doc-tables: %s\n", error.what());
