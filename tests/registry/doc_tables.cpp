@@ -49,14 +49,9 @@ std::string hex(unsigned value) {
 }
 
 std::string camera_text(const Camera &camera) {
-    std::string text = "register " + hex(camera.register_value);
-    if (camera.fault != "none") {
-        text += ", `" + camera.fault + "`";
-    }
-    if (camera.lie != "none") {
-        text += ", lie `" + camera.lie + "`";
-    }
-    return text;
+    return "register " + hex(camera.register_value) +
+           (camera.fault != "none" ? ", `" + camera.fault + "`" : "") +
+           (camera.lie != "none" ? ", lie `" + camera.lie + "`" : "");
 }
 
 std::string plugged_text(const Scenario &row) {
@@ -87,9 +82,7 @@ std::string read_text(const Read &read, std::uint8_t &probe_byte) {
     if (read.driver_left) {
         return "`" + std::to_string(read.result) + " -> ` what the driver left";
     }
-    if (read.byte) {
-        probe_byte = *read.byte;
-    }
+    probe_byte = read.byte ? *read.byte : probe_byte;
     return "`" + std::to_string(read.result) + " -> " + hex(probe_byte) + "`";
 }
 
