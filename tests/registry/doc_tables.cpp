@@ -2,7 +2,9 @@
 #include "doc_tables.h"
 
 #include <cstdio>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <stdexcept>
 
 #include "probe_expectations.h"
@@ -47,14 +49,9 @@ std::string hex(unsigned value) {
 }
 
 std::string camera_text(const Camera &camera) {
-    std::string text = "register " + hex(camera.register_value);
-    if (camera.fault != "none") {
-        text += ", `" + camera.fault + "`";
-    }
-    if (camera.lie != "none") {
-        text += ", lie `" + camera.lie + "`";
-    }
-    return text;
+    return "register " + hex(camera.register_value) +
+           (camera.fault != "none" ? ", `" + camera.fault + "`" : "") +
+           (camera.lie != "none" ? ", lie `" + camera.lie + "`" : "");
 }
 
 std::string plugged_text(const Scenario &row) {
@@ -71,15 +68,10 @@ std::string plugged_text(const Scenario &row) {
     if (!row.system_user.empty()) {
         text += "; run as " + row.system_user;
     }
-    switch (row.usb_filesystem) {
-        case UsbFilesystem::as_the_kernel_makes_it:
-            break;
-        case UsbFilesystem::missing:
-            text += "; no USB file system";
-            break;
-        case UsbFilesystem::bus_directory_unreadable:
-            text += "; a bus directory that cannot be opened";
-            break;
+    if (row.usb_filesystem == UsbFilesystem::missing) {
+        text += "; no USB file system";
+    } else if (row.usb_filesystem == UsbFilesystem::bus_directory_unreadable) {
+        text += "; a bus directory that cannot be opened";
     }
     return text;
 }
@@ -90,9 +82,7 @@ std::string read_text(const Read &read, std::uint8_t &probe_byte) {
     if (read.driver_left) {
         return "`" + std::to_string(read.result) + " -> ` what the driver left";
     }
-    if (read.byte) {
-        probe_byte = *read.byte;
-    }
+    probe_byte = read.byte ? *read.byte : probe_byte;
     return "`" + std::to_string(read.result) + " -> " + hex(probe_byte) + "`";
 }
 
@@ -121,21 +111,17 @@ std::string printed_text(const Result &cell) {
     return text;
 }
 
+// A negative status with the one a shell sees.
 std::string status_text(int status) {
-    if (status < 0) {
-        return std::to_string(status) + " (" + std::to_string(status & 0xFF) + ")";
-    }
-    return std::to_string(status);
-}
-
-// The in-memory libusbs play scripts.
-bool in_memory(Stack stack) {
-    return stack == Stack::fake_libusb || stack == Stack::libusb0_double;
+    return std::to_string(status) +
+           (status < 0 ? " (" + std::to_string(status & 0xFF) + ")" : std::string());
 }
 
 std::string row_line(const Scenario &row, Stack stack) {
     const Result &cell = row.on(stack);
-    std::string plugged = in_memory(stack) ? "script `" + row.script + "`" : plugged_text(row);
+    // The in-memory libusbs play scripts.
+    bool in_memory = stack == Stack::fake_libusb || stack == Stack::libusb0_double;
+    std::string plugged = in_memory ? "script `" + row.script + "`" : plugged_text(row);
     return "| " + row.name + " | " + plugged + " | " + printed_text(cell) + " | " +
            status_text(cell.exit_status) + " |\n";
 }
@@ -186,14 +172,6 @@ const LibraryPair kLibraryPairs[] = {
     {"desktop guest", Stack::amd64_desktop_libusb012, Stack::amd64_desktop_compat},
 };
 
-bool same_outcome(const Result &a, const Result &b) {
-    return outcome_text(a) == outcome_text(b);
-}
-
-std::string what_the_row_is(const Scenario &row) {
-    return row.note.empty() ? plugged_text(row) : row.note;
-}
-
 // Every row and setting where libusb 0.1.12 and libusb-compat print
 // differently, but for the lying cameras, which have a table of their own.
 std::string libusb_differences_table() {
@@ -207,10 +185,12 @@ std::string libusb_differences_table() {
         for (const LibraryPair &pair : kLibraryPairs) {
             const Result &original = row.on(pair.original);
             const Result &compat = row.on(pair.compat);
-            if (!original.applies() || !compat.applies() || same_outcome(original, compat)) {
+            if (!original.applies() || !compat.applies() ||
+                outcome_text(original) == outcome_text(compat)) {
                 continue;
             }
-            text += "| " + row.name + " | " + what_the_row_is(row) + " | " + pair.where + " | " +
+            std::string what_it_is = row.note.empty() ? plugged_text(row) : row.note;
+            text += "| " + row.name + " | " + what_it_is + " | " + pair.where + " | " +
                     outcome_text(original) + " | " + outcome_text(compat) + " |\n";
         }
     }
@@ -296,19 +276,15 @@ const char kTableStart[] = "<!-- registry table: ";
 const char kTableStartEnd[] = " -->\n";
 const char kTableEnd[] = "<!-- end of registry table -->";
 
-}  // namespace
-
 std::string results_table() {
     std::string text = kHead;
-    for (Stack stack : kStacks) {
-        if (column(stack).audience == Audience::users) {
-            text += section("##", stack_name(stack), column(stack).about, stack);
-        }
-    }
-    text += kTestOnlyHead;
-    for (Stack stack : kStacks) {
-        if (column(stack).audience == Audience::tests) {
-            text += section("###", stack_name(stack), column(stack).about, stack);
+    for (Audience audience : {Audience::users, Audience::tests}) {
+        text += audience == Audience::tests ? kTestOnlyHead : "";
+        for (Stack stack : kStacks) {
+            if (column(stack).audience == audience) {
+                text += section(audience == Audience::users ? "##" : "###", stack_name(stack),
+                                column(stack).about, stack);
+            }
         }
     }
     return text;
@@ -342,6 +318,12 @@ std::string with_tables_made_anew(const std::string &document) {
     return text + document.substr(at);
 }
 
+}  // namespace
+
+std::string made_anew(const GeneratedDocument &document, const std::string &text) {
+    return document.tables.empty() ? results_table() : with_tables_made_anew(text);
+}
+
 const std::vector<GeneratedDocument> &generated_documents() {
     static const std::vector<GeneratedDocument> documents = {
         {"docs/results.md", {}},
@@ -350,6 +332,16 @@ const std::vector<GeneratedDocument> &generated_documents() {
         {"docs/lying-devices.md", {"lying-devices"}},
     };
     return documents;
+}
+
+std::string read_text_file(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
 
 }  // namespace registry

@@ -5,8 +5,7 @@
 //   <!-- registry table: NAME -->
 //   ...
 //   <!-- end of registry table -->
-// A unit test holds every document to what is made here; the doc-tables
-// target writes them all again.
+// A unit test holds every document to them; write-doc-tables writes them.
 #ifndef CAMERA_PROBE_TESTS_REGISTRY_DOC_TABLES_H
 #define CAMERA_PROBE_TESTS_REGISTRY_DOC_TABLES_H
 
@@ -15,23 +14,22 @@
 
 namespace registry {
 
-// docs/results.md: every column of the registry, the users' stacks first.
-std::string results_table();
-
-// The table named NAME; throws for a name no table has.
-std::string registry_table(const std::string &name);
-
-// `document` with the text between each pair of markers made anew. Throws
-// for a marker without its end or naming no table.
-std::string with_tables_made_anew(const std::string &document);
-
 // The documents made or filled from the registry, relative to the source
-// tree, and the tables each must hold.
+// tree, and the tables each must hold (none: the whole file is the table of
+// every column of the registry, docs/results.md).
 struct GeneratedDocument {
     std::string path;
-    std::vector<std::string> tables;  // empty: the whole file is results_table()
+    std::vector<std::string> tables;
 };
 const std::vector<GeneratedDocument> &generated_documents();
+
+// `document`, whose text is now `text`, as the registry makes it: the text
+// between each pair of markers made anew. Throws for a marker without its
+// end or naming no table.
+std::string made_anew(const GeneratedDocument &document, const std::string &text);
+
+// A file's text, byte for byte; throws where it cannot be read.
+std::string read_text_file(const std::string &path);
 
 }  // namespace registry
 

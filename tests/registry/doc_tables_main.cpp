@@ -5,25 +5,14 @@
 #include <cstdio>
 #include <exception>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "doc_tables.h"
 
 namespace {
 
-std::string read_file(const std::string &path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 void write_if_changed(const std::string &path, const std::string &text) {
-    if (read_file(path) == text) {
+    if (registry::read_text_file(path) == text) {
         return;
     }
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -43,9 +32,7 @@ int main(int argc, char **argv) {
     try {
         for (const registry::GeneratedDocument &document : registry::generated_documents()) {
             std::string path = std::string(argv[1]) + "/" + document.path;
-            write_if_changed(path, document.tables.empty()
-                                       ? registry::results_table()
-                                       : registry::with_tables_made_anew(read_file(path)));
+            write_if_changed(path, registry::made_anew(document, registry::read_text_file(path)));
         }
     } catch (const std::exception &error) {
         std::fprintf(stderr, "write-doc-tables: %s\n", error.what());

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The documents say only what the registry holds: their tables are the
 // registry's own, every example output is what the registry prints for a
-// row, and every result code or exit status they name is one that some
-// row's cell gives.
+// row, every result code or exit status they name is one that some row's
+// cell gives, and every errno they name stands beside its own result.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -27,31 +27,24 @@ namespace registry {
 namespace {
 
 std::string read_source(const std::string &path) {
-    std::ifstream file(std::string(CAMERA_PROBE_SOURCE_DIR) + "/" + path, std::ios::binary);
-    EXPECT_TRUE(file) << "cannot read " << path;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return read_text_file(std::string(CAMERA_PROBE_SOURCE_DIR) + "/" + path);
 }
 
-// The documents users and developers read, as text: groff's escaped
-// hyphens in the man page read as the hyphens they print.
+// A document users or developers read, as text: groff's escaped hyphens in
+// the man page read as the hyphens they print.
 struct Document {
     std::string path;
     std::string text;
 };
 
-std::string as_printed(const std::string &path, std::string text) {
-    if (path.rfind("man/", 0) == 0) {
-        text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
-    }
-    return text;
-}
-
 std::vector<Document> documents(const std::vector<std::string> &paths) {
     std::vector<Document> read;
     for (const std::string &path : paths) {
-        read.push_back({path, as_printed(path, read_source(path))});
+        std::string text = read_source(path);
+        if (path.rfind("man/", 0) == 0) {
+            text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+        }
+        read.push_back({path, text});
     }
     return read;
 }
@@ -75,15 +68,11 @@ TEST(Documents, TheirTablesAreTheRegistrysOwn) {
     for (const GeneratedDocument &document : generated_documents()) {
         SCOPED_TRACE(document.path);
         std::string text = read_source(document.path);
-        if (document.tables.empty()) {
-            EXPECT_TRUE(text == results_table()) << "not the registry's: make doc-tables";
-            continue;
-        }
         for (const std::string &table : document.tables) {
             EXPECT_NE(text.find("<!-- registry table: " + table + " -->"), std::string::npos)
                 << "no table " << table;
         }
-        EXPECT_TRUE(text == with_tables_made_anew(text))
+        EXPECT_TRUE(text == made_anew(document, text))
             << "its tables are not the registry's: make doc-tables";
     }
 }
@@ -127,10 +116,15 @@ std::vector<std::string> example_outputs(const std::string &text) {
     return examples;
 }
 
-// What the registry prints for each row on each stack it runs on, but for
-// the reads beside the webcam driver, whose byte a run finds.
-// A cell whose output holds what the webcam driver left, which only a run
-// finds out.
+// What the registry's cells give: the outputs (but those holding what the
+// webcam driver left, which only a run finds out), every result a read
+// shows and every exit status.
+struct WhatTheRegistryGives {
+    std::set<std::string> outputs;
+    std::set<int> results;
+    std::set<int> statuses;
+};
+
 bool shows_what_the_driver_left(const Result &cell) {
     for (const CameraOutput &camera : cell.cameras) {
         if (camera.first.driver_left || camera.second.driver_left) {
@@ -140,70 +134,44 @@ bool shows_what_the_driver_left(const Result &cell) {
     return false;
 }
 
-std::set<std::string> outputs_the_registry_prints() {
-    std::set<std::string> outputs;
-    for (const Scenario &row : scenarios()) {
-        for (Stack stack : kStacks) {
-            const Result &cell = row.on(stack);
-            if (cell.applies() && !shows_what_the_driver_left(cell)) {
-                outputs.insert(expected_output(cell));
-            }
-        }
-    }
-    return outputs;
-}
-
-TEST(Documents, EveryExampleOutputIsARowsOutput) {
-    std::set<std::string> printed = outputs_the_registry_prints();
-    std::size_t examples = 0;
-    for (const Document &document : documents(every_document())) {
-        for (const std::string &example : example_outputs(document.text)) {
-            ++examples;
-            EXPECT_EQ(printed.count(example), 1u)
-                << document.path << " shows an output no row of the registry prints:\n"
-                << example;
-        }
-    }
-    // The README, the man page, the Windows README and the testing page.
-    EXPECT_GE(examples, 4u);
-}
-
-// Every result a read shows in some cell, and every exit status.
-std::set<int> read_results() {
-    std::set<int> results;
-    for (const Scenario &row : scenarios()) {
-        for (Stack stack : kStacks) {
-            for (const CameraOutput &camera : row.on(stack).cameras) {
-                if (camera.opened) {
-                    results.insert({camera.first.result, camera.second.result});
+const WhatTheRegistryGives &what_the_registry_gives() {
+    static const WhatTheRegistryGives given = [] {
+        WhatTheRegistryGives cells;
+        for (const Scenario &row : scenarios()) {
+            for (Stack stack : kStacks) {
+                const Result &cell = row.on(stack);
+                for (const CameraOutput &camera : cell.cameras) {
+                    if (camera.opened) {
+                        cells.results.insert({camera.first.result, camera.second.result});
+                    }
+                }
+                if (!cell.applies()) {
+                    continue;
+                }
+                cells.statuses.insert({cell.exit_status, status_seen_by_a_shell(cell)});
+                if (!shows_what_the_driver_left(cell)) {
+                    cells.outputs.insert(expected_output(cell));
                 }
             }
         }
-    }
-    return results;
+        return cells;
+    }();
+    return given;
 }
 
-std::set<int> exit_statuses() {
-    std::set<int> statuses;
-    for (const Scenario &row : scenarios()) {
-        for (Stack stack : kStacks) {
-            const Result &cell = row.on(stack);
-            if (cell.applies()) {
-                statuses.insert({cell.exit_status, status_seen_by_a_shell(cell)});
+// Each match of `pattern` in `text`, by its matched groups' texts.
+std::vector<std::vector<std::string>> matches(const std::string &text, const std::regex &pattern) {
+    std::vector<std::vector<std::string>> found;
+    for (std::sregex_iterator match(text.begin(), text.end(), pattern), end; match != end;
+         ++match) {
+        found.emplace_back();
+        for (std::size_t group = 1; group < match->size(); ++group) {
+            if ((*match)[group].matched) {
+                found.back().push_back((*match)[group]);
             }
         }
     }
-    return statuses;
-}
-
-// The numbers `pattern`'s first group finds in `text`.
-std::vector<int> numbers_named(const std::string &text, const std::regex &pattern) {
-    std::vector<int> numbers;
-    for (std::sregex_iterator match(text.begin(), text.end(), pattern), end; match != end;
-         ++match) {
-        numbers.push_back(std::stoi((*match)[1]));
-    }
-    return numbers;
+    return found;
 }
 
 // A read's result as the documents name one: after "returned", "returns"
@@ -214,102 +182,94 @@ const std::regex kResultNamed(
 // An exit status as the users' documents name one.
 const std::regex kStatusNamed(R"((?:exit status|status|exits with|exit) (-?[0-9]+)\b)");
 
-std::vector<int> results_named(const std::string &text) {
+// The number each match of `pattern` in `text` names.
+std::vector<int> numbers_named(const std::string &text, const std::regex &pattern) {
     std::vector<int> numbers;
-    for (std::sregex_iterator match(text.begin(), text.end(), kResultNamed), end; match != end;
-         ++match) {
-        for (int group = 1; group < static_cast<int>(match->size()); ++group) {
-            if ((*match)[group].matched) {
-                numbers.push_back(std::stoi((*match)[group]));
-            }
-        }
+    for (const auto &groups : matches(text, pattern)) {
+        numbers.push_back(std::stoi(groups.front()));
     }
     return numbers;
 }
 
-TEST(Documents, EveryResultCodeTheyNameIsPrintedSomewhere) {
-    std::set<int> results = read_results();
-    std::size_t named = 0;
-    for (const Document &document : documents(every_document())) {
-        for (int result : results_named(document.text)) {
-            ++named;
-            EXPECT_EQ(results.count(result), 1u) << document.path << " names the result " << result
-                                                 << ", which no row of the registry gives";
+// Each thing `named` finds in the documents at `paths` (`what` names its
+// kind) is in `given`, else fails saying `why`; at least `least` found.
+template <typename Thing>
+void expect_each_named_is_given(const std::vector<std::string> &paths,
+                                const std::function<std::vector<Thing>(const std::string &)> &named,
+                                const std::set<Thing> &given, const std::string &what,
+                                std::size_t least,
+                                const std::string &why = "which no row of the registry gives") {
+    std::size_t found = 0;
+    for (const Document &document : documents(paths)) {
+        for (const Thing &thing : named(document.text)) {
+            ++found;
+            EXPECT_EQ(given.count(thing), 1u)
+                << document.path << " names the " << what << " " << thing << ", " << why;
         }
     }
-    EXPECT_GE(named, 10u);
+    EXPECT_GE(found, least);
 }
 
-// The errnos the documents may name, by the system's own values: a result
-// is the errno negated.
-const std::map<std::string, int> kErrnos = {
-    {"EPERM", EPERM},        {"EIO", EIO},     {"ENXIO", ENXIO},         {"EACCES", EACCES},
-    {"ENODEV", ENODEV},      {"EPIPE", EPIPE}, {"EOVERFLOW", EOVERFLOW}, {"ESHUTDOWN", ESHUTDOWN},
-    {"ETIMEDOUT", ETIMEDOUT}};
+TEST(Documents, EveryExampleOutputIsARowsOutput) {
+    // The README, the man page, the Windows README and the testing page.
+    expect_each_named_is_given<std::string>(every_document(), example_outputs,
+                                            what_the_registry_gives().outputs, "output\n", 4);
+}
 
-// A result and the errno named beside it: "-19 (ENODEV", "-32 a stall
-// (EPIPE)", "(EPERM, -1)", "ENXIO (-6)".
-struct NamedErrno {
-    int result;
-    std::string name;
-};
-std::vector<NamedErrno> errnos_named(const std::string &text) {
+TEST(Documents, EveryResultCodeTheyNameIsPrintedSomewhere) {
+    expect_each_named_is_given<int>(
+        every_document(), [](const std::string &text) { return numbers_named(text, kResultNamed); },
+        what_the_registry_gives().results, "result", 10);
+}
+
+TEST(Documents, EveryExitStatusTheUsersDocumentsNameIsGivenSomewhere) {
+    expect_each_named_is_given<int>(
+        kUsersDocuments, [](const std::string &text) { return numbers_named(text, kStatusNamed); },
+        what_the_registry_gives().statuses, "exit status", 4);
+}
+
+// An errno the documents name and the result beside it, "EPIPE -32": from
+// "-19 (ENODEV", "-32 a stall (EPIPE)", "(EPERM, -1)" or "ENXIO (-6)".
+std::vector<std::string> errnos_named(const std::string &text) {
     static const std::regex number_first(R"((-[0-9]+) (?:\(`?|[a-z][^(),;.]{0,60}\()(E[A-Z]+))");
     static const std::regex name_first(R"((E[A-Z]+)(?:, | \()(-[0-9]+))");
-    std::vector<NamedErrno> named;
-    for (std::sregex_iterator match(text.begin(), text.end(), number_first), end; match != end;
-         ++match) {
-        named.push_back({std::stoi((*match)[1]), (*match)[2]});
+    std::vector<std::string> named;
+    for (const auto &groups : matches(text, number_first)) {
+        named.push_back(groups[1] + " " + groups[0]);
     }
-    for (std::sregex_iterator match(text.begin(), text.end(), name_first), end; match != end;
-         ++match) {
-        named.push_back({std::stoi((*match)[2]), (*match)[1]});
+    for (const auto &groups : matches(text, name_first)) {
+        named.push_back(groups[0] + " " + groups[1]);
     }
     return named;
 }
 
 TEST(Documents, EachErrnoTheyNameIsTheResultBesideIt) {
-    std::size_t named = 0;
-    for (const Document &document : documents(every_document())) {
-        for (const NamedErrno &pair : errnos_named(document.text)) {
-            ++named;
-            auto errno_value = kErrnos.find(pair.name);
-            if (errno_value == kErrnos.end()) {
-                ADD_FAILURE() << document.path << " names " << pair.name << ", not in kErrnos";
-                continue;
-            }
-            EXPECT_EQ(pair.result, -errno_value->second)
-                << document.path << " gives " << pair.result << " as " << pair.name << ", which is "
-                << -errno_value->second;
-        }
+    // The errnos the documents may name, by the system's own values: a
+    // result is the errno negated.
+    std::set<std::string> errnos;
+    for (const auto &[name, value] : std::map<std::string, int>{{"EPERM", EPERM},
+                                                                {"EIO", EIO},
+                                                                {"ENXIO", ENXIO},
+                                                                {"EACCES", EACCES},
+                                                                {"ENODEV", ENODEV},
+                                                                {"EPIPE", EPIPE},
+                                                                {"EOVERFLOW", EOVERFLOW},
+                                                                {"ESHUTDOWN", ESHUTDOWN},
+                                                                {"ETIMEDOUT", ETIMEDOUT}}) {
+        errnos.insert(name + " " + std::to_string(-value));
     }
-    EXPECT_GE(named, 10u);
-}
-
-TEST(Documents, EveryExitStatusTheUsersDocumentsNameIsGivenSomewhere) {
-    std::set<int> statuses = exit_statuses();
-    std::size_t named = 0;
-    for (const Document &document : documents(kUsersDocuments)) {
-        for (int status : numbers_named(document.text, kStatusNamed)) {
-            ++named;
-            EXPECT_EQ(statuses.count(status), 1u)
-                << document.path << " names the exit status " << status
-                << ", which no row of the registry gives";
-        }
-    }
-    EXPECT_GE(named, 4u);
+    expect_each_named_is_given<std::string>(every_document(), errnos_named, errnos,
+                                            "errno and result", 10,
+                                            "not one of these errnos beside its value negated");
 }
 
 TEST(Documents, TheCheckersFindWhatTheyLookFor) {
-    EXPECT_EQ(results_named("each transfer returns -13 (EACCES, ...), -32 a stall, returned 1"),
+    EXPECT_EQ(numbers_named("each transfer returns -13 (EACCES, ...), -32 a stall, returned 1",
+                            kResultNamed),
               (std::vector<int>{-13, -32, 1}));
-    std::vector<NamedErrno> pairs =
-        errnos_named("-110 no answer within 5 s (ETIMEDOUT), (EPERM, -1), ENXIO (-6)");
-    ASSERT_EQ(pairs.size(), 3u);
-    EXPECT_EQ(pairs[0].result, -110);
-    EXPECT_EQ(pairs[0].name, "ETIMEDOUT");
-    EXPECT_EQ(pairs[1].name + std::to_string(pairs[1].result), "EPERM-1");
-    EXPECT_EQ(pairs[2].name + std::to_string(pairs[2].result), "ENXIO-6");
+    EXPECT_EQ(numbers_named("exits with 1; exit status 0", kStatusNamed), (std::vector<int>{1, 0}));
+    EXPECT_EQ(errnos_named("-110 no answer within 5 s (ETIMEDOUT), (EPERM, -1), ENXIO (-6)"),
+              (std::vector<std::string>{"ETIMEDOUT -110", "EPERM -1", "ENXIO -6"}));
     EXPECT_EQ(example_outputs("x\n    " + expected::kAnnouncement +
                               "\n    usb_control_msg() returned 1 -> 0x00\n\ny"),
               std::vector<std::string>{expected::kAnnouncement +
