@@ -119,7 +119,7 @@ TEST(EmulatedCamera, RegistryAndModelKnowTheSameFaults) {
     for (const NamedFault &entry : named_faults()) {
         EXPECT_TRUE(plugged_on_usbfs(entry.name) ||
                     std::count(std::begin(kFaultsSeenOnlyHere), std::end(kFaultsSeenOnlyHere),
-                               entry.name) == 1)
+                               std::string(entry.name)) == 1)
             << entry.name << ": no registry row plugs it on emulated usbfs";
     }
 }
