@@ -66,10 +66,20 @@ TEST(CameraChips, BridgeRegistersAreTheirOwnFileAndStartWithTheSensorSelected) {
 // changes no register, as the driver's probe relies on.
 TEST(CameraChips, EveryOtherVendorRequestStallsAndChangesNothing) {
     Camera camera(CameraConfig{0x07, {}});
-    EXPECT_EQ(send(camera, 0xC0, 0x0a, 0x42, 0x00, 1).outcome, Outcome::stall);  // write, IN
-    EXPECT_EQ(send(camera, 0x40, 0x0a, 0x42, 0x00, 1).outcome, Outcome::stall);  // data stage
-    EXPECT_EQ(send(camera, 0x40, 0x0b, 0x00, 0x00, 0).outcome, Outcome::stall);  // read, OUT
-    EXPECT_EQ(send(camera, 0xC1, 0x0a, 0x42, 0x00, 0).outcome, Outcome::stall);  // interface
+    const ControlTransfer misshapen[] = {
+        transfer(0xC0, 0x0a, 0x42, 0, 1),       // the bridge's write, IN
+        transfer(0x40, 0x0a, 0x42, 0, 1),       // the bridge's write with a data stage
+        transfer(0x40, 0x0b, 0, 0, 0),          // the bridge's read, OUT
+        transfer(0xC1, 0x0a, 0x42, 0, 0),       // to the interface
+        transfer(0xC1, 3, 0, kRegister, 1),     // the sensor's read to the interface
+        transfer(0xA0, 3, 0, kRegister, 1),     // a class request
+        transfer(0x40, 3, 0x15, kRegister, 0),  // the sensor's read, OUT
+        transfer(0xC0, 2, 0, kRegister, 1),     // the sensor's write, IN
+        transfer(0x40, 2, 0x15, kRegister, 1),  // the sensor's write with a data stage
+    };
+    for (const ControlTransfer &request : misshapen) {
+        EXPECT_EQ(camera.control(request).outcome, Outcome::stall) << describe(request);
+    }
     for (int request = 0; request < 256; ++request) {
         if (request == 2 || request == 3 || request == 0x0a || request == 0x0b) {
             continue;

@@ -19,10 +19,6 @@
 #include "initramfs.h"
 #include "process.h"
 
-#ifndef FAKE_QEMU_BINARY
-#error "FAKE_QEMU_BINARY must name the built fake-qemu"
-#endif
-
 namespace usb_emulator {
 namespace {
 

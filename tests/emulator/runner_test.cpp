@@ -16,16 +16,6 @@
 #include "process.h"
 #include "scenarios.h"
 
-#ifndef EMULATED_CAMERA_BINARY
-#error "EMULATED_CAMERA_BINARY must name the built emulated-camera"
-#endif
-#ifndef CAMERA_PROBE_BINARY
-#error "CAMERA_PROBE_BINARY must name the built camera-probe"
-#endif
-#ifndef FAKE_WINE_BINARY
-#error "FAKE_WINE_BINARY must name the built fake-wine"
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -47,16 +37,14 @@ ProcessResult run_shell_under_runner(const std::string &script) {
     return run_runner({"--", "/bin/sh", "-c", script});
 }
 
-TEST(Runner, HandsBackTheCommandsExitStatus) {
+// The command's status as a shell gives it: a signal as 128 + the signal,
+// a command that cannot start as 127.
+TEST(Runner, HandsBackTheCommandsExitStatusAsAShellWould) {
     for (int status : {0, 1, 3, 255}) {
         SCOPED_TRACE(status);
         EXPECT_EQ(run_shell_under_runner("exit " + std::to_string(status)).exit_status, status);
     }
-    // A command killed by a signal, as a shell shows it: 128 + the signal.
     EXPECT_EQ(run_shell_under_runner("kill -KILL $$").exit_status, 128 + 9);
-}
-
-TEST(Runner, ACommandThatCannotStartFailsAsInAShell) {
     ProcessResult missing = run_runner({"--", "/nonexistent/camera-probe"});
     EXPECT_EQ(missing.exit_status, 127);
     EXPECT_NE(missing.output.find("/nonexistent/camera-probe"), std::string::npos)
@@ -96,9 +84,9 @@ class StandInWineStack : public ::testing::Test {
         dir_ = fs::temp_directory_path() /
                ("camera-probe-fake-wine-" + std::to_string(::getpid()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_ / "wine/lib/wine");
-        fs::create_directories(dir_ / "prefix");
-        fs::create_directories(dir_ / "bin");
+        for (const char *folder : {"wine/lib/wine", "prefix", "bin"}) {
+            fs::create_directories(dir_ / folder);
+        }
         for (const char *program : {"wine/lib/wine/wine64", "wine/lib/wine/wineserver"}) {
             fs::create_symlink(FAKE_WINE_BINARY, dir_ / program);
         }

@@ -97,14 +97,10 @@ class QemuSide {
     // A request on endpoint 0, as the guest's host controller hands it on.
     void send_control(std::uint64_t id, std::uint8_t request_type, std::uint8_t request,
                       std::uint16_t value, std::uint16_t index, std::uint16_t length) {
+        auto endpoint = static_cast<std::uint8_t>(request_type & 0x80);
         // Endpoint, request, request type, status, value, index, length.
-        usb_redir_control_packet_header header{static_cast<std::uint8_t>(request_type & 0x80),
-                                               request,
-                                               request_type,
-                                               0,
-                                               value,
-                                               index,
-                                               length};
+        usb_redir_control_packet_header header{endpoint, request, request_type, 0,
+                                               value,    index,   length};
         usbredirparser_send_control_packet(parser_, id, &header, nullptr, 0);
     }
     void send_cancel(std::uint64_t id) { usbredirparser_send_cancel_data_packet(parser_, id); }
@@ -307,38 +303,29 @@ TEST_F(UsbredirWire, ABulkInPacketWaitsUntilCancelledAndAnUnlistedEndpointStalls
 }
 
 // SET_INTERFACE travels as its own packet; the device decides, as it does
-// for the same request on endpoint 0.
-TEST_F(UsbredirWire, AnAltSettingTheCameraLacksIsStalled) {
-    plug(camera_with(FaultAction::none));
+// for the same request on endpoint 0. A reset from the guest leaves the
+// device unconfigured.
+TEST_F(UsbredirWire, AnAltSettingTheCameraLacksIsStalledAndAResetUnconfigures) {
+    auto camera = camera_with(FaultAction::none);
+    plug(camera);
 
     qemu->send_set_configuration(1, 1);
     qemu->send_set_alt_setting(2, 0, 0);
     qemu->send_set_alt_setting(3, 0, 1);
     qemu->send_set_alt_setting(4, 1, 0);
     exchange();
-
-    EXPECT_EQ(qemu->configuration_statuses,
-              (std::vector<ConfigurationStatus>{{usb_redir_success, 1}}));
-    EXPECT_EQ(qemu->alt_setting_statuses,
-              (std::vector<std::uint8_t>{usb_redir_success, usb_redir_stall, usb_redir_stall}));
-}
-
-TEST_F(UsbredirWire, AResetFromTheGuestLeavesTheDeviceUnconfigured) {
-    auto camera = camera_with(FaultAction::none);
-    plug(camera);
-
-    qemu->send_set_configuration(1, 1);
-    exchange();
     ASSERT_EQ(camera->configuration(), 1);
 
     qemu->send_reset();
-    qemu->send_get_configuration(2);
-    qemu->send_set_alt_setting(3, 0, 0);
+    qemu->send_get_configuration(5);
+    qemu->send_set_alt_setting(6, 0, 0);
     exchange();
 
     EXPECT_EQ(qemu->configuration_statuses,
               (std::vector<ConfigurationStatus>{{usb_redir_success, 1}, {usb_redir_success, 0}}));
-    EXPECT_EQ(qemu->alt_setting_statuses, std::vector<std::uint8_t>{usb_redir_stall});
+    EXPECT_EQ(qemu->alt_setting_statuses,
+              (std::vector<std::uint8_t>{usb_redir_success, usb_redir_stall, usb_redir_stall,
+                                         usb_redir_stall}));
     EXPECT_TRUE(link->has_device());
 }
 

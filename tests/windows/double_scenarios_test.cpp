@@ -14,13 +14,6 @@
 #include "probe_expectations.h"
 #include "scenarios.h"
 
-#ifndef CAMERA_PROBE_EXE
-#error "CAMERA_PROBE_EXE must name the built camera-probe.exe"
-#endif
-#ifndef LIBUSB0_DOUBLE_DIR
-#error "LIBUSB0_DOUBLE_DIR must name the folder of the libusb0.dll double"
-#endif
-
 namespace {
 
 // Under Wine the build's Linux paths are on drive Z:.
