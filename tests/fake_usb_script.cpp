@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -46,16 +47,9 @@ std::uint16_t parse_id(const std::string &word, const std::string &statement) {
     return static_cast<std::uint16_t>(parse_number(word, 16, 0x0000, 0xFFFF, statement));
 }
 
-// A fault's result, delivering no byte.
-std::optional<int> named_result(const std::string &word) {
-    if (word == "stall") {
-        return libusb_win32::kStalled;
-    }
-    if (word == "gone") {
-        return libusb_win32::kGone;
-    }
-    return std::nullopt;
-}
+// The faults' results, delivering no byte.
+const std::map<std::string, int> kNamedResults = {{"stall", libusb_win32::kStalled},
+                                                  {"gone", libusb_win32::kGone}};
 
 class ScenarioBuilder {
   public:
@@ -88,13 +82,12 @@ class ScenarioBuilder {
         } else if (command == "camera" && arguments <= 1) {
             const unsigned char held = arguments == 1 ? parse_byte(words[1], statement) : 0x00;
             device_ = &fake_usb::add_camera(last_bus(statement), held);
-        } else if (command == "reply" && arguments == 1 && named_result(words[1])) {
-            last_device(statement).script.push_back(fake_usb::Reply{*named_result(words[1]), {}});
+        } else if (command == "reply" && arguments == 1 && kNamedResults.count(words[1])) {
+            last_device(statement).script.push_back(
+                fake_usb::Reply{kNamedResults.at(words[1]), {}});
         } else if (command == "reply" && (arguments == 1 || arguments == 2)) {
-            std::optional<unsigned char> byte;
-            if (arguments == 2) {
-                byte = parse_byte(words[2], statement);
-            }
+            const auto byte =
+                arguments == 2 ? std::optional(parse_byte(words[2], statement)) : std::nullopt;
             last_device(statement).script.push_back(
                 fake_usb::Reply{parse_int(words[1], statement), byte});
         } else if (command == "open-fails" && arguments == 0) {

@@ -220,10 +220,6 @@ const Column &column(Stack stack) {
     throw std::invalid_argument("no column for stack " + std::to_string(static_cast<int>(stack)));
 }
 
-bool driver_bound_on(Stack stack) {
-    return (nature_of(stack).place & kDesktops) != 0;
-}
-
 const char *stack_name(Stack stack) {
     return column(stack).name;
 }
@@ -266,10 +262,6 @@ Result prints(std::vector<CameraOutput> cameras) {
     Result result;
     result.cameras = std::move(cameras);
     return result;
-}
-
-Result prints_nothing() {
-    return Result{};
 }
 
 Result not_applicable(std::string reason) {
@@ -564,30 +556,19 @@ Tweak skip(unsigned places, const char *reason) {
 Tweak sanitizers_stop_in(Stack stack, const char *function) {
     return [stack, function](Row &row) { row.sanitizers_stop_in.emplace(stack, function); };
 }
-Tweak script(std::string text) {
-    return [text](Row &row) { row.scenario.script = text; };
+// A tweak that sets one of the row's fields, named as the rows use it.
+template <typename Field>
+constexpr auto sets(Field Scenario::*field) {
+    return [field](Field value) -> Tweak {
+        return [field, value](Row &row) { row.scenario.*field = value; };
+    };
 }
-Tweak note(std::string text) {
-    return [text](Row &row) { row.scenario.note = text; };
-}
-Tweak unanswered(int transfers) {
-    return [transfers](Row &row) { row.scenario.unanswered = transfers; };
-}
-Tweak nodes(const char *mode) {
-    return [mode](Row &row) { row.scenario.node_mode = mode; };
-}
-Tweak as(const char *system_user) {
-    return [system_user](Row &row) { row.scenario.system_user = system_user; };
-}
-Tweak filesystem(UsbFilesystem filesystem) {
-    return [filesystem](Row &row) { row.scenario.usb_filesystem = filesystem; };
-}
-Tweak no_decoys() {
-    return [](Row &row) { row.scenario.decoys.clear(); };
-}
-Tweak then_video_application() {
-    return [](Row &row) { row.scenario.video_application_after = true; };
-}
+constexpr auto script = sets(&Scenario::script);
+constexpr auto note = sets(&Scenario::note);
+constexpr auto unanswered = sets(&Scenario::unanswered);
+constexpr auto nodes = sets(&Scenario::node_mode);
+constexpr auto as = sets(&Scenario::system_user);
+constexpr auto filesystem = sets(&Scenario::usb_filesystem);
 
 Camera camera(std::uint8_t register_value, const char *fault = "none") {
     return Camera{register_value, fault, "none"};
@@ -616,6 +597,8 @@ std::vector<Scenario> build_rows() {
     const Tweak leak = sanitizers_stop_in(S::amd64_guest_compat, "find_devices");
     const char *const no_plugdev = "the system has no group plugdev, as Fedora, Arch and openSUSE";
     const char *const kernel_refuses = "Debian's kernel does not bring such a device up";
+    const Tweak no_decoys = sets(&Scenario::decoys)({});
+    const Tweak then_video_application = sets(&Scenario::video_application_after)(true);
     return {
         row("OneCameraAmongDecoys", {camera(0x00)}, usbfs | kGuests | windows | client,
             one_healthy_camera, {script(std::string(kInMemoryDecoys) + "camera 0x00")}),
@@ -729,7 +712,7 @@ std::vector<Scenario> build_rows() {
         // devices in sysfs through libusb-1.0: no USB file system is an empty
         // bus list, and the bus directories play no part.
         row("NoUsbFilesystem", {}, usbfs, scan_fails(expected::kNoBuses),
-            {compat(Outcome()), no_decoys(), filesystem(UsbFilesystem::missing),
+            {compat(Outcome()), no_decoys, filesystem(UsbFilesystem::missing),
              note("no /dev/bus/usb, as in most containers")}),
         row("UnreadableBusDirectory", {camera(0x00)}, usbfs,
             reaching(scan_fails(expected::kNoDevices), 0),
@@ -757,7 +740,7 @@ std::vector<Scenario> build_rows() {
         // together and bound by it before camera-probe runs. Their faults hit
         // camera-probe's transfers, not the driver's.
         row("OneCameraBesideTheDriver", {camera(0x00)}, kDesktops, beside_the_driver(),
-            {then_video_application()}),
+            {then_video_application}),
         row("TwoCamerasBesideTheDriver", {camera(0x9A), camera(0x9A)}, desktop,
             shows({beside_the_driver(), beside_the_driver()})),
         row("StalledFirstReadBesideTheDriver", {camera(0x00, "stall")}, desktop,

@@ -79,8 +79,6 @@ struct Column {
     const Codes *codes;
 };
 const Column &column(Stack stack);
-// The desktop stacks, where the webcam driver is bound to the cameras.
-bool driver_bound_on(Stack stack);
 const char *stack_name(Stack stack);
 
 // A camera a row plugs: what its registers hold, and the fault and the
@@ -141,7 +139,6 @@ struct Result {
 // a crash as a shell shows it (128 + the signal).
 int status_seen_by_a_shell(const Result &result);
 Result prints(std::vector<CameraOutput> cameras);
-Result prints_nothing();
 Result not_applicable(std::string reason);
 
 // A device beside the cameras that must not be probed.
