@@ -19,11 +19,12 @@ namespace {
 using expected::kAnnouncement;
 using expected::result_line;
 
-TEST(ScenarioRegistry, EveryRowHasACellForEveryStackAndRunsSomewhere) {
+TEST(ScenarioRegistry, EveryRowHasACellForEveryStackRunsSomewhereAndIsFoundByName) {
     std::set<std::string> names;
     for (const Scenario &row : scenarios()) {
         SCOPED_TRACE(row.name);
         EXPECT_TRUE(names.insert(row.name).second) << "a second row of that name";
+        EXPECT_EQ(&scenario(row.name), &row);
         bool runs_somewhere = false;
         for (Stack stack : kStacks) {
             const Result &cell = row.on(stack);
@@ -35,10 +36,6 @@ TEST(ScenarioRegistry, EveryRowHasACellForEveryStackAndRunsSomewhere) {
             row.on(Stack::fake_libusb).applies() || row.on(Stack::libusb0_double).applies();
         EXPECT_EQ(in_memory, !row.script.empty()) << "a script for the in-memory libusbs";
     }
-}
-
-TEST(ScenarioRegistry, RowsAreFoundByName) {
-    EXPECT_EQ(scenario("StalledSecondRead").name, "StalledSecondRead");
     EXPECT_EQ(scenario("StalledSecondRead").cameras.at(0).fault, "stall-second-read");
     EXPECT_THROW(scenario("NoSuchRow"), std::out_of_range);
     for (Stack stack : kStacks) {
@@ -48,7 +45,7 @@ TEST(ScenarioRegistry, RowsAreFoundByName) {
 
 // The renderer, on cells made here rather than on the table's rows: a
 // failed read shows the byte before it, across reads and cameras.
-TEST(ScenarioRegistry, OutputCarriesTheProbeByteAcrossReadsAndCameras) {
+TEST(ScenarioRegistry, OutputCarriesTheProbeByteAndTakesWhatTheDriverLeftFromTheRun) {
     CameraOutput stalls_then_reads = reads(keeps(-32), delivers(1, 0x15));
     EXPECT_EQ(expected_output(prints({stalls_then_reads, stalls_then_reads})),
               kAnnouncement + result_line(-32, expected::kPresetHex) + result_line(1, "15") +
@@ -65,12 +62,10 @@ TEST(ScenarioRegistry, OutputCarriesTheProbeByteAcrossReadsAndCameras) {
     scan_failed.scan_failure = expected::kNoBuses;
     scan_failed.cameras = {healthy(0x07)};
     EXPECT_EQ(expected_output(scan_failed), expected::kNoBuses);
-}
 
-// Beside the webcam driver the byte comes from the run: without it the
-// row cannot be rendered, and a camera-probe that printed 0x15 there would
-// be taken for right.
-TEST(ScenarioRegistry, WhatTheDriverLeftComesFromTheRun) {
+    // Beside the webcam driver the byte comes from the run: without it the
+    // row cannot be rendered, and a camera-probe that printed 0x15 there
+    // would be taken for right.
     Result beside_driver = prints({reads(delivers_what_the_driver_left(), delivers(1, 0x15))});
     EXPECT_EQ(expected_output(beside_driver, {0x27}),
               kAnnouncement + result_line(1, "27") + result_line(1, "15"));

@@ -121,87 +121,73 @@ using F = Family;
     "camera, and how to read it without the driver: the README."
 // The fake libusb and the double play scripts whose results are
 // libusb-win32's.
-const std::pair<Stack, Column> kColumns[] = {
-    {S::usbfs_libusb012,
-     {"usbfs, libusb 0.1.12",
-      "Linux's usbfs, emulated on the host (umockdev), with libusb 0.1.12 (Debian, Ubuntu). The "
-      "emulation answers at once where a kernel waits: see the guest's columns for the real "
-      "kernel.",
-      Audience::users, F::libusb012, &kUsbfsNature, &kLibusb012Codes}},
-    {S::usbfs_compat,
-     {"usbfs, libusb-compat",
-      "The same, with libusb-compat-0.1 over libusb-1.0 (Fedora, Arch, openSUSE), on Linux's "
-      "device nodes: [libusb.md](libusb.md).",
-      Audience::users, F::compat, &kUsbfsNature, &kCompatCodes}},
-    {S::amd64_guest_libusb012,
-     {"amd64 guest, libusb 0.1.12",
-      "Debian's own amd64 kernel in a QEMU guest, the cameras on its xHCI bus: what a Linux PC "
-      "answers, with libusb 0.1.12.",
-      Audience::users, F::libusb012, &kAmd64GuestNature, &kLibusb012Codes}},
-    {S::amd64_guest_compat,
-     {"amd64 guest, libusb-compat", "The same kernel with libusb-compat-0.1.", Audience::users,
-      F::compat, &kAmd64GuestCompatNature, &kCompatCodes}},
-    {S::arm64_guest_arm64,
-     {"arm64 guest, arm64 build",
-      "Debian's arm64 kernel in a QEMU guest, the arm64 package's build: [arm.md](arm.md).",
-      Audience::users, F::libusb012, &kArmGuestNature, &kLibusb012Codes}},
-    {S::arm64_guest_armhf,
-     {"arm64 guest, armhf build", "The same kernel, the armhf package's build (32-bit user space).",
-      Audience::users, F::libusb012, &kArmGuestNature, &kLibusb012Codes}},
-    {S::wine_stack,
-     {"Windows, libusb-win32",
-      "Windows: libusb-win32's own libusb0.dll and libusb0.sys, under Wine: "
-      "[windows.md](windows.md). Each line ends in CR LF there.",
-      Audience::users, F::win32, &kWindowsNature, &kLibusbWin32Codes}},
-    {S::libusb0_double,
-     {"libusb0.dll double",
-      "camera-probe.exe against the tests' libusb0.dll double, which plays a script: the library "
-      "failures libusb-win32's own stack cannot be made to give, with Windows' exit status.",
-      Audience::tests, F::fake, &kDoubleNature, &kLibusbWin32Codes}},
+const Column kColumns[] = {
+    {S::usbfs_libusb012, "usbfs, libusb 0.1.12",
+     "Linux's usbfs, emulated on the host (umockdev), with libusb 0.1.12 (Debian, Ubuntu). The "
+     "emulation answers at once where a kernel waits: see the guest's columns for the real "
+     "kernel.",
+     Audience::users, F::libusb012, &kUsbfsNature, &kLibusb012Codes},
+    {S::usbfs_compat, "usbfs, libusb-compat",
+     "The same, with libusb-compat-0.1 over libusb-1.0 (Fedora, Arch, openSUSE), on Linux's "
+     "device nodes: [libusb.md](libusb.md).",
+     Audience::users, F::compat, &kUsbfsNature, &kCompatCodes},
+    {S::amd64_guest_libusb012, "amd64 guest, libusb 0.1.12",
+     "Debian's own amd64 kernel in a QEMU guest, the cameras on its xHCI bus: what a Linux PC "
+     "answers, with libusb 0.1.12.",
+     Audience::users, F::libusb012, &kAmd64GuestNature, &kLibusb012Codes},
+    {S::amd64_guest_compat, "amd64 guest, libusb-compat", "The same kernel with libusb-compat-0.1.",
+     Audience::users, F::compat, &kAmd64GuestCompatNature, &kCompatCodes},
+    {S::arm64_guest_arm64, "arm64 guest, arm64 build",
+     "Debian's arm64 kernel in a QEMU guest, the arm64 package's build: [arm.md](arm.md).",
+     Audience::users, F::libusb012, &kArmGuestNature, &kLibusb012Codes},
+    {S::arm64_guest_armhf, "arm64 guest, armhf build",
+     "The same kernel, the armhf package's build (32-bit user space).", Audience::users,
+     F::libusb012, &kArmGuestNature, &kLibusb012Codes},
+    {S::wine_stack, "Windows, libusb-win32",
+     "Windows: libusb-win32's own libusb0.dll and libusb0.sys, under Wine: "
+     "[windows.md](windows.md). Each line ends in CR LF there.",
+     Audience::users, F::win32, &kWindowsNature, &kLibusbWin32Codes},
+    {S::libusb0_double, "libusb0.dll double",
+     "camera-probe.exe against the tests' libusb0.dll double, which plays a script: the library "
+     "failures libusb-win32's own stack cannot be made to give, with Windows' exit status.",
+     Audience::tests, F::fake, &kDoubleNature, &kLibusbWin32Codes},
     // libusb-compat's URBs, libusb-1.0's own codes.
-    {S::libusb1_client,
-     {"libusb-1.0 client",
-      "The tests' libusb-1.0 client, which runs the same exchange: the URBs libusb-compat-0.1 "
-      "sends.",
-      Audience::tests, F::compat, &kClientNature, &kLibusb1Codes}},
-    {S::fake_libusb,
-     {"fake libusb",
-      "The tool's code against the unit tests' in-memory libusb, playing the double's scripts.",
-      Audience::tests, F::fake, &kFakeNature, &kLibusbWin32Codes}},
-    {S::amd64_desktop_libusb012,
-     {"amd64 guest with the webcam driver, libusb 0.1.12",
-      "A Linux desktop: the amd64 guest with the kernel's webcam driver for this camera "
-      "(gspca_ov519) bound to it. The first read shows what the driver's initialisation left in "
-      "register 0x13: 0x27 for a camera that powers up with 0x00, 0xbf for one with 0x9a. Why, "
-      "what the driver may later write over the 0x15, and how to read without it: the README's "
-      "section on the driver.",
-      Audience::users, F::libusb012, &kDesktopNature, &kLibusb012Codes}},
-    {S::amd64_desktop_compat,
-     {"amd64 guest with the webcam driver, libusb-compat",
-      "The same desktop with libusb-compat-0.1.", Audience::users, F::compat, &kDesktopCompatNature,
-      &kCompatCodes}},
-    {S::arm64_desktop_arm64,
-     {"arm64 guest with the webcam driver, arm64 build",
-      "The arm64 guest with the same driver (a Raspberry Pi desktop has it), the arm64 "
-      "package's build.",
-      Audience::users, F::libusb012, &kArmDesktopNature, &kLibusb012Codes}},
-    {S::arm64_desktop_armhf,
-     {"arm64 guest with the webcam driver, armhf build", "The same, the armhf package's build.",
-      Audience::users, F::libusb012, &kArmDesktopNature, &kLibusb012Codes}},
-    {S::amd64_system_trixie,
-     {"Debian 13 system guest, the package installed, libusb 0.1.12",
-      "A Debian 13 (trixie) system as a user has it, kernel 6.12" CAMERA_PROBE_SYSTEM_ABOUT,
-      Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes}},
-    {S::amd64_system_bookworm,
-     {"Debian 12 system guest, the package installed, libusb 0.1.12",
-      "A Debian 12 (bookworm) system as a user has it, kernel 6.1" CAMERA_PROBE_SYSTEM_ABOUT,
-      Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes}},
+    {S::libusb1_client, "libusb-1.0 client",
+     "The tests' libusb-1.0 client, which runs the same exchange: the URBs libusb-compat-0.1 "
+     "sends.",
+     Audience::tests, F::compat, &kClientNature, &kLibusb1Codes},
+    {S::fake_libusb, "fake libusb",
+     "The tool's code against the unit tests' in-memory libusb, playing the double's scripts.",
+     Audience::tests, F::fake, &kFakeNature, &kLibusbWin32Codes},
+    {S::amd64_desktop_libusb012, "amd64 guest with the webcam driver, libusb 0.1.12",
+     "A Linux desktop: the amd64 guest with the kernel's webcam driver for this camera "
+     "(gspca_ov519) bound to it. The first read shows what the driver's initialisation left in "
+     "register 0x13: 0x27 for a camera that powers up with 0x00, 0xbf for one with 0x9a. Why, "
+     "what the driver may later write over the 0x15, and how to read without it: the README's "
+     "section on the driver.",
+     Audience::users, F::libusb012, &kDesktopNature, &kLibusb012Codes},
+    {S::amd64_desktop_compat, "amd64 guest with the webcam driver, libusb-compat",
+     "The same desktop with libusb-compat-0.1.", Audience::users, F::compat, &kDesktopCompatNature,
+     &kCompatCodes},
+    {S::arm64_desktop_arm64, "arm64 guest with the webcam driver, arm64 build",
+     "The arm64 guest with the same driver (a Raspberry Pi desktop has it), the arm64 "
+     "package's build.",
+     Audience::users, F::libusb012, &kArmDesktopNature, &kLibusb012Codes},
+    {S::arm64_desktop_armhf, "arm64 guest with the webcam driver, armhf build",
+     "The same, the armhf package's build.", Audience::users, F::libusb012, &kArmDesktopNature,
+     &kLibusb012Codes},
+    {S::amd64_system_trixie, "Debian 13 system guest, the package installed, libusb 0.1.12",
+     "A Debian 13 (trixie) system as a user has it, kernel 6.12" CAMERA_PROBE_SYSTEM_ABOUT,
+     Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes},
+    {S::amd64_system_bookworm, "Debian 12 system guest, the package installed, libusb 0.1.12",
+     "A Debian 12 (bookworm) system as a user has it, kernel 6.1" CAMERA_PROBE_SYSTEM_ABOUT,
+     Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes},
     {S::amd64_system_forky,
-     {"udev of Fedora, Arch and openSUSE (Debian testing), their rule, no plugdev",
-      "Debian testing (forky), whose udev is as new as Fedora's, Arch's and openSUSE's, with no "
-      "group named plugdev, as on those systems, and after the install the rule the RPM and the "
-      "Arch package install in place of the .deb's" CAMERA_PROBE_SYSTEM_ABOUT,
-      Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes}},
+     "udev of Fedora, Arch and openSUSE (Debian testing), their rule, no plugdev",
+     "Debian testing (forky), whose udev is as new as Fedora's, Arch's and openSUSE's, with no "
+     "group named plugdev, as on those systems, and after the install the rule the RPM and the "
+     "Arch package install in place of the .deb's" CAMERA_PROBE_SYSTEM_ABOUT,
+     Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes},
 };
 #undef CAMERA_PROBE_SYSTEM_ABOUT
 
@@ -212,9 +198,9 @@ const Nature &nature_of(Stack stack) {
 }  // namespace
 
 const Column &column(Stack stack) {
-    for (const auto &[listed, its_column] : kColumns) {
-        if (listed == stack) {
-            return its_column;
+    for (const Column &listed : kColumns) {
+        if (listed.stack == stack) {
+            return listed;
         }
     }
     throw std::invalid_argument("no column for stack " + std::to_string(static_cast<int>(stack)));
@@ -826,11 +812,8 @@ const Scenario &scenario(const std::string &name) {
 
 std::vector<Scenario> runs_on(Stack stack) {
     std::vector<Scenario> rows;
-    for (const Scenario &row : scenarios()) {
-        if (row.on(stack).applies()) {
-            rows.push_back(row);
-        }
-    }
+    std::copy_if(scenarios().begin(), scenarios().end(), std::back_inserter(rows),
+                 [stack](const Scenario &row) { return row.on(stack).applies(); });
     return rows;
 }
 
@@ -867,10 +850,8 @@ std::string read_line(const Read &read, std::uint8_t &probe_byte,
     return expected::result_line(read.result, expected::hex_byte(probe_byte));
 }
 
-}  // namespace
-
-std::string expected_output(const CameraOutput &camera, std::uint8_t &probe_byte,
-                            std::optional<std::uint8_t> driver_left) {
+std::string camera_output(const CameraOutput &camera, std::uint8_t &probe_byte,
+                          std::optional<std::uint8_t> driver_left) {
     std::string text = expected::kAnnouncement;
     if (!camera.opened) {
         return text + expected::kOpenFailed;
@@ -879,6 +860,8 @@ std::string expected_output(const CameraOutput &camera, std::uint8_t &probe_byte
     return text + read_line(camera.second, probe_byte, driver_left);
 }
 
+}  // namespace
+
 std::string expected_output(const Result &result, std::uint8_t &probe_byte,
                             const std::vector<std::uint8_t> &driver_left) {
     if (!result.scan_failure.empty()) {
@@ -886,11 +869,8 @@ std::string expected_output(const Result &result, std::uint8_t &probe_byte,
     }
     std::string text;
     for (std::size_t i = 0; i < result.cameras.size(); ++i) {
-        std::optional<std::uint8_t> left;
-        if (i < driver_left.size()) {
-            left = driver_left[i];
-        }
-        text += expected_output(result.cameras[i], probe_byte, left);
+        auto left = i < driver_left.size() ? std::optional(driver_left[i]) : std::nullopt;
+        text += camera_output(result.cameras[i], probe_byte, left);
     }
     return text;
 }

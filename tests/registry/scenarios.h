@@ -68,6 +68,7 @@ struct Nature;
 
 // What a column is, for the suites and the tables.
 struct Column {
+    Stack stack;
     // A short name, as the tables head the column.
     const char *name;
     // What the column is, for a reader who has not read the tests.
@@ -212,9 +213,6 @@ std::string expected_output(const Result &result, std::uint8_t &probe_byte,
                             const std::vector<std::uint8_t> &driver_left = {});
 std::string expected_output(const Result &result,
                             const std::vector<std::uint8_t> &driver_left = {});
-// One camera's part.
-std::string expected_output(const CameraOutput &camera, std::uint8_t &probe_byte,
-                            std::optional<std::uint8_t> driver_left = std::nullopt);
 
 }  // namespace registry
 
