@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -24,27 +25,17 @@ namespace {
     throw std::invalid_argument(why + " in \"" + statement + "\"");
 }
 
-long parse_number(const std::string &word, int base, long low, long high,
-                  const std::string &statement) {
+// A number of the type's range, in C notation or, for IDs, hexadecimal.
+template <typename Number>
+Number parse(const std::string &word, const std::string &statement, int base = 0) {
     char *end = nullptr;
     errno = 0;
     long value = std::strtol(word.c_str(), &end, base);
-    if (word.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+    if (word.empty() || *end != '\0' || errno != 0 || value < std::numeric_limits<Number>::min() ||
+        value > std::numeric_limits<Number>::max()) {
         reject(statement, "bad number \"" + word + "\"");
     }
-    return value;
-}
-
-unsigned char parse_byte(const std::string &word, const std::string &statement) {
-    return static_cast<unsigned char>(parse_number(word, 0, 0x00, 0xFF, statement));
-}
-
-int parse_int(const std::string &word, const std::string &statement) {
-    return static_cast<int>(parse_number(word, 0, -0x7FFFFFFFL, 0x7FFFFFFFL, statement));
-}
-
-std::uint16_t parse_id(const std::string &word, const std::string &statement) {
-    return static_cast<std::uint16_t>(parse_number(word, 16, 0x0000, 0xFFFF, statement));
+    return static_cast<Number>(value);
 }
 
 // The faults' results, delivering no byte.
@@ -67,8 +58,8 @@ class ScenarioBuilder {
         const std::string &command = words[0];
         const std::size_t arguments = words.size() - 1;
         if (command == "scan" && arguments == 2) {
-            fake_usb::set_scan_results(parse_int(words[1], statement),
-                                       parse_int(words[2], statement));
+            fake_usb::set_scan_results(parse<int>(words[1], statement),
+                                       parse<int>(words[2], statement));
         } else if (command == "bus" && arguments == 0) {
             bus_ = fake_usb::add_bus();
         } else if (command == "device" && arguments == 1) {
@@ -76,20 +67,22 @@ class ScenarioBuilder {
             if (colon == std::string::npos) {
                 reject(statement, "IDs not written VVVV:PPPP");
             }
-            device_ = &fake_usb::add_device(last_bus(statement),
-                                            parse_id(words[1].substr(0, colon), statement),
-                                            parse_id(words[1].substr(colon + 1), statement));
+            device_ = &fake_usb::add_device(
+                last_bus(statement), parse<std::uint16_t>(words[1].substr(0, colon), statement, 16),
+                parse<std::uint16_t>(words[1].substr(colon + 1), statement, 16));
         } else if (command == "camera" && arguments <= 1) {
-            const unsigned char held = arguments == 1 ? parse_byte(words[1], statement) : 0x00;
+            const unsigned char held =
+                arguments == 1 ? parse<unsigned char>(words[1], statement) : 0x00;
             device_ = &fake_usb::add_camera(last_bus(statement), held);
         } else if (command == "reply" && arguments == 1 && kNamedResults.count(words[1])) {
             last_device(statement).script.push_back(
                 fake_usb::Reply{kNamedResults.at(words[1]), {}});
         } else if (command == "reply" && (arguments == 1 || arguments == 2)) {
-            const auto byte =
-                arguments == 2 ? std::optional(parse_byte(words[2], statement)) : std::nullopt;
+            const auto byte = arguments == 2
+                                  ? std::optional(parse<unsigned char>(words[2], statement))
+                                  : std::nullopt;
             last_device(statement).script.push_back(
-                fake_usb::Reply{parse_int(words[1], statement), byte});
+                fake_usb::Reply{parse<int>(words[1], statement), byte});
         } else if (command == "open-fails" && arguments == 0) {
             last_device(statement).open_fails = true;
         } else {

@@ -32,17 +32,14 @@ struct PlannedCamera {
 
 Reply random_reply(std::mt19937 &random, bool is_read) {
     static const int kFailures[] = {-32, -110, -19, -5};
-    switch (random() % 4) {
-        case 0:
-            return Reply{kFailures[random() % 4], std::nullopt};
-        case 1:
-            return Reply{0, std::nullopt};
-        default:
-            if (!is_read) {
-                return Reply{0, std::nullopt};
-            }
-            return Reply{1, static_cast<unsigned char>(random() % 256)};
+    const auto kind = random() % 4;
+    if (kind == 0) {
+        return Reply{kFailures[random() % 4], std::nullopt};
     }
+    if (kind == 1 || !is_read) {
+        return Reply{0, std::nullopt};
+    }
+    return Reply{1, static_cast<unsigned char>(random() % 256)};
 }
 
 registry::Read read_of(const Reply &reply) {

@@ -333,16 +333,15 @@ CameraIs beside_the_driver() {
 // What a row does on a column, before the column's numbers: the cameras,
 // and the rest of the cell as it stands.
 struct Outcome {
-    Outcome() = default;
+    Outcome(std::vector<CameraIs> shown = {}, Result rest_of_cell = {})
+        : cameras(std::move(shown)), rest(std::move(rest_of_cell)) {}
     // Not explicit: a row's one camera is its outcome.
     Outcome(CameraIs camera) : cameras{camera} {}
     std::vector<CameraIs> cameras;
     Result rest;
 };
 Outcome shows(std::vector<CameraIs> cameras) {
-    Outcome outcome;
-    outcome.cameras = std::move(cameras);
-    return outcome;
+    return Outcome(std::move(cameras));
 }
 Outcome reaching(Outcome outcome, std::size_t transfers) {
     outcome.rest.transfers_reaching_camera = transfers;
@@ -367,9 +366,7 @@ Outcome crashes_in_the_scan(int signal) {
     return outcome;
 }
 Outcome skipped(const char *reason) {
-    Outcome outcome;
-    outcome.rest.not_applicable = reason;
-    return outcome;
+    return Outcome({}, not_applicable(reason));
 }
 
 Read read_on(const ReadIs &read, const Codes &codes, const std::string &where) {
@@ -405,9 +402,6 @@ Result printed_on(const Outcome &outcome, Stack stack, const std::string &row) {
     return result;
 }
 
-bool needs_kernel_nodes(const Scenario &row) {
-    return !row.node_mode.empty();
-}
 bool changes_the_usb_filesystem(const Scenario &row) {
     return row.usb_filesystem != UsbFilesystem::as_the_kernel_makes_it;
 }
@@ -420,7 +414,7 @@ struct KindRule {
 };
 const KindRule kKindRules[] = {
     {tells_lies, ~kPlugsLies, "a descriptor lie is about the Linux kernel and libusb's parsers"},
-    {needs_kernel_nodes, ~kRealKernel,
+    {[](const Scenario &row) { return !row.node_mode.empty(); }, ~kRealKernel,
      "needs the device nodes and permissions of a real kernel (the guests)"},
     {changes_the_usb_filesystem, kGuests,
      "the guest's kernel makes /dev/bus/usb and every bus directory in it"},
