@@ -44,9 +44,7 @@ const std::map<std::string, int> kNamedResults = {{"stall", libusb_win32::kStall
 
 class ScenarioBuilder {
   public:
-    void apply(std::string statement) {
-        statement.erase(0, statement.find_first_not_of(" \t\r"));
-        statement.erase(statement.find_last_not_of(" \t\r") + 1);
+    void apply(const std::string &statement) {
         std::istringstream words_in(statement);
         std::vector<std::string> words;
         for (std::string word; words_in >> word;) {

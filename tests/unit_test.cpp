@@ -12,11 +12,6 @@
 
 namespace {
 
-class ProbeTest : public ::testing::Test {
-  protected:
-    void SetUp() override { fake_usb::reset(); }
-};
-
 // What the tool prints, camera after camera and bus after bus, the fake
 // libusb's column of the registry checks (registry/fake_libusb_column_test),
 // and random topologies (unit_random_test); here, the calls themselves.
@@ -24,7 +19,7 @@ class ProbeTest : public ::testing::Test {
 // The start-up's calls, in order, up to the walk or to the scan that
 // failed: only a negative result is a failure, whose message is all the
 // run prints; a scan's 0 ("nothing new") is none.
-TEST_F(ProbeTest, StartsUpWithDebugLevelZeroAndStopsOnlyAtANegativeScan) {
+TEST(Probe, StartsUpWithDebugLevelZeroAndStopsOnlyAtANegativeScan) {
     const std::vector<std::string> start_up = {"usb_set_debug", "usb_init", "usb_find_busses",
                                                "usb_find_devices", "usb_get_busses"};
     struct Scans {
@@ -55,7 +50,8 @@ TEST_F(ProbeTest, StartsUpWithDebugLevelZeroAndStopsOnlyAtANegativeScan) {
     }
 }
 
-TEST_F(ProbeTest, ExchangeIssuesExactTransfersThenClosesOnce) {
+TEST(Probe, ExchangeIssuesExactTransfersThenClosesOnce) {
+    fake_usb::reset();
     fake_usb::FakeDevice &camera = fake_usb::add_camera(fake_usb::add_bus(), 0x00);
 
     run_probe();

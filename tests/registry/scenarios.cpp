@@ -210,10 +210,6 @@ const char *stack_name(Stack stack) {
     return column(stack).name;
 }
 
-std::vector<Decoy> default_decoys() {
-    return {{expected::kVendorId, 0x1234}, {0x046D, expected::kProductId}, {0x046D, 0xC31C}};
-}
-
 Read delivers(int result, std::uint8_t byte) {
     return Read{result, byte};
 }
@@ -687,10 +683,8 @@ std::vector<Scenario> build_rows() {
             both_reads_fail(overflow),
             {except({S::amd64_guest_libusb012, S::amd64_guest_compat}, lying_camera_probed),
              note("each read answered with 2 bytes to its 1")}),
-        // The USB file system itself: libusb 0.1.12 scans /dev/bus/usb, and fails
-        // without it or on a bus there it cannot open; libusb-compat finds the
-        // devices in sysfs through libusb-1.0: no USB file system is an empty
-        // bus list, and the bus directories play no part.
+        // The USB file system: libusb-compat, through libusb-1.0's sysfs, sees
+        // an empty bus list without it, and no bus directory.
         row("NoUsbFilesystem", {}, usbfs, scan_fails(expected::kNoBuses),
             {compat(Outcome()), no_decoys, filesystem(UsbFilesystem::missing),
              note("no /dev/bus/usb, as in most containers")}),
@@ -716,9 +710,8 @@ std::vector<Scenario> build_rows() {
         row("CameraThatCannotBeOpened", {camera(0x00), camera(0x07)}, dll_double,
             shows({cannot_open(), answers(0x07)}),
             {script("bus; camera; open-fails; camera 0x07")}),
-        // The desktop rows: the driver loaded, then the row's cameras plugged
-        // together and bound by it before camera-probe runs. Their faults hit
-        // camera-probe's transfers, not the driver's.
+        // The desktop rows, the cameras plugged together and bound by the driver:
+        // their faults hit camera-probe's transfers, not the driver's.
         row("OneCameraBesideTheDriver", {camera(0x00)}, kDesktops, beside_the_driver(),
             {then_video_application}),
         row("TwoCamerasBesideTheDriver", {camera(0x9A), camera(0x9A)}, desktop,
@@ -732,10 +725,8 @@ std::vector<Scenario> build_rows() {
             desktop | desktop_compat, unplugged_at_first_read()),
         row("UserWithReadOnlyNodeBesideTheDriver", {camera(0x00)}, desktop | desktop_compat,
             read_only_node, {nodes(kReadOnlyNode), compat_open_fails}),
-        // The system rows: a Debian system with the package installed with apt
-        // (unless a row says otherwise), each row's camera plugged anew, udev and
-        // logind left to do what they do. A row's name says what was done first;
-        // the system suite (tests/e2e/system_rows.cpp) does it.
+        // The system rows, each camera plugged anew: what a row's name says was
+        // done first, tests/e2e/system_rows.cpp does.
         // apt installs the package with the camera plugged, the driver bound:
         // its postinst has udev apply the rule at once, without a replug.
         row("InstalledWithTheCameraPlugged", {camera(0x00)}, systems, beside_the_driver(),
