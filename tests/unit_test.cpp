@@ -22,30 +22,25 @@ namespace {
 TEST(Probe, StartsUpWithDebugLevelZeroAndStopsOnlyAtANegativeScan) {
     const std::vector<std::string> start_up = {"usb_set_debug", "usb_init", "usb_find_busses",
                                                "usb_find_devices", "usb_get_busses"};
-    struct Scans {
-        int busses;
-        int devices;
-        std::string output;
-        std::size_t calls;
-    };
-    const Scans cases[] = {{1, 1, expected::healthy_camera("00"), 5},
-                           {0, 0, expected::healthy_camera("00"), 5},
-                           {-2, 1, expected::kNoBuses, 3},
-                           {3, -1, expected::kNoDevices, 4}};
-    for (const Scans &scans : cases) {
-        SCOPED_TRACE(std::to_string(scans.busses) + ", " + std::to_string(scans.devices));
+    // The two scans' results, what the run prints and how many start-up calls it makes.
+    const std::tuple<int, int, std::string, std::size_t> cases[] = {
+        {1, 1, expected::healthy_camera("00"), 5},
+        {0, 0, expected::healthy_camera("00"), 5},
+        {-2, 1, expected::kNoBuses, 3},
+        {3, -1, expected::kNoDevices, 4}};
+    for (const auto &[busses, devices, output, made] : cases) {
+        SCOPED_TRACE(std::to_string(busses) + ", " + std::to_string(devices));
         fake_usb::reset();
         fake_usb::add_camera(fake_usb::add_bus());
-        fake_usb::set_scan_results(scans.busses, scans.devices);
+        fake_usb::set_scan_results(busses, devices);
 
         ProbeOutcome run = run_probe();
 
-        EXPECT_EQ(run.output, scans.output);
-        EXPECT_EQ(run.status, scans.calls == start_up.size() ? 0 : expected::kScanFailedExit);
+        EXPECT_EQ(run.output, output);
+        EXPECT_EQ(run.status, made == start_up.size() ? 0 : expected::kScanFailedExit);
         std::vector<std::string> names = fake_usb::call_names();
         names.resize(std::min(names.size(), start_up.size()));
-        EXPECT_EQ(names,
-                  std::vector<std::string>(start_up.begin(), start_up.begin() + scans.calls));
+        EXPECT_EQ(names, std::vector<std::string>(start_up.begin(), start_up.begin() + made));
         EXPECT_EQ(fake_usb::calls().front().debug_level, 0);
     }
 }

@@ -191,10 +191,6 @@ const Column kColumns[] = {
 };
 #undef CAMERA_PROBE_SYSTEM_ABOUT
 
-const Nature &nature_of(Stack stack) {
-    return *column(stack).nature;
-}
-
 }  // namespace
 
 const Column &column(Stack stack) {
@@ -215,9 +211,7 @@ Read delivers(int result, std::uint8_t byte) {
 }
 
 Read delivers_what_the_driver_left() {
-    Read read;
-    read.driver_left = true;
-    return read;
+    return Read{1, std::nullopt, true};
 }
 
 Read keeps(int result) {
@@ -377,7 +371,7 @@ Read read_on(const ReadIs &read, const Codes &codes, const std::string &where) {
 // transfers, an unplug cuts the one in flight.
 Result printed_on(const Outcome &outcome, Stack stack, const std::string &row) {
     const Codes &codes = *column(stack).codes;
-    const bool cuts = (nature_of(stack).place & kRealKernel) != 0;
+    const bool cuts = (column(stack).nature->place & kRealKernel) != 0;
     const std::string where = row + " on " + stack_name(stack);
     Result result = outcome.rest;
     for (const CameraIs &camera : outcome.cameras) {
@@ -445,7 +439,7 @@ const Outcome *Row::outcome_on(Stack stack) const {
     if (exception != exceptions.end()) {
         return &exception->second;
     }
-    if ((runs_in() & nature_of(stack).place) == 0) {
+    if ((runs_in() & column(stack).nature->place) == 0) {
         return nullptr;
     }
     const bool compat = column(stack).family == Family::compat && compat_outcome;
@@ -453,7 +447,7 @@ const Outcome *Row::outcome_on(Stack stack) const {
 }
 
 const char *Row::reason_left_out(Stack stack) const {
-    const Nature &nature = nature_of(stack);
+    const Nature &nature = *column(stack).nature;
     for (const auto &[skipped_places, reason] : skips) {
         if (skipped_places & nature.place) {
             return reason;
