@@ -29,17 +29,8 @@ World &world() {
     return instance;
 }
 
-void record(const Call &call) {
-    world().calls.push_back(call);
-}
-
-FakeDevice *device_of(const struct usb_device *record) {
-    for (FakeDevice &device : world().devices) {
-        if (&device.record == record) {
-            return &device;
-        }
-    }
-    return nullptr;
+Call &record(const Call &call) {
+    return world().calls.emplace_back(call);
 }
 
 const struct usb_device *record_of(const usb_dev_handle *handle) {
@@ -84,6 +75,7 @@ FakeDevice &add_device(struct usb_bus *bus, std::uint16_t vendor, std::uint16_t 
     w.devices.emplace_back();
     FakeDevice &device = w.devices.back();
     device.record.bus = bus;
+    device.record.dev = &device;  // where a library keeps its own, the fake keeps its device
     device.record.descriptor.idVendor = vendor;
     device.record.descriptor.idProduct = product;
     struct usb_device **link = &bus->devices;
@@ -143,9 +135,7 @@ int bad_closes() {
 using fake_usb::Call;
 
 void usb_set_debug(int level) {
-    Call call{"usb_set_debug"};
-    call.debug_level = level;
-    fake_usb::record(call);
+    fake_usb::record(Call{"usb_set_debug"}).debug_level = level;
 }
 
 void usb_init(void) {
@@ -169,7 +159,7 @@ struct usb_bus *usb_get_busses(void) {
 }
 
 usb_dev_handle *usb_open(struct usb_device *dev) {
-    fake_usb::FakeDevice *device = fake_usb::device_of(dev);
+    auto *device = dev != nullptr ? static_cast<fake_usb::FakeDevice *>(dev->dev) : nullptr;
     usb_dev_handle *handle = nullptr;
     if (device != nullptr && !device->open_fails) {
         handle = &fake_usb::world().handles.emplace_back(usb_dev_handle{device, false});

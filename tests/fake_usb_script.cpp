@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -23,45 +25,26 @@ namespace {
     throw std::invalid_argument(why + " in \"" + statement + "\"");
 }
 
-long parse_number(const std::string &word, int base, long low, long high,
-                  const std::string &statement) {
+// A number of the type's range, in C notation or, for IDs, hexadecimal.
+template <typename Number>
+Number parse(const std::string &word, const std::string &statement, int base = 0) {
     char *end = nullptr;
     errno = 0;
     long value = std::strtol(word.c_str(), &end, base);
-    if (word.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+    if (word.empty() || *end != '\0' || errno != 0 || value < std::numeric_limits<Number>::min() ||
+        value > std::numeric_limits<Number>::max()) {
         reject(statement, "bad number \"" + word + "\"");
     }
-    return value;
+    return static_cast<Number>(value);
 }
 
-unsigned char parse_byte(const std::string &word, const std::string &statement) {
-    return static_cast<unsigned char>(parse_number(word, 0, 0x00, 0xFF, statement));
-}
-
-int parse_int(const std::string &word, const std::string &statement) {
-    return static_cast<int>(parse_number(word, 0, -0x7FFFFFFFL, 0x7FFFFFFFL, statement));
-}
-
-std::uint16_t parse_id(const std::string &word, const std::string &statement) {
-    return static_cast<std::uint16_t>(parse_number(word, 16, 0x0000, 0xFFFF, statement));
-}
-
-// A fault's result, delivering no byte.
-std::optional<int> named_result(const std::string &word) {
-    if (word == "stall") {
-        return libusb_win32::kStalled;
-    }
-    if (word == "gone") {
-        return libusb_win32::kGone;
-    }
-    return std::nullopt;
-}
+// The faults' results, delivering no byte.
+const std::map<std::string, int> kNamedResults = {{"stall", libusb_win32::kStalled},
+                                                  {"gone", libusb_win32::kGone}};
 
 class ScenarioBuilder {
   public:
-    void apply(std::string statement) {
-        statement.erase(0, statement.find_first_not_of(" \t\r"));
-        statement.erase(statement.find_last_not_of(" \t\r") + 1);
+    void apply(const std::string &statement) {
         std::istringstream words_in(statement);
         std::vector<std::string> words;
         for (std::string word; words_in >> word;) {
@@ -73,8 +56,8 @@ class ScenarioBuilder {
         const std::string &command = words[0];
         const std::size_t arguments = words.size() - 1;
         if (command == "scan" && arguments == 2) {
-            fake_usb::set_scan_results(parse_int(words[1], statement),
-                                       parse_int(words[2], statement));
+            fake_usb::set_scan_results(parse<int>(words[1], statement),
+                                       parse<int>(words[2], statement));
         } else if (command == "bus" && arguments == 0) {
             bus_ = fake_usb::add_bus();
         } else if (command == "device" && arguments == 1) {
@@ -82,21 +65,22 @@ class ScenarioBuilder {
             if (colon == std::string::npos) {
                 reject(statement, "IDs not written VVVV:PPPP");
             }
-            device_ = &fake_usb::add_device(last_bus(statement),
-                                            parse_id(words[1].substr(0, colon), statement),
-                                            parse_id(words[1].substr(colon + 1), statement));
+            device_ = &fake_usb::add_device(
+                last_bus(statement), parse<std::uint16_t>(words[1].substr(0, colon), statement, 16),
+                parse<std::uint16_t>(words[1].substr(colon + 1), statement, 16));
         } else if (command == "camera" && arguments <= 1) {
-            const unsigned char held = arguments == 1 ? parse_byte(words[1], statement) : 0x00;
+            const unsigned char held =
+                arguments == 1 ? parse<unsigned char>(words[1], statement) : 0x00;
             device_ = &fake_usb::add_camera(last_bus(statement), held);
-        } else if (command == "reply" && arguments == 1 && named_result(words[1])) {
-            last_device(statement).script.push_back(fake_usb::Reply{*named_result(words[1]), {}});
-        } else if (command == "reply" && (arguments == 1 || arguments == 2)) {
-            std::optional<unsigned char> byte;
-            if (arguments == 2) {
-                byte = parse_byte(words[2], statement);
-            }
+        } else if (command == "reply" && arguments == 1 && kNamedResults.count(words[1])) {
             last_device(statement).script.push_back(
-                fake_usb::Reply{parse_int(words[1], statement), byte});
+                fake_usb::Reply{kNamedResults.at(words[1]), {}});
+        } else if (command == "reply" && (arguments == 1 || arguments == 2)) {
+            const auto byte = arguments == 2
+                                  ? std::optional(parse<unsigned char>(words[2], statement))
+                                  : std::nullopt;
+            last_device(statement).script.push_back(
+                fake_usb::Reply{parse<int>(words[1], statement), byte});
         } else if (command == "open-fails" && arguments == 0) {
             last_device(statement).open_fails = true;
         } else {

@@ -12,11 +12,6 @@
 
 namespace {
 
-class ProbeTest : public ::testing::Test {
-  protected:
-    void SetUp() override { fake_usb::reset(); }
-};
-
 // What the tool prints, camera after camera and bus after bus, the fake
 // libusb's column of the registry checks (registry/fake_libusb_column_test),
 // and random topologies (unit_random_test); here, the calls themselves.
@@ -24,38 +19,34 @@ class ProbeTest : public ::testing::Test {
 // The start-up's calls, in order, up to the walk or to the scan that
 // failed: only a negative result is a failure, whose message is all the
 // run prints; a scan's 0 ("nothing new") is none.
-TEST_F(ProbeTest, StartsUpWithDebugLevelZeroAndStopsOnlyAtANegativeScan) {
+TEST(Probe, StartsUpWithDebugLevelZeroAndStopsOnlyAtANegativeScan) {
     const std::vector<std::string> start_up = {"usb_set_debug", "usb_init", "usb_find_busses",
                                                "usb_find_devices", "usb_get_busses"};
-    struct Scans {
-        int busses;
-        int devices;
-        std::string output;
-        std::size_t calls;
-    };
-    const Scans cases[] = {{1, 1, expected::healthy_camera("00"), 5},
-                           {0, 0, expected::healthy_camera("00"), 5},
-                           {-2, 1, expected::kNoBuses, 3},
-                           {3, -1, expected::kNoDevices, 4}};
-    for (const Scans &scans : cases) {
-        SCOPED_TRACE(std::to_string(scans.busses) + ", " + std::to_string(scans.devices));
+    // The two scans' results, what the run prints and how many start-up calls it makes.
+    const std::tuple<int, int, std::string, std::size_t> cases[] = {
+        {1, 1, expected::healthy_camera("00"), 5},
+        {0, 0, expected::healthy_camera("00"), 5},
+        {-2, 1, expected::kNoBuses, 3},
+        {3, -1, expected::kNoDevices, 4}};
+    for (const auto &[busses, devices, output, made] : cases) {
+        SCOPED_TRACE(std::to_string(busses) + ", " + std::to_string(devices));
         fake_usb::reset();
         fake_usb::add_camera(fake_usb::add_bus());
-        fake_usb::set_scan_results(scans.busses, scans.devices);
+        fake_usb::set_scan_results(busses, devices);
 
         ProbeOutcome run = run_probe();
 
-        EXPECT_EQ(run.output, scans.output);
-        EXPECT_EQ(run.status, scans.calls == start_up.size() ? 0 : expected::kScanFailedExit);
+        EXPECT_EQ(run.output, output);
+        EXPECT_EQ(run.status, made == start_up.size() ? 0 : expected::kScanFailedExit);
         std::vector<std::string> names = fake_usb::call_names();
         names.resize(std::min(names.size(), start_up.size()));
-        EXPECT_EQ(names,
-                  std::vector<std::string>(start_up.begin(), start_up.begin() + scans.calls));
+        EXPECT_EQ(names, std::vector<std::string>(start_up.begin(), start_up.begin() + made));
         EXPECT_EQ(fake_usb::calls().front().debug_level, 0);
     }
 }
 
-TEST_F(ProbeTest, ExchangeIssuesExactTransfersThenClosesOnce) {
+TEST(Probe, ExchangeIssuesExactTransfersThenClosesOnce) {
+    fake_usb::reset();
     fake_usb::FakeDevice &camera = fake_usb::add_camera(fake_usb::add_bus(), 0x00);
 
     run_probe();

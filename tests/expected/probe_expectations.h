@@ -46,9 +46,8 @@ inline const std::string kNoBuses = "No hi ha busos USB";
 inline const std::string kNoDevices = "No hi ha dispositius connectats als busos";
 inline const std::string kOpenFailed = "\nusb_open() failed";
 
-// Exit status after a failed scan: -1, and as a parent reading 8 bits sees it.
+// Exit status after a failed scan.
 constexpr int kScanFailedExit = -1;
-constexpr int kScanFailedStatus = 255;
 
 // The probe byte as a result line shows it: two lower-case hex digits.
 std::string hex_byte(unsigned value);

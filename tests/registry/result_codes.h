@@ -51,16 +51,17 @@ constexpr int kCompatNoDevice = -6;
 // there stops the registry.
 constexpr int kUnmeasured = INT_MIN;
 
-// One library's numbers, by what happened to the transfer.
+// One library's numbers, by what happened to the transfer; an entry a
+// table leaves out is unmeasured.
 struct Codes {
-    int stall;          // the camera stalls it
-    int timed_out;      // the camera never answers it
-    int gone;           // the camera was unplugged before it
-    int cut_by_unplug;  // the unplug cuts it in flight (the real kernel)
-    int not_permitted;  // the node is open read-only
-    int overflow;       // a read answered with more than it asked for
-    int no_data = 0;    // a read answered with no data stage
-    int delivered = 1;  // the one byte read
+    int stall;                        // the camera stalls it
+    int timed_out;                    // the camera never answers it
+    int gone;                         // the camera was unplugged before it
+    int cut_by_unplug = kUnmeasured;  // the unplug cuts it in flight (the real kernel)
+    int not_permitted = kUnmeasured;  // the node is open read-only
+    int overflow = kUnmeasured;       // a read answered with more than it asked for
+    int no_data = 0;                  // a read answered with no data stage
+    int delivered = 1;                // the one byte read
 };
 
 constexpr Codes kLibusb012Codes{kStall, kTimedOut, kNoDevice, kShutDown, kNotPermitted, kOverflow};
@@ -70,14 +71,11 @@ constexpr Codes kCompatCodes{kStall,          kTimedOut,   kCompatNoDevice,
                              kCompatNoDevice, kUnmeasured, kOverflow};
 // The libusb-1.0 client prints libusb-1.0's own codes: LIBUSB_ERROR_PIPE,
 // _TIMEOUT and _NO_DEVICE.
-constexpr Codes kLibusb1Codes{-9, -7, -4, kUnmeasured, kUnmeasured, kUnmeasured};
-constexpr Codes kLibusbWin32Codes{libusb_win32::kStalled,
-                                  libusb_win32::kTimedOut,
-                                  libusb_win32::kGone,
-                                  kUnmeasured,
-                                  kUnmeasured,
-                                  kUnmeasured,
-                                  libusb_win32::kNoData};
+constexpr Codes kLibusb1Codes{-9, -7, -4};
+// A read with no data stage is libusb_win32::kNoData there, 0 as elsewhere.
+constexpr Codes kLibusbWin32Codes{libusb_win32::kStalled, libusb_win32::kTimedOut,
+                                  libusb_win32::kGone};
+static_assert(kLibusbWin32Codes.no_data == libusb_win32::kNoData);
 
 }  // namespace registry
 

@@ -121,115 +121,89 @@ using F = Family;
     "camera, and how to read it without the driver: the README."
 // The fake libusb and the double play scripts whose results are
 // libusb-win32's.
-const std::pair<Stack, Column> kColumns[] = {
-    {S::usbfs_libusb012,
-     {"usbfs, libusb 0.1.12",
-      "Linux's usbfs, emulated on the host (umockdev), with libusb 0.1.12 (Debian, Ubuntu). The "
-      "emulation answers at once where a kernel waits: see the guest's columns for the real "
-      "kernel.",
-      Audience::users, F::libusb012, &kUsbfsNature, &kLibusb012Codes}},
-    {S::usbfs_compat,
-     {"usbfs, libusb-compat",
-      "The same, with libusb-compat-0.1 over libusb-1.0 (Fedora, Arch, openSUSE), on Linux's "
-      "device nodes: [libusb.md](libusb.md).",
-      Audience::users, F::compat, &kUsbfsNature, &kCompatCodes}},
-    {S::amd64_guest_libusb012,
-     {"amd64 guest, libusb 0.1.12",
-      "Debian's own amd64 kernel in a QEMU guest, the cameras on its xHCI bus: what a Linux PC "
-      "answers, with libusb 0.1.12.",
-      Audience::users, F::libusb012, &kAmd64GuestNature, &kLibusb012Codes}},
-    {S::amd64_guest_compat,
-     {"amd64 guest, libusb-compat", "The same kernel with libusb-compat-0.1.", Audience::users,
-      F::compat, &kAmd64GuestCompatNature, &kCompatCodes}},
-    {S::arm64_guest_arm64,
-     {"arm64 guest, arm64 build",
-      "Debian's arm64 kernel in a QEMU guest, the arm64 package's build: [arm.md](arm.md).",
-      Audience::users, F::libusb012, &kArmGuestNature, &kLibusb012Codes}},
-    {S::arm64_guest_armhf,
-     {"arm64 guest, armhf build", "The same kernel, the armhf package's build (32-bit user space).",
-      Audience::users, F::libusb012, &kArmGuestNature, &kLibusb012Codes}},
-    {S::wine_stack,
-     {"Windows, libusb-win32",
-      "Windows: libusb-win32's own libusb0.dll and libusb0.sys, under Wine: "
-      "[windows.md](windows.md). Each line ends in CR LF there.",
-      Audience::users, F::win32, &kWindowsNature, &kLibusbWin32Codes}},
-    {S::libusb0_double,
-     {"libusb0.dll double",
-      "camera-probe.exe against the tests' libusb0.dll double, which plays a script: the library "
-      "failures libusb-win32's own stack cannot be made to give, with Windows' exit status.",
-      Audience::tests, F::fake, &kDoubleNature, &kLibusbWin32Codes}},
+const Column kColumns[] = {
+    {S::usbfs_libusb012, "usbfs, libusb 0.1.12",
+     "Linux's usbfs, emulated on the host (umockdev), with libusb 0.1.12 (Debian, Ubuntu). The "
+     "emulation answers at once where a kernel waits: see the guest's columns for the real "
+     "kernel.",
+     Audience::users, F::libusb012, &kUsbfsNature, &kLibusb012Codes},
+    {S::usbfs_compat, "usbfs, libusb-compat",
+     "The same, with libusb-compat-0.1 over libusb-1.0 (Fedora, Arch, openSUSE), on Linux's "
+     "device nodes: [libusb.md](libusb.md).",
+     Audience::users, F::compat, &kUsbfsNature, &kCompatCodes},
+    {S::amd64_guest_libusb012, "amd64 guest, libusb 0.1.12",
+     "Debian's own amd64 kernel in a QEMU guest, the cameras on its xHCI bus: what a Linux PC "
+     "answers, with libusb 0.1.12.",
+     Audience::users, F::libusb012, &kAmd64GuestNature, &kLibusb012Codes},
+    {S::amd64_guest_compat, "amd64 guest, libusb-compat", "The same kernel with libusb-compat-0.1.",
+     Audience::users, F::compat, &kAmd64GuestCompatNature, &kCompatCodes},
+    {S::arm64_guest_arm64, "arm64 guest, arm64 build",
+     "Debian's arm64 kernel in a QEMU guest, the arm64 package's build: [arm.md](arm.md).",
+     Audience::users, F::libusb012, &kArmGuestNature, &kLibusb012Codes},
+    {S::arm64_guest_armhf, "arm64 guest, armhf build",
+     "The same kernel, the armhf package's build (32-bit user space).", Audience::users,
+     F::libusb012, &kArmGuestNature, &kLibusb012Codes},
+    {S::wine_stack, "Windows, libusb-win32",
+     "Windows: libusb-win32's own libusb0.dll and libusb0.sys, under Wine: "
+     "[windows.md](windows.md). Each line ends in CR LF there.",
+     Audience::users, F::win32, &kWindowsNature, &kLibusbWin32Codes},
+    {S::libusb0_double, "libusb0.dll double",
+     "camera-probe.exe against the tests' libusb0.dll double, which plays a script: the library "
+     "failures libusb-win32's own stack cannot be made to give, with Windows' exit status.",
+     Audience::tests, F::fake, &kDoubleNature, &kLibusbWin32Codes},
     // libusb-compat's URBs, libusb-1.0's own codes.
-    {S::libusb1_client,
-     {"libusb-1.0 client",
-      "The tests' libusb-1.0 client, which runs the same exchange: the URBs libusb-compat-0.1 "
-      "sends.",
-      Audience::tests, F::compat, &kClientNature, &kLibusb1Codes}},
-    {S::fake_libusb,
-     {"fake libusb",
-      "The tool's code against the unit tests' in-memory libusb, playing the double's scripts.",
-      Audience::tests, F::fake, &kFakeNature, &kLibusbWin32Codes}},
-    {S::amd64_desktop_libusb012,
-     {"amd64 guest with the webcam driver, libusb 0.1.12",
-      "A Linux desktop: the amd64 guest with the kernel's webcam driver for this camera "
-      "(gspca_ov519) bound to it. The first read shows what the driver's initialisation left in "
-      "register 0x13: 0x27 for a camera that powers up with 0x00, 0xbf for one with 0x9a. Why, "
-      "what the driver may later write over the 0x15, and how to read without it: the README's "
-      "section on the driver.",
-      Audience::users, F::libusb012, &kDesktopNature, &kLibusb012Codes}},
-    {S::amd64_desktop_compat,
-     {"amd64 guest with the webcam driver, libusb-compat",
-      "The same desktop with libusb-compat-0.1.", Audience::users, F::compat, &kDesktopCompatNature,
-      &kCompatCodes}},
-    {S::arm64_desktop_arm64,
-     {"arm64 guest with the webcam driver, arm64 build",
-      "The arm64 guest with the same driver (a Raspberry Pi desktop has it), the arm64 "
-      "package's build.",
-      Audience::users, F::libusb012, &kArmDesktopNature, &kLibusb012Codes}},
-    {S::arm64_desktop_armhf,
-     {"arm64 guest with the webcam driver, armhf build", "The same, the armhf package's build.",
-      Audience::users, F::libusb012, &kArmDesktopNature, &kLibusb012Codes}},
-    {S::amd64_system_trixie,
-     {"Debian 13 system guest, the package installed, libusb 0.1.12",
-      "A Debian 13 (trixie) system as a user has it, kernel 6.12" CAMERA_PROBE_SYSTEM_ABOUT,
-      Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes}},
-    {S::amd64_system_bookworm,
-     {"Debian 12 system guest, the package installed, libusb 0.1.12",
-      "A Debian 12 (bookworm) system as a user has it, kernel 6.1" CAMERA_PROBE_SYSTEM_ABOUT,
-      Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes}},
+    {S::libusb1_client, "libusb-1.0 client",
+     "The tests' libusb-1.0 client, which runs the same exchange: the URBs libusb-compat-0.1 "
+     "sends.",
+     Audience::tests, F::compat, &kClientNature, &kLibusb1Codes},
+    {S::fake_libusb, "fake libusb",
+     "The tool's code against the unit tests' in-memory libusb, playing the double's scripts.",
+     Audience::tests, F::fake, &kFakeNature, &kLibusbWin32Codes},
+    {S::amd64_desktop_libusb012, "amd64 guest with the webcam driver, libusb 0.1.12",
+     "A Linux desktop: the amd64 guest with the kernel's webcam driver for this camera "
+     "(gspca_ov519) bound to it. The first read shows what the driver's initialisation left in "
+     "register 0x13: 0x27 for a camera that powers up with 0x00, 0xbf for one with 0x9a. Why, "
+     "what the driver may later write over the 0x15, and how to read without it: the README's "
+     "section on the driver.",
+     Audience::users, F::libusb012, &kDesktopNature, &kLibusb012Codes},
+    {S::amd64_desktop_compat, "amd64 guest with the webcam driver, libusb-compat",
+     "The same desktop with libusb-compat-0.1.", Audience::users, F::compat, &kDesktopCompatNature,
+     &kCompatCodes},
+    {S::arm64_desktop_arm64, "arm64 guest with the webcam driver, arm64 build",
+     "The arm64 guest with the same driver (a Raspberry Pi desktop has it), the arm64 "
+     "package's build.",
+     Audience::users, F::libusb012, &kArmDesktopNature, &kLibusb012Codes},
+    {S::arm64_desktop_armhf, "arm64 guest with the webcam driver, armhf build",
+     "The same, the armhf package's build.", Audience::users, F::libusb012, &kArmDesktopNature,
+     &kLibusb012Codes},
+    {S::amd64_system_trixie, "Debian 13 system guest, the package installed, libusb 0.1.12",
+     "A Debian 13 (trixie) system as a user has it, kernel 6.12" CAMERA_PROBE_SYSTEM_ABOUT,
+     Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes},
+    {S::amd64_system_bookworm, "Debian 12 system guest, the package installed, libusb 0.1.12",
+     "A Debian 12 (bookworm) system as a user has it, kernel 6.1" CAMERA_PROBE_SYSTEM_ABOUT,
+     Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes},
     {S::amd64_system_forky,
-     {"udev of Fedora, Arch and openSUSE (Debian testing), their rule, no plugdev",
-      "Debian testing (forky), whose udev is as new as Fedora's, Arch's and openSUSE's, with no "
-      "group named plugdev, as on those systems, and after the install the rule the RPM and the "
-      "Arch package install in place of the .deb's" CAMERA_PROBE_SYSTEM_ABOUT,
-      Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes}},
+     "udev of Fedora, Arch and openSUSE (Debian testing), their rule, no plugdev",
+     "Debian testing (forky), whose udev is as new as Fedora's, Arch's and openSUSE's, with no "
+     "group named plugdev, as on those systems, and after the install the rule the RPM and the "
+     "Arch package install in place of the .deb's" CAMERA_PROBE_SYSTEM_ABOUT,
+     Audience::users, F::libusb012, &kSystemNature, &kLibusb012Codes},
 };
 #undef CAMERA_PROBE_SYSTEM_ABOUT
-
-const Nature &nature_of(Stack stack) {
-    return *column(stack).nature;
-}
 
 }  // namespace
 
 const Column &column(Stack stack) {
-    for (const auto &[listed, its_column] : kColumns) {
-        if (listed == stack) {
-            return its_column;
+    for (const Column &listed : kColumns) {
+        if (listed.stack == stack) {
+            return listed;
         }
     }
     throw std::invalid_argument("no column for stack " + std::to_string(static_cast<int>(stack)));
 }
 
-bool driver_bound_on(Stack stack) {
-    return (nature_of(stack).place & kDesktops) != 0;
-}
-
 const char *stack_name(Stack stack) {
     return column(stack).name;
-}
-
-std::vector<Decoy> default_decoys() {
-    return {{expected::kVendorId, 0x1234}, {0x046D, expected::kProductId}, {0x046D, 0xC31C}};
 }
 
 Read delivers(int result, std::uint8_t byte) {
@@ -237,9 +211,7 @@ Read delivers(int result, std::uint8_t byte) {
 }
 
 Read delivers_what_the_driver_left() {
-    Read read;
-    read.driver_left = true;
-    return read;
+    return Read{1, std::nullopt, true};
 }
 
 Read keeps(int result) {
@@ -266,10 +238,6 @@ Result prints(std::vector<CameraOutput> cameras) {
     Result result;
     result.cameras = std::move(cameras);
     return result;
-}
-
-Result prints_nothing() {
-    return Result{};
 }
 
 Result not_applicable(std::string reason) {
@@ -355,16 +323,15 @@ CameraIs beside_the_driver() {
 // What a row does on a column, before the column's numbers: the cameras,
 // and the rest of the cell as it stands.
 struct Outcome {
-    Outcome() = default;
+    Outcome(std::vector<CameraIs> shown = {}, Result rest_of_cell = {})
+        : cameras(std::move(shown)), rest(std::move(rest_of_cell)) {}
     // Not explicit: a row's one camera is its outcome.
     Outcome(CameraIs camera) : cameras{camera} {}
     std::vector<CameraIs> cameras;
     Result rest;
 };
 Outcome shows(std::vector<CameraIs> cameras) {
-    Outcome outcome;
-    outcome.cameras = std::move(cameras);
-    return outcome;
+    return Outcome(std::move(cameras));
 }
 Outcome reaching(Outcome outcome, std::size_t transfers) {
     outcome.rest.transfers_reaching_camera = transfers;
@@ -389,9 +356,7 @@ Outcome crashes_in_the_scan(int signal) {
     return outcome;
 }
 Outcome skipped(const char *reason) {
-    Outcome outcome;
-    outcome.rest.not_applicable = reason;
-    return outcome;
+    return Outcome({}, not_applicable(reason));
 }
 
 Read read_on(const ReadIs &read, const Codes &codes, const std::string &where) {
@@ -406,7 +371,7 @@ Read read_on(const ReadIs &read, const Codes &codes, const std::string &where) {
 // transfers, an unplug cuts the one in flight.
 Result printed_on(const Outcome &outcome, Stack stack, const std::string &row) {
     const Codes &codes = *column(stack).codes;
-    const bool cuts = (nature_of(stack).place & kRealKernel) != 0;
+    const bool cuts = (column(stack).nature->place & kRealKernel) != 0;
     const std::string where = row + " on " + stack_name(stack);
     Result result = outcome.rest;
     for (const CameraIs &camera : outcome.cameras) {
@@ -427,9 +392,6 @@ Result printed_on(const Outcome &outcome, Stack stack, const std::string &row) {
     return result;
 }
 
-bool needs_kernel_nodes(const Scenario &row) {
-    return !row.node_mode.empty();
-}
 bool changes_the_usb_filesystem(const Scenario &row) {
     return row.usb_filesystem != UsbFilesystem::as_the_kernel_makes_it;
 }
@@ -442,7 +404,7 @@ struct KindRule {
 };
 const KindRule kKindRules[] = {
     {tells_lies, ~kPlugsLies, "a descriptor lie is about the Linux kernel and libusb's parsers"},
-    {needs_kernel_nodes, ~kRealKernel,
+    {[](const Scenario &row) { return !row.node_mode.empty(); }, ~kRealKernel,
      "needs the device nodes and permissions of a real kernel (the guests)"},
     {changes_the_usb_filesystem, kGuests,
      "the guest's kernel makes /dev/bus/usb and every bus directory in it"},
@@ -477,7 +439,7 @@ const Outcome *Row::outcome_on(Stack stack) const {
     if (exception != exceptions.end()) {
         return &exception->second;
     }
-    if ((runs_in() & nature_of(stack).place) == 0) {
+    if ((runs_in() & column(stack).nature->place) == 0) {
         return nullptr;
     }
     const bool compat = column(stack).family == Family::compat && compat_outcome;
@@ -485,7 +447,7 @@ const Outcome *Row::outcome_on(Stack stack) const {
 }
 
 const char *Row::reason_left_out(Stack stack) const {
-    const Nature &nature = nature_of(stack);
+    const Nature &nature = *column(stack).nature;
     for (const auto &[skipped_places, reason] : skips) {
         if (skipped_places & nature.place) {
             return reason;
@@ -564,30 +526,19 @@ Tweak skip(unsigned places, const char *reason) {
 Tweak sanitizers_stop_in(Stack stack, const char *function) {
     return [stack, function](Row &row) { row.sanitizers_stop_in.emplace(stack, function); };
 }
-Tweak script(std::string text) {
-    return [text](Row &row) { row.scenario.script = text; };
+// A tweak that sets one of the row's fields, named as the rows use it.
+template <typename Field>
+constexpr auto sets(Field Scenario::*field) {
+    return [field](Field value) -> Tweak {
+        return [field, value](Row &row) { row.scenario.*field = value; };
+    };
 }
-Tweak note(std::string text) {
-    return [text](Row &row) { row.scenario.note = text; };
-}
-Tweak unanswered(int transfers) {
-    return [transfers](Row &row) { row.scenario.unanswered = transfers; };
-}
-Tweak nodes(const char *mode) {
-    return [mode](Row &row) { row.scenario.node_mode = mode; };
-}
-Tweak as(const char *system_user) {
-    return [system_user](Row &row) { row.scenario.system_user = system_user; };
-}
-Tweak filesystem(UsbFilesystem filesystem) {
-    return [filesystem](Row &row) { row.scenario.usb_filesystem = filesystem; };
-}
-Tweak no_decoys() {
-    return [](Row &row) { row.scenario.decoys.clear(); };
-}
-Tweak then_video_application() {
-    return [](Row &row) { row.scenario.video_application_after = true; };
-}
+constexpr auto script = sets(&Scenario::script);
+constexpr auto note = sets(&Scenario::note);
+constexpr auto unanswered = sets(&Scenario::unanswered);
+constexpr auto nodes = sets(&Scenario::node_mode);
+constexpr auto as = sets(&Scenario::system_user);
+constexpr auto filesystem = sets(&Scenario::usb_filesystem);
 
 Camera camera(std::uint8_t register_value, const char *fault = "none") {
     return Camera{register_value, fault, "none"};
@@ -616,6 +567,8 @@ std::vector<Scenario> build_rows() {
     const Tweak leak = sanitizers_stop_in(S::amd64_guest_compat, "find_devices");
     const char *const no_plugdev = "the system has no group plugdev, as Fedora, Arch and openSUSE";
     const char *const kernel_refuses = "Debian's kernel does not bring such a device up";
+    const Tweak no_decoys = sets(&Scenario::decoys)({});
+    const Tweak then_video_application = sets(&Scenario::video_application_after)(true);
     return {
         row("OneCameraAmongDecoys", {camera(0x00)}, usbfs | kGuests | windows | client,
             one_healthy_camera, {script(std::string(kInMemoryDecoys) + "camera 0x00")}),
@@ -724,12 +677,10 @@ std::vector<Scenario> build_rows() {
             both_reads_fail(overflow),
             {except({S::amd64_guest_libusb012, S::amd64_guest_compat}, lying_camera_probed),
              note("each read answered with 2 bytes to its 1")}),
-        // The USB file system itself: libusb 0.1.12 scans /dev/bus/usb, and fails
-        // without it or on a bus there it cannot open; libusb-compat finds the
-        // devices in sysfs through libusb-1.0: no USB file system is an empty
-        // bus list, and the bus directories play no part.
+        // The USB file system: libusb-compat, through libusb-1.0's sysfs, sees
+        // an empty bus list without it, and no bus directory.
         row("NoUsbFilesystem", {}, usbfs, scan_fails(expected::kNoBuses),
-            {compat(Outcome()), no_decoys(), filesystem(UsbFilesystem::missing),
+            {compat(Outcome()), no_decoys, filesystem(UsbFilesystem::missing),
              note("no /dev/bus/usb, as in most containers")}),
         row("UnreadableBusDirectory", {camera(0x00)}, usbfs,
             reaching(scan_fails(expected::kNoDevices), 0),
@@ -753,11 +704,10 @@ std::vector<Scenario> build_rows() {
         row("CameraThatCannotBeOpened", {camera(0x00), camera(0x07)}, dll_double,
             shows({cannot_open(), answers(0x07)}),
             {script("bus; camera; open-fails; camera 0x07")}),
-        // The desktop rows: the driver loaded, then the row's cameras plugged
-        // together and bound by it before camera-probe runs. Their faults hit
-        // camera-probe's transfers, not the driver's.
+        // The desktop rows, the cameras plugged together and bound by the driver:
+        // their faults hit camera-probe's transfers, not the driver's.
         row("OneCameraBesideTheDriver", {camera(0x00)}, kDesktops, beside_the_driver(),
-            {then_video_application()}),
+            {then_video_application}),
         row("TwoCamerasBesideTheDriver", {camera(0x9A), camera(0x9A)}, desktop,
             shows({beside_the_driver(), beside_the_driver()})),
         row("StalledFirstReadBesideTheDriver", {camera(0x00, "stall")}, desktop,
@@ -769,10 +719,8 @@ std::vector<Scenario> build_rows() {
             desktop | desktop_compat, unplugged_at_first_read()),
         row("UserWithReadOnlyNodeBesideTheDriver", {camera(0x00)}, desktop | desktop_compat,
             read_only_node, {nodes(kReadOnlyNode), compat_open_fails}),
-        // The system rows: a Debian system with the package installed with apt
-        // (unless a row says otherwise), each row's camera plugged anew, udev and
-        // logind left to do what they do. A row's name says what was done first;
-        // the system suite (tests/e2e/system_rows.cpp) does it.
+        // The system rows, each camera plugged anew: what a row's name says was
+        // done first, tests/e2e/system_rows.cpp does.
         // apt installs the package with the camera plugged, the driver bound:
         // its postinst has udev apply the rule at once, without a replug.
         row("InstalledWithTheCameraPlugged", {camera(0x00)}, systems, beside_the_driver(),
@@ -843,11 +791,8 @@ const Scenario &scenario(const std::string &name) {
 
 std::vector<Scenario> runs_on(Stack stack) {
     std::vector<Scenario> rows;
-    for (const Scenario &row : scenarios()) {
-        if (row.on(stack).applies()) {
-            rows.push_back(row);
-        }
-    }
+    std::copy_if(scenarios().begin(), scenarios().end(), std::back_inserter(rows),
+                 [stack](const Scenario &row) { return row.on(stack).applies(); });
     return rows;
 }
 
@@ -884,10 +829,8 @@ std::string read_line(const Read &read, std::uint8_t &probe_byte,
     return expected::result_line(read.result, expected::hex_byte(probe_byte));
 }
 
-}  // namespace
-
-std::string expected_output(const CameraOutput &camera, std::uint8_t &probe_byte,
-                            std::optional<std::uint8_t> driver_left) {
+std::string camera_output(const CameraOutput &camera, std::uint8_t &probe_byte,
+                          std::optional<std::uint8_t> driver_left) {
     std::string text = expected::kAnnouncement;
     if (!camera.opened) {
         return text + expected::kOpenFailed;
@@ -896,6 +839,8 @@ std::string expected_output(const CameraOutput &camera, std::uint8_t &probe_byte
     return text + read_line(camera.second, probe_byte, driver_left);
 }
 
+}  // namespace
+
 std::string expected_output(const Result &result, std::uint8_t &probe_byte,
                             const std::vector<std::uint8_t> &driver_left) {
     if (!result.scan_failure.empty()) {
@@ -903,11 +848,8 @@ std::string expected_output(const Result &result, std::uint8_t &probe_byte,
     }
     std::string text;
     for (std::size_t i = 0; i < result.cameras.size(); ++i) {
-        std::optional<std::uint8_t> left;
-        if (i < driver_left.size()) {
-            left = driver_left[i];
-        }
-        text += expected_output(result.cameras[i], probe_byte, left);
+        auto left = i < driver_left.size() ? std::optional(driver_left[i]) : std::nullopt;
+        text += camera_output(result.cameras[i], probe_byte, left);
     }
     return text;
 }

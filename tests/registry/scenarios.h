@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "probe_expectations.h"
 #include "result_codes.h"
 
 namespace registry {
@@ -33,16 +34,12 @@ namespace registry {
     STACK(libusb0_double)        /* the libusb0.dll test double */                    \
     STACK(libusb1_client)        /* the libusb-1.0 client on emulated usbfs */        \
     STACK(fake_libusb)           /* the unit tests' in-memory libusb */               \
-    /* The guests again, the kernel's webcam driver for the camera loaded   */        \
-    /* and bound to it before camera-probe runs: a Linux desktop.           */        \
+    /* The guests again beside the kernel's webcam driver: a Linux desktop. */        \
     STACK(amd64_desktop_libusb012)                                                    \
     STACK(amd64_desktop_compat)                                                       \
     STACK(arm64_desktop_arm64)                                                        \
     STACK(arm64_desktop_armhf)                                                        \
-    /* A Debian system in a QEMU guest (systemd, udev, logind) on its own   */        \
-    /* kernel, the project's .deb installed with apt, Debian's libusb       */        \
-    /* 0.1.12: Debian 13, Debian 12, and Debian testing as the udev of      */        \
-    /* Fedora, Arch and openSUSE, their rule in place of the .deb's.        */        \
+    /* Debian systems in QEMU guests, the package installed: their columns. */        \
     STACK(amd64_system_trixie)                                                        \
     STACK(amd64_system_bookworm)                                                      \
     STACK(amd64_system_forky)
@@ -68,6 +65,7 @@ struct Nature;
 
 // What a column is, for the suites and the tables.
 struct Column {
+    Stack stack;
     // A short name, as the tables head the column.
     const char *name;
     // What the column is, for a reader who has not read the tests.
@@ -79,8 +77,6 @@ struct Column {
     const Codes *codes;
 };
 const Column &column(Stack stack);
-// The desktop stacks, where the webcam driver is bound to the cameras.
-bool driver_bound_on(Stack stack);
 const char *stack_name(Stack stack);
 
 // A camera a row plugs: what its registers hold, and the fault and the
@@ -141,7 +137,6 @@ struct Result {
 // a crash as a shell shows it (128 + the signal).
 int status_seen_by_a_shell(const Result &result);
 Result prints(std::vector<CameraOutput> cameras);
-Result prints_nothing();
 Result not_applicable(std::string reason);
 
 // A device beside the cameras that must not be probed.
@@ -149,9 +144,6 @@ struct Decoy {
     std::uint16_t vendor_id;
     std::uint16_t product_id;
 };
-// Devices that share only the vendor or only the product ID with the camera,
-// and one that shares neither, as emulated-camera plugs them.
-std::vector<Decoy> default_decoys();
 
 // The USB file system libusb 0.1.12 scans: as the kernel makes it, none at
 // all (as in most containers), or a bus listed there whose directory cannot
@@ -164,8 +156,11 @@ struct Scenario {
     // name says it.
     std::string note;
     std::vector<Camera> cameras;
-    // Plugged before the cameras, on the first bus where there are two.
-    std::vector<Decoy> decoys = default_decoys();
+    // Plugged before the cameras, on the first bus where there are two:
+    // devices that share only the vendor or only the product ID with the
+    // camera, and one that shares neither, as emulated-camera plugs them.
+    std::vector<Decoy> decoys = {
+        {expected::kVendorId, 0x1234}, {0x046D, expected::kProductId}, {0x046D, 0xC31C}};
     // Transfers the cameras never answer: each costs the stack's timeout
     // where the stack waits it out.
     int unanswered = 0;
@@ -215,9 +210,6 @@ std::string expected_output(const Result &result, std::uint8_t &probe_byte,
                             const std::vector<std::uint8_t> &driver_left = {});
 std::string expected_output(const Result &result,
                             const std::vector<std::uint8_t> &driver_left = {});
-// One camera's part.
-std::string expected_output(const CameraOutput &camera, std::uint8_t &probe_byte,
-                            std::optional<std::uint8_t> driver_left = std::nullopt);
 
 }  // namespace registry
 
