@@ -40,8 +40,7 @@ std::vector<std::string> vendor_transfer_texts(const usb_emulator::UsbDevice &de
 std::vector<std::string> vendor_transfer_texts(
     const std::vector<usb_emulator::ControlTransfer> &log);
 
-// A parameterised test's name: its parameter's (a registry row's, maybe
-// with its stack's suffix).
+// A parameterised test's name: its parameter's.
 struct NameOfRun {
     template <typename Run>
     std::string operator()(const ::testing::TestParamInfo<Run> &info) const {
