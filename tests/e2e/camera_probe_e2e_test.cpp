@@ -123,10 +123,6 @@ TEST_P(UsbfsColumn, ProbeBesideAHealthyCamera) {
     EXPECT_LT(took.count(), waited + 4.0);
 }
 
-std::string row_name(const ::testing::TestParamInfo<registry::Scenario> &param) {
-    return param.param.name;
-}
-
 // The usbfs column of the library the suite runs on, lying cameras or not:
 // the lying ones are a family of their own, for make memcheck to pick.
 std::vector<registry::Scenario> usbfs_rows(bool lying) {
@@ -138,9 +134,10 @@ std::vector<registry::Scenario> usbfs_rows(bool lying) {
     return rows;
 }
 
-INSTANTIATE_TEST_SUITE_P(Registry, UsbfsColumn, ::testing::ValuesIn(usbfs_rows(false)), row_name);
+INSTANTIATE_TEST_SUITE_P(Registry, UsbfsColumn, ::testing::ValuesIn(usbfs_rows(false)),
+                         NameOfRun());
 INSTANTIATE_TEST_SUITE_P(LyingDevices, UsbfsColumn, ::testing::ValuesIn(usbfs_rows(true)),
-                         row_name);
+                         NameOfRun());
 
 // The typical row, as every test below plugs its camera: what the probe
 // prints for one camera on this library.

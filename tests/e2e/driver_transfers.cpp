@@ -11,12 +11,12 @@ namespace e2e {
 
 using usb_emulator::ControlTransfer;
 
-namespace {
-
 bool is_sensor_request(const ControlTransfer &transfer, int request, std::uint16_t index) {
     return (transfer.setup.bmRequestType & 0x60) == 0x40 && transfer.setup.bRequest == request &&
            transfer.setup.wIndex == index;
 }
+
+namespace {
 
 // A camera that unplugs itself takes the driver's binding with it.
 std::size_t cameras_bound_after(const registry::Scenario &row) {

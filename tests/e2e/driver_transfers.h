@@ -45,6 +45,9 @@ std::vector<std::uint8_t> expect_desktop_cell(const DesktopRowRun &done,
                                               const registry::Scenario &row,
                                               const registry::Result &cell);
 
+// A vendor request `request` (read or write) of sensor register `index`.
+bool is_sensor_request(const usb_emulator::ControlTransfer &transfer, int request,
+                       std::uint16_t index);
 // The values a log's vendor writes put into sensor register `index`.
 std::vector<std::uint8_t> values_written_to(const std::vector<usb_emulator::ControlTransfer> &log,
                                             std::uint16_t index);

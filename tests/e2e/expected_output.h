@@ -4,6 +4,8 @@
 #ifndef CAMERA_PROBE_TESTS_E2E_EXPECTED_OUTPUT_H
 #define CAMERA_PROBE_TESTS_E2E_EXPECTED_OUTPUT_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,6 +39,14 @@ std::vector<std::string> exchange_setups(std::size_t count = 3, bool with_timeou
 std::vector<std::string> vendor_transfer_texts(const usb_emulator::UsbDevice &device);
 std::vector<std::string> vendor_transfer_texts(
     const std::vector<usb_emulator::ControlTransfer> &log);
+
+// A parameterised test's name: its parameter's.
+struct NameOfRun {
+    template <typename Run>
+    std::string operator()(const ::testing::TestParamInfo<Run> &info) const {
+        return info.param.name;
+    }
+};
 
 }  // namespace e2e
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_output.h"
 #include "guest_vm.h"
 #include "scenarios.h"
 
@@ -74,13 +75,6 @@ void PrintTo(const ColumnRun &run, std::ostream *out);
 // The rows each of `stacks` runs, stack after stack; prints those it
 // leaves out, and why.
 std::vector<ColumnRun> column_of(const std::vector<SuiteStack> &stacks);
-
-struct NameOfRun {
-    template <typename Run>
-    std::string operator()(const ::testing::TestParamInfo<Run> &info) const {
-        return info.param.name;
-    }
-};
 
 class GuestSuite {
   public:

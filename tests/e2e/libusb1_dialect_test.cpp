@@ -37,9 +37,7 @@ TEST_P(Libusb1Dialect, ExchangeThroughUrbs) {
 
 INSTANTIATE_TEST_SUITE_P(Registry, Libusb1Dialect,
                          ::testing::ValuesIn(registry::runs_on(registry::Stack::libusb1_client)),
-                         [](const ::testing::TestParamInfo<registry::Scenario> &param) {
-                             return param.param.name;
-                         });
+                         NameOfRun());
 
 }  // namespace
 }  // namespace e2e

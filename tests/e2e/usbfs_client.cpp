@@ -52,11 +52,6 @@ int print_result(const char *step, int result) {
     return result;
 }
 
-usb_ctrlrequest register_read(unsigned index) {
-    return {expected::kReadRequestType, expected::kReadRequest, 0,
-            static_cast<std::uint16_t>(index), 1};
-}
-
 void control(int fd, const char *step, const usb_ctrlrequest &setup, unsigned timeout) {
     unsigned char byte = 0;
     usbdevfs_ctrltransfer request{setup.bRequestType, setup.bRequest, setup.wValue, setup.wIndex,
@@ -108,7 +103,8 @@ void reap(int fd) {
 // Runs `step`, with `number` (a register index, an alternate setting or an
 // endpoint) where it takes one; false for a step this client does not know.
 bool run_step(int fd, const std::string &step, unsigned number) {
-    usb_ctrlrequest read_setup = register_read(number);
+    usb_ctrlrequest read_setup{expected::kReadRequestType, expected::kReadRequest, 0,
+                               static_cast<std::uint16_t>(number), 1};
     if (step == "read") {
         control(fd, "read", read_setup, expected::kTimeoutMs);
     } else if (step == "submit") {

@@ -80,10 +80,7 @@ const ClientRun kNodeRuns[] = {
      "read 0x13 bulk 0x81 submit-bulk 0x81 reap",
      "read: -1 ENODEV\nbulk: -1 ENODEV\nsubmit-bulk: -1 ENODEV\nreap: -1 EAGAIN\n"}};
 
-INSTANTIATE_TEST_SUITE_P(Usbfs, UsbfsNode, ::testing::ValuesIn(kNodeRuns),
-                         [](const ::testing::TestParamInfo<ClientRun> &param) {
-                             return param.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Usbfs, UsbfsNode, ::testing::ValuesIn(kNodeRuns), NameOfRun());
 
 // What udev matches the rule on and libusb-1.0 lists devices by: each
 // device's own IDs, bus and address in its sysfs attributes, read inside

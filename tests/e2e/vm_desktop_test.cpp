@@ -73,25 +73,23 @@ template <typename Match>
 std::vector<std::string> texts_of(const std::vector<ControlTransfer> &log, Match match) {
     std::vector<std::string> texts;
     for (const ControlTransfer &transfer : log) {
-        if (match(transfer.setup)) {
+        if (match(transfer)) {
             texts.push_back(usb_emulator::describe(transfer));
         }
     }
     return texts;
 }
 
-bool is_vendor_write(const usb_emulator::SetupPacket &setup) {
-    return (setup.bmRequestType & 0xE0) == 0x40;
+bool is_vendor_write(const ControlTransfer &transfer) {
+    return (transfer.setup.bmRequestType & 0xE0) == 0x40;
 }
-// A vendor read of register 0x13 of the sensor.
-bool reads_the_register(const usb_emulator::SetupPacket &setup) {
-    return (setup.bmRequestType & 0x60) == 0x40 && setup.bRequest == expected::kReadRequest &&
-           setup.wIndex == expected::kRegister;
+bool reads_the_register(const ControlTransfer &transfer) {
+    return is_sensor_request(transfer, expected::kReadRequest, expected::kRegister);
 }
 // The driver reads the bridge only to start and stop streaming.
-bool reads_the_bridge(const usb_emulator::SetupPacket &setup) {
-    return setup.bmRequestType == 0xC0 &&
-           setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest;
+bool reads_the_bridge(const ControlTransfer &transfer) {
+    return transfer.setup.bmRequestType == 0xC0 &&
+           transfer.setup.bRequest == usb_emulator::CameraChips::kBridgeReadRequest;
 }
 
 // The bits of register 0x13 the driver's automatic-gain control sets.
