@@ -8,11 +8,11 @@
 #include <cerrno>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "doc_tables.h"
@@ -28,25 +28,6 @@ namespace {
 
 std::string read_source(const std::string &path) {
     return read_text_file(std::string(CAMERA_PROBE_SOURCE_DIR) + "/" + path);
-}
-
-// A document users or developers read, as text: groff's escaped hyphens in
-// the man page read as the hyphens they print.
-struct Document {
-    std::string path;
-    std::string text;
-};
-
-std::vector<Document> documents(const std::vector<std::string> &paths) {
-    std::vector<Document> read;
-    for (const std::string &path : paths) {
-        std::string text = read_source(path);
-        if (path.rfind("man/", 0) == 0) {
-            text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
-        }
-        read.push_back({path, text});
-    }
-    return read;
 }
 
 // What users read: they name exit statuses too.
@@ -200,11 +181,15 @@ void expect_each_named_is_given(const std::vector<std::string> &paths,
                                 std::size_t least,
                                 const std::string &why = "which no row of the registry gives") {
     std::size_t found = 0;
-    for (const Document &document : documents(paths)) {
-        for (const Thing &thing : named(document.text)) {
+    for (const std::string &path : paths) {
+        std::string text = read_source(path);
+        if (path.rfind("man/", 0) == 0) {  // groff's \- prints as a hyphen
+            text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+        }
+        for (const Thing &thing : named(text)) {
             ++found;
             EXPECT_EQ(given.count(thing), 1u)
-                << document.path << " names the " << what << " " << thing << ", " << why;
+                << path << " names the " << what << " " << thing << ", " << why;
         }
     }
     EXPECT_GE(found, least);
@@ -246,17 +231,15 @@ std::vector<std::string> errnos_named(const std::string &text) {
 TEST(Documents, EachErrnoTheyNameIsTheResultBesideIt) {
     // The errnos the documents may name, by the system's own values: a
     // result is the errno negated.
+    const std::pair<const char *, int> kErrnos[] = {
+        {"EPERM", EPERM},         {"EIO", EIO},
+        {"ENXIO", ENXIO},         {"EACCES", EACCES},
+        {"ENODEV", ENODEV},       {"EPIPE", EPIPE},
+        {"EOVERFLOW", EOVERFLOW}, {"ESHUTDOWN", ESHUTDOWN},
+        {"ETIMEDOUT", ETIMEDOUT}};
     std::set<std::string> errnos;
-    for (const auto &[name, value] : std::map<std::string, int>{{"EPERM", EPERM},
-                                                                {"EIO", EIO},
-                                                                {"ENXIO", ENXIO},
-                                                                {"EACCES", EACCES},
-                                                                {"ENODEV", ENODEV},
-                                                                {"EPIPE", EPIPE},
-                                                                {"EOVERFLOW", EOVERFLOW},
-                                                                {"ESHUTDOWN", ESHUTDOWN},
-                                                                {"ETIMEDOUT", ETIMEDOUT}}) {
-        errnos.insert(name + " " + std::to_string(-value));
+    for (const auto &[name, value] : kErrnos) {
+        errnos.insert(name + (" " + std::to_string(-value)));
     }
     expect_each_named_is_given<std::string>(every_document(), errnos_named, errnos,
                                             "errno and result", 10,
