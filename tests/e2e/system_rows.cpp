@@ -338,6 +338,16 @@ void note_the_window(GuestVm &vm, const SystemCommands &commands, RowRun &done) 
     add_note(done, text);
 }
 
+// The row's cameras, fresh, plugged with the driver bound or without it.
+DriverBoundCameras plug(GuestVm &vm, const registry::Scenario &row, bool driver) {
+    if (driver) {
+        return plug_beside_driver(vm, row);
+    }
+    DriverBoundCameras bound;
+    bound.plugged = plug_row(vm, row);
+    return bound;
+}
+
 void take_step(Step step, GuestVm &vm, const SystemCommands &commands, SystemState &state,
                const registry::Scenario &row, RowRun &done) {
     const std::string &user = row.system_user;
@@ -361,11 +371,7 @@ void take_step(Step step, GuestVm &vm, const SystemCommands &commands, SystemSta
             break;
         case Step::plug:
             start_the_clock(done, "plug");
-            if (done.driver_expected) {
-                done.bound = plug_beside_driver(vm, row);
-            } else {
-                done.bound.plugged = plug_row(vm, row);
-            }
+            done.bound = plug(vm, row, done.driver_expected);
             break;
         case Step::wait_for_access: {
             std::istringstream waited(
@@ -435,20 +441,15 @@ void run_system_row(GuestVm &vm, const SystemCommands &commands, SystemState &st
     EXPECT_NE(users.find("probe"), std::string::npos) << users;
 }
 
-// The README's commands run as written: the fenced shell blocks of its
-// sections on installing the package, on permissions and on the kernel's
-// webcam driver, read from README.md itself, run in the system guest in
-// the README's order as the seat user (sudo where a line says sudo), each
-// block followed by a check of what its section promises. A section whose
-// step fails fails alone and the next one runs; a guest lost throws.
-
-// Where the seat user's checkout is in the guest, and the user.
-const char kCheckout[] = "camera-probe";
+// The README's commands as written: the fenced shell blocks of its
+// sections, read from README.md, run in the guest in order as the seat
+// user, each block followed by a check of what its section promises. A
+// section that fails fails alone; a guest lost throws.
+const char kCheckout[] = "camera-probe";  // the seat user's, under $HOME
 const char kSeatUser[] = "probe";
 
 // A line of a block, staged to run in the guest; a build step (make ...)
-// is checked on the build machine with make -n instead, and its result
-// handed to the guest.
+// is checked with make -n on this host instead.
 struct ReadmeLine {
     std::string text;
     GuestCommand command;
@@ -589,18 +590,6 @@ const registry::Scenario &users_camera() {
     return registry::scenario("OneCameraAmongDecoys");
 }
 
-// A fresh camera, plugged with the driver or without it, udev done with it.
-DriverBoundCameras plug_camera(GuestVm &vm, bool driver) {
-    DriverBoundCameras bound;
-    if (driver) {
-        bound = plug_beside_driver(vm, users_camera());
-    } else {
-        bound.plugged = plug_row(vm, users_camera());
-    }
-    vm.settle();
-    return bound;
-}
-
 // The seat user runs the installed camera-probe beside the driver: the
 // reading (what the driver left, then 0x15) or, without write access, -1
 // twice.
@@ -618,7 +607,8 @@ void expect_seat_user_reads(GuestVm &vm, const SystemCommands &commands, DriverB
 // user access at once; the purge takes every file of it away.
 void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
                    SystemState &state) {
-    DriverBoundCameras bound = plug_camera(vm, true);
+    DriverBoundCameras bound = plug(vm, users_camera(), true);
+    vm.settle();
     run_block(vm, readme.install, 0);
     state.installed = true;
     {
@@ -651,7 +641,8 @@ void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCo
     }
     {
         SCOPED_TRACE("README, Permissions: telling udev");
-        DriverBoundCameras bound = plug_camera(vm, true);
+        DriverBoundCameras bound = plug(vm, users_camera(), true);
+        vm.settle();
         run_or_throw(vm, readme.unpack_without_configuring, "dpkg --unpack");
         expect_seat_user_reads(vm, commands, bound, false);
         run_block(vm, readme.permissions, 1);
@@ -682,7 +673,8 @@ void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommand
     state.driver_blacklisted = true;
     {
         SCOPED_TRACE("README, driver: without it, after a replug");
-        DriverBoundCameras bound = plug_camera(vm, false);
+        DriverBoundCameras bound = plug(vm, users_camera(), false);
+        vm.settle();
         vm.wait_for_driver(0);
         GuestRun run = run_as(vm, commands.installed_probe, kSeatUser);
         expect_run(vm, commands, bound, run, users_camera(),
@@ -754,9 +746,8 @@ GuestSuitePlan plan() {
     plan.after_boot = [](GuestVm &vm) {
         auto started = std::chrono::steady_clock::now();
         vm.wait_for_session("probe");
-        std::printf(
-            "the seat user's session was active %.1f s after the boot\n",
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+        std::printf("the seat user's session was active %.1f s after the boot\n",
+                    seconds_since(started));
     };
     plan.after_failed_row = [](GuestVm &vm) { state = state_of(vm, commands); };
     // A row's steps, an apt run among them, and the driver's probe under TCG.

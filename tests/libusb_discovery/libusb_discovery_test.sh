@@ -1,13 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # How the build finds the libusb 0.1 API through pkg-config, each time in a
-# build folder of its own with pkg-config limited to one folder:
-# - a folder that offers only FreeBSD's module, libusb-0.1 (its .pc pointing
-#   at this machine's libusb), in a configure for FreeBSD: the module is
-#   found and named, camera-probe builds and links that library, and the
-#   install holds no udev rule and a man page without udev's advice;
-# - both modules: libusb is taken;
-# - neither: the configure fails and names the package for each platform.
+# build folder of its own with pkg-config limited to one folder of modules
+# (FreeBSD's libusb-0.1.pc points at this machine's libusb); each "==" line
+# below names a case.
 #
 #   libusb_discovery_test.sh SOURCE_DIR WORK_DIR
 set -euo pipefail

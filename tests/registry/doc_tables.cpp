@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <initializer_list>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -262,16 +263,6 @@ std::string situations_table() {
     return text;
 }
 
-struct NamedTable {
-    const char *name;
-    std::string (*make)();
-};
-const NamedTable kTables[] = {
-    {"situations", situations_table},
-    {"libusb-differences", libusb_differences_table},
-    {"lying-devices", lying_devices_table},
-};
-
 const char kTableStart[] = "<!-- registry table: ";
 const char kTableStartEnd[] = " -->\n";
 const char kTableEnd[] = "<!-- end of registry table -->";
@@ -291,12 +282,16 @@ std::string results_table() {
 }
 
 std::string registry_table(const std::string &name) {
-    for (const NamedTable &table : kTables) {
-        if (name == table.name) {
-            return table.make();
-        }
+    static const std::map<std::string, std::string (*)()> tables = {
+        {"situations", situations_table},
+        {"libusb-differences", libusb_differences_table},
+        {"lying-devices", lying_devices_table},
+    };
+    auto table = tables.find(name);
+    if (table == tables.end()) {
+        throw std::invalid_argument("no registry table named " + name);
     }
-    throw std::invalid_argument("no registry table named " + name);
+    return table->second();
 }
 
 std::string with_tables_made_anew(const std::string &document) {

@@ -5,24 +5,10 @@
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "doc_tables.h"
-
-namespace {
-
-void write_if_changed(const std::string &path, const std::string &text) {
-    if (registry::read_text_file(path) == text) {
-        return;
-    }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!(file << text) || !file.flush()) {
-        throw std::runtime_error("cannot write " + path);
-    }
-    std::printf("write-doc-tables: wrote %s\n", path.c_str());
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
     if (argc != 2) {
@@ -32,7 +18,16 @@ int main(int argc, char **argv) {
     try {
         for (const registry::GeneratedDocument &document : registry::generated_documents()) {
             std::string path = std::string(argv[1]) + "/" + document.path;
-            write_if_changed(path, registry::made_anew(document, registry::read_text_file(path)));
+            std::string text = registry::read_text_file(path);
+            std::string made = registry::made_anew(document, text);
+            if (made == text) {
+                continue;
+            }
+            std::ofstream file(path, std::ios::binary | std::ios::trunc);
+            if (!(file << made) || !file.flush()) {
+                throw std::runtime_error("cannot write " + path);
+            }
+            std::printf("write-doc-tables: wrote %s\n", path.c_str());
         }
     } catch (const std::exception &error) {
         std::fprintf(stderr, "write-doc-tables: %s\n", error.what());

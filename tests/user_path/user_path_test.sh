@@ -2,18 +2,9 @@
 # SPDX-License-Identifier: MIT
 # The user's path, on a copy of the checkout owned by an ordinary user, run
 # as the user would from a shell of their own: none of the caller's make
-# variables (BUILD_DIR, CMAKE_FLAGS, ...) or environment reaches it.
-# - on a machine where every package is missing (dpkg-query says so; apt-get
-#   and sudo only record what they are asked; the packages really present
-#   build), a bare make asks apt for nothing and names what is missing; make
-#   run (as make -w -s run, whose flags must not reach apt), make build and
-#   make install ask apt for what building the tool needs and nothing else;
-# - make install run as root leaves nothing in the build folder that the
-#   checkout's owner does not own;
-# - on an ARM host no target installs the guests' or the cross builds'
-#   packages, and those targets say why they do not run;
-# - the README's line that installs git and make runs as written, apt-get
-#   only simulating: a package name apt does not know fails it.
+# variables or environment reaches it. Each "==" line below names a check;
+# apt-get and sudo only record what they are asked (or, for the README's
+# line, apt-get simulates), and dpkg-query says every package is missing.
 #
 #   user_path_test.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
