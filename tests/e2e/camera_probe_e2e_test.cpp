@@ -103,21 +103,18 @@ TEST_P(UsbfsColumn, ProbeBesideAHealthyCamera) {
     bool healthy_probed = plugged.healthy && cell.scan_failure.empty() && cell.crash_signal == 0;
     ASSERT_EQ(run.transfer_order.size(), cell.cameras.size() + (healthy_probed ? 1 : 0));
     registry::Result walked = cell;
-    std::vector<DeviceRef> probed = plugged.cameras;
+    std::vector<DeviceRef> probed_beside;
     if (healthy_probed) {
         bool healthy_first = run.transfer_order.front() == *plugged.healthy;
         walked.cameras.insert(healthy_first ? walked.cameras.begin() : walked.cameras.end(),
                               registry::healthy(UsbfsRow::kHealthyBeside.register_value));
         EXPECT_EQ(transfer_texts(plugged.testbed, *plugged.healthy), exchange_transfers());
-        probed.push_back(*plugged.healthy);
+        probed_beside.push_back(*plugged.healthy);
     }
     EXPECT_EQ(run.process.output, registry::expected_output(walked));
     EXPECT_EQ(run.process.exit_status, exit_status_of(cell));
-    for (const DeviceRef &camera : plugged.cameras) {
-        EXPECT_EQ(transfer_texts(plugged.testbed, camera),
-                  exchange_transfers(cell.transfers_reaching_camera));
-    }
-    EXPECT_EQ(unexpected_transfers(plugged.testbed, probed), std::vector<std::string>{});
+    expect_only_cameras_saw(plugged.testbed, plugged.cameras,
+                            exchange_transfers(cell.transfers_reaching_camera), probed_beside);
     double waited = row.unanswered * kSecondsPerUnansweredTransfer;
     EXPECT_GE(took.count(), waited);
     EXPECT_LT(took.count(), waited + 4.0);
@@ -261,10 +258,7 @@ TEST(CameraProbeEndToEnd, LargeTopologyIsWalkedCompletely) {
     }
     EXPECT_EQ(run.process.output, expected);
     EXPECT_EQ(run.process.exit_status, typical_status());
-    for (const DeviceRef &camera : cameras) {
-        EXPECT_EQ(transfer_texts(testbed, camera), exchange_transfers()) << camera.devnode;
-    }
-    EXPECT_EQ(unexpected_transfers(testbed, cameras), std::vector<std::string>{});
+    expect_only_cameras_saw(testbed, cameras, exchange_transfers());
 }
 
 }  // namespace

@@ -48,16 +48,22 @@ std::vector<DeviceRef> plug_on_bus(UsbfsTestbed &testbed, int bus, const registr
     return cameras;
 }
 
-std::vector<std::string> unexpected_transfers(const UsbfsTestbed &testbed,
-                                              const std::vector<DeviceRef> &expected) {
+void expect_only_cameras_saw(const UsbfsTestbed &testbed, const std::vector<DeviceRef> &cameras,
+                             const std::vector<std::string> &exchange,
+                             const std::vector<DeviceRef> &also_probed) {
+    for (const DeviceRef &camera : cameras) {
+        EXPECT_EQ(transfer_texts(testbed, camera), exchange) << camera.devnode;
+    }
     std::vector<std::string> unexpected;
     for (const DeviceRef &device : testbed.devices()) {
-        if (std::find(expected.begin(), expected.end(), device) == expected.end() &&
-            !testbed.transfers(device).empty()) {
+        bool probed = std::count(cameras.begin(), cameras.end(), device) +
+                          std::count(also_probed.begin(), also_probed.end(), device) >
+                      0;
+        if (!probed && !testbed.transfers(device).empty()) {
             unexpected.push_back(device.devnode);
         }
     }
-    return unexpected;
+    EXPECT_EQ(unexpected, std::vector<std::string>{});
 }
 
 std::vector<std::string> transfer_texts(const UsbfsTestbed &testbed, const DeviceRef &device) {

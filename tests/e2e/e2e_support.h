@@ -28,9 +28,11 @@ ProgramRun run_program(UsbfsTestbed &testbed, const std::vector<std::string> &ar
 
 // Plugs a registry row's decoys, then its cameras, on `bus`; the cameras.
 std::vector<DeviceRef> plug_on_bus(UsbfsTestbed &testbed, int bus, const registry::Scenario &row);
-// Devices that saw any control transfer, other than `expected`.
-std::vector<std::string> unexpected_transfers(const UsbfsTestbed &testbed,
-                                              const std::vector<DeviceRef> &expected);
+// Each of `cameras` saw `exchange`, and no device but them and `also_probed`
+// saw any control transfer.
+void expect_only_cameras_saw(const UsbfsTestbed &testbed, const std::vector<DeviceRef> &cameras,
+                             const std::vector<std::string> &exchange,
+                             const std::vector<DeviceRef> &also_probed = {});
 // The transfers a device saw, each as its setup packet and, where the
 // request carried one, its timeout.
 std::vector<std::string> transfer_texts(const UsbfsTestbed &testbed, const DeviceRef &device);
