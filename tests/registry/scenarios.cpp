@@ -829,16 +829,6 @@ std::string read_line(const Read &read, std::uint8_t &probe_byte,
     return expected::result_line(read.result, expected::hex_byte(probe_byte));
 }
 
-std::string camera_output(const CameraOutput &camera, std::uint8_t &probe_byte,
-                          std::optional<std::uint8_t> driver_left) {
-    std::string text = expected::kAnnouncement;
-    if (!camera.opened) {
-        return text + expected::kOpenFailed;
-    }
-    text += read_line(camera.first, probe_byte, driver_left);
-    return text + read_line(camera.second, probe_byte, driver_left);
-}
-
 }  // namespace
 
 std::string expected_output(const Result &result, std::uint8_t &probe_byte,
@@ -848,8 +838,15 @@ std::string expected_output(const Result &result, std::uint8_t &probe_byte,
     }
     std::string text;
     for (std::size_t i = 0; i < result.cameras.size(); ++i) {
+        const CameraOutput &camera = result.cameras[i];
         auto left = i < driver_left.size() ? std::optional(driver_left[i]) : std::nullopt;
-        text += camera_output(result.cameras[i], probe_byte, left);
+        text += expected::kAnnouncement;
+        if (!camera.opened) {
+            text += expected::kOpenFailed;
+            continue;
+        }
+        text += read_line(camera.first, probe_byte, left);
+        text += read_line(camera.second, probe_byte, left);
     }
     return text;
 }
