@@ -46,7 +46,6 @@ inline const std::string kNoBuses = "No hi ha busos USB";
 inline const std::string kNoDevices = "No hi ha dispositius connectats als busos";
 inline const std::string kOpenFailed = "\nusb_open() failed";
 
-// Exit status after a failed scan.
 constexpr int kScanFailedExit = -1;
 
 // The probe byte as a result line shows it: two lower-case hex digits.

@@ -17,7 +17,6 @@ const char kUnsetCell[] = "no cell written for this stack";
 
 namespace {
 
-// The kinds of place a row names where it runs, a bit each.
 enum Place : unsigned {
     usbfs = 1U << 0,               // emulated usbfs on the host, either library
     amd64_guest = 1U << 1,         // the busybox amd64 guest, libusb 0.1.12
@@ -41,10 +40,8 @@ constexpr unsigned kDevices = usbfs | kGuests | windows | client;
 // Where a real kernel makes the device nodes, with their modes, and cuts the
 // transfer in flight when the camera is unplugged.
 constexpr unsigned kRealKernel = kGuests | kDesktops | systems;
-// Where the tests plug a lying camera.
 constexpr unsigned kPlugsLies = usbfs | kAmd64Guest;
 
-// Why a row leaves a column out.
 const char kGuestTime[] =
     "not among the guest's rows: each costs seconds of the guest under TCG, and the kernel "
     "answers this one as a row that runs there";
@@ -267,7 +264,6 @@ constexpr Code not_permitted = &Codes::not_permitted;
 constexpr Code overflow = &Codes::overflow;
 constexpr Code no_data = &Codes::no_data;
 
-// A read as a row gives it: what happened, and the byte it delivered.
 struct ReadIs {
     Code code;
     std::optional<std::uint8_t> byte;
@@ -427,7 +423,6 @@ struct Row {
     std::map<Stack, Outcome> exceptions;
     std::map<Stack, const char *> sanitizers_stop_in;
 
-    // The fake libusb plays every row with a script.
     unsigned runs_in() const { return places | (scenario.script.empty() ? 0U : fake); }
     const Outcome *outcome_on(Stack stack) const;
     const char *reason_left_out(Stack stack) const;
@@ -504,7 +499,6 @@ Scenario row(std::string name, std::vector<Camera> cameras, unsigned places, Out
     return scenario;
 }
 
-// What the table adds to a row.
 Tweak compat(Outcome outcome) {
     return [outcome](Row &row) { row.compat_outcome = outcome; };
 }
