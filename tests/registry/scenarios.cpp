@@ -424,54 +424,51 @@ struct Row {
     std::map<Stack, const char *> sanitizers_stop_in;
 
     unsigned runs_in() const { return places | (scenario.script.empty() ? 0U : fake); }
-    const Outcome *outcome_on(Stack stack) const;
-    const char *reason_left_out(Stack stack) const;
-};
-using Tweak = std::function<void(Row &row)>;
-
-const Outcome *Row::outcome_on(Stack stack) const {
-    auto exception = exceptions.find(stack);
-    if (exception != exceptions.end()) {
-        return &exception->second;
-    }
-    if ((runs_in() & column(stack).nature->place) == 0) {
-        return nullptr;
-    }
-    const bool compat = column(stack).family == Family::compat && compat_outcome;
-    return compat ? &*compat_outcome : &outcome;
-}
-
-const char *Row::reason_left_out(Stack stack) const {
-    const Nature &nature = *column(stack).nature;
-    for (const auto &[skipped_places, reason] : skips) {
-        if (skipped_places & nature.place) {
-            return reason;
+    const Outcome *outcome_on(Stack stack) const {
+        auto exception = exceptions.find(stack);
+        if (exception != exceptions.end()) {
+            return &exception->second;
         }
-    }
-    if (places & systems) {
-        return nature.place == systems ? nullptr : kSystemOnly;
-    }
-    if (nature.other_rows_not_run_because) {
-        return nature.other_rows_not_run_because;
-    }
-    if (places & kDesktops) {
-        if ((nature.place & kDesktops) == 0) {
-            return kDesktopOnly;
+        if ((runs_in() & column(stack).nature->place) == 0) {
+            return nullptr;
         }
-    } else if (nature.place & kDesktops) {
-        return kNoDriver;
-    } else {
-        for (const KindRule &rule : kKindRules) {
-            if ((rule.places & nature.place) && rule.applies(scenario)) {
-                return rule.reason;
+        const bool compat = column(stack).family == Family::compat && compat_outcome;
+        return compat ? &*compat_outcome : &outcome;
+    }
+
+    const char *reason_left_out(Stack stack) const {
+        const Nature &nature = *column(stack).nature;
+        for (const auto &[skipped_places, reason] : skips) {
+            if (skipped_places & nature.place) {
+                return reason;
             }
         }
-        if ((runs_in() & kDevices) == 0 && (nature.place & kDevices)) {
-            return kScriptedOnly;
+        if (places & systems) {
+            return nature.place == systems ? nullptr : kSystemOnly;
         }
+        if (nature.other_rows_not_run_because) {
+            return nature.other_rows_not_run_because;
+        }
+        if (places & kDesktops) {
+            if ((nature.place & kDesktops) == 0) {
+                return kDesktopOnly;
+            }
+        } else if (nature.place & kDesktops) {
+            return kNoDriver;
+        } else {
+            for (const KindRule &rule : kKindRules) {
+                if ((rule.places & nature.place) && rule.applies(scenario)) {
+                    return rule.reason;
+                }
+            }
+            if ((runs_in() & kDevices) == 0 && (nature.place & kDevices)) {
+                return kScriptedOnly;
+            }
+        }
+        return (runs_in() & nature.lead) ? nature.skips_beside_lead_because : nature.skips_because;
     }
-    return (runs_in() & nature.lead) ? nature.skips_beside_lead_because : nature.skips_because;
-}
+};
+using Tweak = std::function<void(Row &row)>;
 
 // The row with a cell for each column that has one to give: a column
 // without leaves the row without a cell, which the registry's own test
