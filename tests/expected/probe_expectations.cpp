@@ -39,7 +39,7 @@ std::string result_line(int result, const std::string &byte_hex) {
 }
 
 std::string healthy_camera(const std::string &first_byte_hex) {
-    return kAnnouncement + result_line(1, first_byte_hex) + result_line(1, kWrittenHex);
+    return kAnnouncement + result_line(1, first_byte_hex) + result_line(1, hex_byte(kWrittenValue));
 }
 
 std::vector<std::string> exchange_transfer_texts(bool with_timeout) {

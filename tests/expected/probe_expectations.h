@@ -30,10 +30,6 @@ constexpr int kTimeoutMs = 5000;
 // What the probe byte holds until a read delivers one.
 constexpr std::uint8_t kProbeBytePreset = 0x20;
 
-// Those two bytes as a result line shows them.
-inline const std::string kWrittenHex = "15";
-inline const std::string kPresetHex = "20";
-
 // The announcement of a camera, from the target IDs; no line feed.
 std::string announcement_text();
 
@@ -46,7 +42,6 @@ inline const std::string kNoBuses = "No hi ha busos USB";
 inline const std::string kNoDevices = "No hi ha dispositius connectats als busos";
 inline const std::string kOpenFailed = "\nusb_open() failed";
 
-// Exit status after a failed scan.
 constexpr int kScanFailedExit = -1;
 
 // The probe byte as a result line shows it: two lower-case hex digits.

@@ -57,8 +57,8 @@ TEST(ScenarioRegistry, EveryRowIsWholeFoundByNameAndOnTheDoubleOnlyWhereWindowsC
 TEST(ScenarioRegistry, OutputCarriesTheProbeByteAndTakesWhatTheDriverLeftFromTheRun) {
     CameraOutput stalls_then_reads = reads(keeps(-32), delivers(1, 0x15));
     EXPECT_EQ(expected_output(prints({stalls_then_reads, stalls_then_reads})),
-              kAnnouncement + result_line(-32, expected::kPresetHex) + result_line(1, "15") +
-                  kAnnouncement + result_line(-32, "15") + result_line(1, "15"));
+              kAnnouncement + result_line(-32, "20") + result_line(1, "15") + kAnnouncement +
+                  result_line(-32, "15") + result_line(1, "15"));
 
     std::uint8_t probe_byte = 0x7E;
     EXPECT_EQ(expected_output(prints({reads(delivers(1, 0x00), keeps(-32))}), probe_byte),
