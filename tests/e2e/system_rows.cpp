@@ -73,43 +73,35 @@ const char kBlacklistFile[] = "/etc/modprobe.d/camera-probe-no-gspca-ov519.conf"
 // How long a user may wait for access before a row gives up, in seconds.
 const char kAccessLimit[] = "30";
 
-double seconds_since(std::chrono::steady_clock::time_point started) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-}
-
 // Notes, camera by camera, how many transfers of its log are the driver's:
 // those before the first read of the register after the driver's write of
 // it, camera-probe's. After the run, however the two overlapped in time.
 void note_driver_transfers(DriverBoundCameras &bound) {
-    auto touches_register = [](std::uint8_t type, std::uint8_t request) {
-        return [type, request](const usb_emulator::ControlTransfer &transfer) {
-            return transfer.setup.bmRequestType == type && transfer.setup.bRequest == request &&
-                   transfer.setup.wIndex == expected::kRegister;
-        };
-    };
     bound.driver_transfers.clear();
     for (const auto &camera : bound.plugged.cameras) {
         std::vector<usb_emulator::ControlTransfer> log = camera->transfers();
-        auto driver_write =
-            std::find_if(log.begin(), log.end(),
-                         touches_register(expected::kWriteRequestType, expected::kWriteRequest));
-        auto first_read =
-            std::find_if(driver_write, log.end(),
-                         touches_register(expected::kReadRequestType, expected::kReadRequest));
+        auto driver_write = std::find_if(log.begin(), log.end(), [](const auto &transfer) {
+            return is_sensor_request(transfer, expected::kWriteRequest, expected::kRegister);
+        });
+        auto first_read = std::find_if(driver_write, log.end(), [](const auto &transfer) {
+            return is_sensor_request(transfer, expected::kReadRequest, expected::kRegister);
+        });
         bound.driver_transfers.push_back(static_cast<std::size_t>(first_read - log.begin()));
     }
 }
 
-// A shell expression that prints the camera's node, if it is there.
-std::string camera_node_expression() {
+// The head of a shell loop that runs until the camera's node is there and
+// passes `test` ("-e", "-w"), the node's path in $node.
+std::string until_the_node(const std::string &test) {
     char ids[16];
     std::snprintf(ids, sizeof ids, "%04x:%04x", kVendorId, kProductId);
     return std::string(
-               "$(for d in /sys/bus/usb/devices/*; do [ \"$(cat \"$d/idVendor\" "
+               "until node=$(for d in /sys/bus/usb/devices/*; do [ \"$(cat \"$d/idVendor\" "
                "2>/dev/null):$(cat \"$d/idProduct\" 2>/dev/null)\" = ") +
            ids +
            " ] && printf '/dev/bus/usb/%03d/%03d' \"$(cat \"$d/busnum\")\" \"$(cat "
-           "\"$d/devnum\")\"; done; true)";
+           "\"$d/devnum\")\"; done; true) && [ -n \"$node\" ] && [ " +
+           test + " \"$node\" ]; do ";
 }
 
 GuestRun run_as(GuestVm &vm, const GuestCommand &command, const std::string &user) {
@@ -201,24 +193,19 @@ SystemCommands stage_system_commands(GuestVm &vm, const std::string &deb,
                              kBlacklistFile + " && modprobe -r " + kDriverModule);
     commands.restore_driver = vm.add_shell_command(std::string("rm -f ") + kBlacklistFile +
                                                    " && modprobe " + kDriverModule);
-    std::string node = camera_node_expression();
+    const std::string uptime = "$(cut -d' ' -f1 /proc/uptime)";
     commands.wait_for_write_access = vm.add_shell_command(
-        "t0=$(cut -d' ' -f1 /proc/uptime); until node=" + node +
-        " && [ -n \"$node\" ] && [ -w \"$node\" ]; do if [ \"$(awk -v t0=\"$t0\" '{ "
-        "print ($1 - "
-        "t0 > " +
-        kAccessLimit + ") }' /proc/uptime)\" = 1 ]; then echo \"no write access to $node after " +
-        kAccessLimit +
-        " s:\" >&2; ls -l \"$node\" >&2; getfacl -p \"$node\" >&2; udevadm info -q property "
-        "\"$node\" | grep TAGS >&2; exit "
-        "1; fi; sleep 0.05; done; awk -v t0=\"$t0\" '{ printf \"%.2f %s\\n\", $1 - "
-        "t0, $1 }' /proc/uptime");
-    commands.probe_when_the_node_appears = vm.add_shell_command(
-        "until node=" + node + " && [ -n \"$node\" ] && [ -e \"$node\" ]; do sleep 0.01; done; " +
-        "echo \"appeared $(cut -d' ' -f1 /proc/uptime) $(stat -c '%a %G' \"$node\")\" "
-        ">/tmp/window; "
-        "camera-probe; status=$?; echo \"exited $(cut -d' ' -f1 /proc/uptime) $(stat -c '%a %G' "
-        "\"$node\")\" >>/tmp/window; exit $status");
+        "t0=" + uptime + "; " + until_the_node("-w") +
+        "if [ \"$(awk -v t0=\"$t0\" '{ print ($1 - t0 > " + kAccessLimit +
+        ") }' /proc/uptime)\" = 1 ]; then echo \"no write access to $node after " + kAccessLimit +
+        " s:\" >&2; ls -l \"$node\" >&2; getfacl -p \"$node\" >&2; "
+        "udevadm info -q property \"$node\" | grep TAGS >&2; exit 1; fi; sleep 0.05; done; "
+        "awk -v t0=\"$t0\" '{ printf \"%.2f %s\\n\", $1 - t0, $1 }' /proc/uptime");
+    const std::string node_now = uptime + " $(stat -c '%a %G' \"$node\")";
+    commands.probe_when_the_node_appears =
+        vm.add_shell_command(until_the_node("-e") + "sleep 0.01; done; echo \"appeared " +
+                             node_now + "\" >/tmp/window; camera-probe; status=$?; echo \"exited " +
+                             node_now + "\" >>/tmp/window; exit $status");
     commands.window_note = vm.add_shell_command("cat /tmp/window");
     commands.logged_in_users = vm.add_shell_command("loginctl list-sessions --no-legend");
     commands.driver_module_loaded =
@@ -228,20 +215,20 @@ SystemCommands stage_system_commands(GuestVm &vm, const std::string &deb,
         kBlacklistFile + " && printf ' blacklisted'; true");
     // A change of the keyboard decoy, which nothing else sends, takes udev
     // 2 s by a rule of the test's own.
-    const char slow_rule[] = "/run/udev/rules.d/99-camera-probe-test-slow.rules";
-    commands.announce_usb =
-        vm.add_shell_command(std::string("test -e ") + slow_rule +
-                             " || { mkdir -p /run/udev/rules.d && echo "
-                             "'ACTION==\"change\", SUBSYSTEM==\"usb\", ATTR{idVendor}==\"046d\", "
-                             "ATTR{idProduct}==\"c31c\", RUN+=\"/bin/sleep 2\"' >" +
-                             slow_rule +
-                             " && udevadm control --reload; } && udevadm trigger --action=change "
-                             "--attr-match=idVendor=046d --attr-match=idProduct=c31c");
+    const std::string slow_rule = "/run/udev/rules.d/99-camera-probe-test-slow.rules";
+    commands.announce_usb = vm.add_shell_command(
+        "test -e " + slow_rule +
+        " || { mkdir -p /run/udev/rules.d && echo 'ACTION==\"change\", "
+        "SUBSYSTEM==\"usb\", ATTR{idVendor}==\"046d\", ATTR{idProduct}==\"c31c\", "
+        "RUN+=\"/bin/sleep 2\"' >" +
+        slow_rule +
+        " && udevadm control --reload; } && "
+        "udevadm trigger --action=change --attr-match=idVendor=046d --attr-match=idProduct=c31c");
     commands.udev_idle = vm.add_shell_command("udevadm settle --timeout=0");
     commands.ssh_session_note = vm.add_shell_command("cat /tmp/ssh-session");
     commands.ssh_session_closed = vm.add_shell_command(
-        "for i in $(seq 100); do loginctl list-sessions --no-legend | grep -q headless || exit "
-        "0; sleep 0.2; done; loginctl list-sessions --no-legend >&2; exit 1");
+        "for i in $(seq 100); do loginctl list-sessions --no-legend | grep -q headless || exit 0; "
+        "sleep 0.2; done; loginctl list-sessions --no-legend >&2; exit 1");
     return commands;
 }
 
@@ -546,9 +533,8 @@ ReadmeCommands stage_readme_commands(GuestVm &vm, const usb_emulator::SystemPack
     readme.package_files_left = vm.add_shell_command(
         "while read -r path; do if [ -f \"$path\" ] || { [ -L \"$path\" ] && [ ! -d \"$path\" ]; "
         "}; then echo \"$path\"; fi; done </tmp/camera-probe-files");
-    readme.wait_for_the_kernel = vm.add_shell_command(
-        "until node=" + camera_node_expression() +
-        " && [ -n \"$node\" ] && [ -e \"$node\" ]; do sleep 0.05; done; sleep 1");
+    readme.wait_for_the_kernel =
+        vm.add_shell_command(until_the_node("-e") + "sleep 0.05; done; sleep 1");
     readme.unpack_without_configuring = vm.add_shell_command("dpkg --unpack " + deb_in_guest);
     readme.configure = vm.add_shell_command("dpkg --configure camera-probe");
     readme.seat_users_groups = vm.add_shell_command(std::string("id -nG ") + kSeatUser);
