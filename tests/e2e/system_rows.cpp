@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -36,7 +37,6 @@ namespace {
 
 using usb_emulator::GuestRun;
 
-// The command lines the rows run in the system guest, staged before boot.
 struct SystemCommands {
     usb_emulator::SystemPackage package;
     GuestCommand installed_probe;
@@ -44,7 +44,7 @@ struct SystemCommands {
     GuestCommand blacklist_and_unload_driver;
     GuestCommand restore_driver;
     // As a user: waits until that user may write the camera's node, and
-    // prints how long that took and the guest's uptime, in seconds.
+    // prints the guest's uptime then, in seconds.
     GuestCommand wait_for_write_access;
     // As a user: waits for the camera's node to appear, notes its mode and
     // group in /tmp/window (window_note), and runs camera-probe at once.
@@ -54,8 +54,8 @@ struct SystemCommands {
     GuestCommand driver_module_loaded;
     // Prints the package's status and " blacklisted" while the driver is.
     GuestCommand state_now;
-    // Has udev announce a decoy again, which a rule makes take 2 s; exits
-    // 0 only while udev has no event left to handle.
+    // Has udev announce the keyboard decoy again, which nothing else does and a
+    // rule of the test's own makes take 2 s; exits 0 only while udev is idle.
     GuestCommand announce_usb;
     GuestCommand udev_idle;
     GuestCommand ssh_session_note;    // what logind made of an ssh login
@@ -92,16 +92,15 @@ void note_driver_transfers(DriverBoundCameras &bound) {
 
 // The head of a shell loop that runs until the camera's node is there and
 // passes `test` ("-e", "-w"), the node's path in $node.
-std::string until_the_node(const std::string &test) {
-    char ids[16];
-    std::snprintf(ids, sizeof ids, "%04x:%04x", kVendorId, kProductId);
-    return std::string(
-               "until node=$(for d in /sys/bus/usb/devices/*; do [ \"$(cat \"$d/idVendor\" "
-               "2>/dev/null):$(cat \"$d/idProduct\" 2>/dev/null)\" = ") +
-           ids +
-           " ] && printf '/dev/bus/usb/%03d/%03d' \"$(cat \"$d/busnum\")\" \"$(cat "
-           "\"$d/devnum\")\"; done; true) && [ -n \"$node\" ] && [ " +
-           test + " \"$node\" ]; do ";
+std::string until_the_node(const char *test) {
+    char loop[512];
+    std::snprintf(loop, sizeof loop,
+                  "until node=$(for d in /sys/bus/usb/devices/*; do [ \"$(cat \"$d/idVendor\" "
+                  "2>/dev/null):$(cat \"$d/idProduct\" 2>/dev/null)\" = %04x:%04x ] && printf "
+                  "'/dev/bus/usb/%%03d/%%03d' \"$(cat \"$d/busnum\")\" \"$(cat \"$d/devnum\")\"; "
+                  "done; true) && [ -n \"$node\" ] && [ %s \"$node\" ]; do ",
+                  kVendorId, kProductId, test);
+    return loop;
 }
 
 GuestRun run_as(GuestVm &vm, const GuestCommand &command, const std::string &user) {
@@ -121,7 +120,7 @@ std::string run_or_throw(GuestVm &vm, const GuestCommand &command, const std::st
     return run.output;
 }
 
-// What the guest is now, as a row that failed halfway has left it.
+// What the guest is now, as a failed row or a README section has left it.
 SystemState state_of(GuestVm &vm, const SystemCommands &commands) {
     std::string state = run_or_throw(vm, commands.state_now, "reading the guest's state");
     return SystemState{state.rfind("install ok installed", 0) == 0,
@@ -170,8 +169,8 @@ std::string built_package(const std::string &dir) {
     std::vector<std::string> debs;
     std::error_code error;
     for (const auto &entry : std::filesystem::directory_iterator(dir, error)) {
-        std::string name = entry.path().filename().string();
-        if (std::regex_match(name, std::regex("camera-probe_.*_amd64\\.deb"))) {
+        if (std::regex_match(entry.path().filename().string(),
+                             std::regex("camera-probe_.*_amd64\\.deb"))) {
             debs.push_back(entry.path().string());
         }
     }
@@ -200,7 +199,8 @@ SystemCommands stage_system_commands(GuestVm &vm, const std::string &deb,
         ") }' /proc/uptime)\" = 1 ]; then echo \"no write access to $node after " + kAccessLimit +
         " s:\" >&2; ls -l \"$node\" >&2; getfacl -p \"$node\" >&2; "
         "udevadm info -q property \"$node\" | grep TAGS >&2; exit 1; fi; sleep 0.05; done; "
-        "awk -v t0=\"$t0\" '{ printf \"%.2f %s\\n\", $1 - t0, $1 }' /proc/uptime");
+        "echo " +
+        uptime);
     const std::string node_now = uptime + " $(stat -c '%a %G' \"$node\")";
     commands.probe_when_the_node_appears =
         vm.add_shell_command(until_the_node("-e") + "sleep 0.01; done; echo \"appeared " +
@@ -213,8 +213,6 @@ SystemCommands stage_system_commands(GuestVm &vm, const std::string &deb,
     commands.state_now = vm.add_shell_command(
         std::string("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; test -e ") +
         kBlacklistFile + " && printf ' blacklisted'; true");
-    // A change of the keyboard decoy, which nothing else sends, takes udev
-    // 2 s by a rule of the test's own.
     const std::string slow_rule = "/run/udev/rules.d/99-camera-probe-test-slow.rules";
     commands.announce_usb = vm.add_shell_command(
         "test -e " + slow_rule +
@@ -246,13 +244,9 @@ enum class Step {
     note_the_window,          // what the node was during that run
 };
 
-struct RowSteps {
-    const char *row;
-    std::vector<Step> steps;
-};
 // Each row's steps, the driver allowed before them.
 using S = Step;
-const RowSteps kRowSteps[] = {
+const std::map<std::string, std::vector<Step>> kRowSteps = {
     {"InstalledWithTheCameraPlugged",
      {S::purge, S::plug, S::settle, S::install, S::wait_for_access, S::run}},
     {"SeatUserBesideTheDriverUdevLoaded",
@@ -268,7 +262,6 @@ const RowSteps kRowSteps[] = {
     {"RulePurgedThenReplugged", {S::install, S::purge, S::plug, S::settle, S::run}},
 };
 
-// What a row did and printed, as its steps go.
 struct RowRun {
     DriverBoundCameras bound;
     GuestRun run;
@@ -297,9 +290,8 @@ void run_over_ssh(GuestVm &vm, const SystemCommands &commands, const std::string
                   RowRun &done) {
     auto login = std::chrono::steady_clock::now();
     done.run = vm.run_over_ssh(user,
-                               "loginctl show-session --all \"$XDG_SESSION_ID\" -p Remote -p Seat "
-                               "-p Name >/tmp/ssh-session; "
-                               "camera-probe");
+                               "loginctl show-session --all \"$XDG_SESSION_ID\" -p Remote "
+                               "-p Seat -p Name >/tmp/ssh-session; camera-probe");
     add_note(done, "the ssh login and run took " + std::to_string(seconds_since(login)) + " s");
     std::string session = run_or_throw(vm, commands.ssh_session_note, "reading the ssh session");
     for (const char *property : {"Remote=yes\n", "Seat=\n", "Name=headless\n"}) {
@@ -360,14 +352,11 @@ void take_step(Step step, GuestVm &vm, const SystemCommands &commands, SystemSta
             start_the_clock(done, "plug");
             done.bound = plug(vm, row, done.driver_expected);
             break;
-        case Step::wait_for_access: {
-            std::istringstream waited(
+        case Step::wait_for_access:
+            done.access_uptime = std::stod(
                 run_or_throw(vm, commands.wait_for_write_access, user + "'s write access", user));
-            double elapsed = 0;
-            waited >> elapsed >> done.access_uptime;
             done.access_seconds = seconds_since(done.since);
             break;
-        }
         case Step::settle:
             // udev is handling a slow event: a settle that answers before
             // udev has done with it fails the row.
@@ -403,14 +392,13 @@ void take_step(Step step, GuestVm &vm, const SystemCommands &commands, SystemSta
 // prints what it measured and checks the run against the row's `stack` cell.
 void run_system_row(GuestVm &vm, const SystemCommands &commands, SystemState &state,
                     const registry::Scenario &row, registry::Stack stack) {
-    auto steps = std::find_if(std::begin(kRowSteps), std::end(kRowSteps),
-                              [&](const RowSteps &known) { return row.name == known.row; });
-    if (steps == std::end(kRowSteps)) {
+    auto steps = kRowSteps.find(row.name);
+    if (steps == kRowSteps.end()) {
         throw std::logic_error("the system suite does not know what row " + row.name + " does");
     }
     RowRun done;
     ensure_driver_allowed(vm, commands, state);
-    for (Step step : steps->steps) {
+    for (Step step : steps->second) {
         take_step(step, vm, commands, state, row, done);
     }
     std::printf("%s: as %s, ", row.name.c_str(), row.system_user.c_str());
@@ -451,7 +439,6 @@ struct ReadmeSection {
     std::vector<std::vector<ReadmeLine>> blocks;
 };
 
-// What the README test runs, staged before the boot.
 struct ReadmeCommands {
     ReadmeSection install{"Install", 2, {}};
     ReadmeSection permissions{"Permissions", 3, {}};
@@ -591,12 +578,10 @@ void expect_seat_user_reads(GuestVm &vm, const SystemCommands &commands, DriverB
 
 // Install: apt installs the package and, the camera plugged, gives the seat
 // user access at once; the purge takes every file of it away.
-void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
-                   SystemState &state) {
+void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands) {
     DriverBoundCameras bound = plug(vm, users_camera(), true);
     vm.settle();
     run_block(vm, readme.install, 0);
-    state.installed = true;
     {
         SCOPED_TRACE("README, Install: installed with apt");
         EXPECT_EQ(run_or_throw(vm, commands.state_now, "dpkg-query"), "install ok installed");
@@ -605,7 +590,6 @@ void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemComman
         run_or_throw(vm, readme.note_package_files, "dpkg-query -L");
     }
     run_block(vm, readme.install, 1);
-    state.installed = false;
     SCOPED_TRACE("README, Install: purged");
     EXPECT_EQ(run_or_throw(vm, commands.state_now, "dpkg-query"), "");
     EXPECT_EQ(run_or_throw(vm, readme.package_files_left, "the package's files"), "");
@@ -615,8 +599,7 @@ void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemComman
 // without it (the package's files unpacked, its postinst not run), which
 // gives the seat user access to a camera already plugged in; and waiting
 // for udev after a plug-in, after which the seat user may run the probe.
-void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
-                       SystemState &state) {
+void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands) {
     run_block(vm, readme.permissions, 0);
     {
         SCOPED_TRACE("README, Permissions: joining plugdev");
@@ -635,14 +618,11 @@ void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCo
         vm.settle();
         expect_seat_user_reads(vm, commands, bound, true);
         run_or_throw(vm, readme.configure, "dpkg --configure");
-        state.installed = true;
     }
     SCOPED_TRACE("README, Permissions: waiting for udev after a plug-in");
     DriverBoundCameras bound;
-    CameraConfig held_back = configs_of(users_camera()).front();
-    held_back.fault_armed = false;
-    bound.plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(held_back));
-    vm.plug_without_waiting({bound.plugged.cameras[0]});
+    bound.plugged.cameras = devices_of(users_camera(), Faults::held_back).cameras;
+    vm.plug_without_waiting(bound.plugged.on_the_bus());
     // The user types the block once the kernel has the camera, as a user
     // does a moment after the plug-in.
     run_or_throw(vm, readme.wait_for_the_kernel, "waiting for the camera's node");
@@ -653,10 +633,8 @@ void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCo
 // The driver: kept away and unloaded as the README says, it does not come
 // back at the replug, and the first read is the camera's own value; brought
 // back, it binds to the camera again.
-void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
-                  SystemState &state) {
+void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands) {
     run_block(vm, readme.driver, 0);
-    state.driver_blacklisted = true;
     {
         SCOPED_TRACE("README, driver: without it, after a replug");
         DriverBoundCameras bound = plug(vm, users_camera(), false);
@@ -667,7 +645,6 @@ void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommand
                    registry::prints({registry::healthy(0x00)}), false);
     }
     run_block(vm, readme.driver, 1);
-    state.driver_blacklisted = false;
     SCOPED_TRACE("README, driver: back");
     vm.wait_for_driver(1);
     EXPECT_EQ(vm.run(commands.driver_module_loaded).exit_status, 0)
@@ -679,19 +656,19 @@ void run_readme_commands(GuestVm &vm, const ReadmeCommands &readme, const System
     ensure_driver_allowed(vm, commands, state);
     run_or_throw(vm, readme.lay_out_the_checkout, "laying out the checkout");
     // Each section from the package's state the one before leaves it in,
-    // whether that one finished or not.
+    // whether that one finished or not, read back from the guest.
     const std::pair<decltype(&check_install), bool> sections[] = {
         {check_install, false}, {check_permissions, false}, {check_driver, true}};
     for (const auto &[check, installed] : sections) {
         try {
             ensure_installed(vm, commands, state, installed);
-            check(vm, readme, commands, state);
+            check(vm, readme, commands);
         } catch (const usb_emulator::GuestLost &) {
             throw;
         } catch (const std::exception &error) {
             ADD_FAILURE() << error.what();
-            state = state_of(vm, commands);
         }
+        state = state_of(vm, commands);
     }
 }
 
