@@ -68,8 +68,8 @@ struct SystemState {
     bool driver_blacklisted = false;
 };
 // The driver's module, and the file a user writes to keep it away.
-const char kDriverModule[] = "gspca_ov519";
-const char kBlacklistFile[] = "/etc/modprobe.d/camera-probe-no-gspca-ov519.conf";
+const std::string kDriverModule = "gspca_ov519";
+const std::string kBlacklistFile = "/etc/modprobe.d/camera-probe-no-gspca-ov519.conf";
 // How long a user may wait for access before a row gives up, in seconds.
 const char kAccessLimit[] = "30";
 
@@ -109,7 +109,6 @@ GuestRun run_as(GuestVm &vm, const GuestCommand &command, const std::string &use
     return vm.run(command, options);
 }
 
-// Throws, with its errors, unless the command exits 0; its output.
 std::string run_or_throw(GuestVm &vm, const GuestCommand &command, const std::string &what,
                          const std::string &user = "root") {
     GuestRun run = run_as(vm, command, user);
@@ -188,10 +187,10 @@ SystemCommands stage_system_commands(GuestVm &vm, const std::string &deb,
     commands.installed_probe = vm.add_shell_command("camera-probe");
     commands.built_probe = vm.add_command({built_probe});
     commands.blacklist_and_unload_driver =
-        vm.add_shell_command(std::string("echo 'blacklist ") + kDriverModule + "' >" +
-                             kBlacklistFile + " && modprobe -r " + kDriverModule);
-    commands.restore_driver = vm.add_shell_command(std::string("rm -f ") + kBlacklistFile +
-                                                   " && modprobe " + kDriverModule);
+        vm.add_shell_command("echo 'blacklist " + kDriverModule + "' >" + kBlacklistFile +
+                             " && modprobe -r " + kDriverModule);
+    commands.restore_driver =
+        vm.add_shell_command("rm -f " + kBlacklistFile + " && modprobe " + kDriverModule);
     const std::string uptime = "$(cut -d' ' -f1 /proc/uptime)";
     commands.wait_for_write_access = vm.add_shell_command(
         "t0=" + uptime + "; " + until_the_node("-w") +
@@ -208,11 +207,10 @@ SystemCommands stage_system_commands(GuestVm &vm, const std::string &deb,
                              node_now + "\" >>/tmp/window; exit $status");
     commands.window_note = vm.add_shell_command("cat /tmp/window");
     commands.logged_in_users = vm.add_shell_command("loginctl list-sessions --no-legend");
-    commands.driver_module_loaded =
-        vm.add_shell_command(std::string("test -d /sys/module/") + kDriverModule);
-    commands.state_now = vm.add_shell_command(
-        std::string("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; test -e ") +
-        kBlacklistFile + " && printf ' blacklisted'; true");
+    commands.driver_module_loaded = vm.add_shell_command("test -d /sys/module/" + kDriverModule);
+    commands.state_now =
+        vm.add_shell_command("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; test -e " +
+                             kBlacklistFile + " && printf ' blacklisted'; true");
     const std::string slow_rule = "/run/udev/rules.d/99-camera-probe-test-slow.rules";
     commands.announce_usb = vm.add_shell_command(
         "test -e " + slow_rule +
@@ -319,12 +317,7 @@ void note_the_window(GuestVm &vm, const SystemCommands &commands, RowRun &done) 
 
 // The row's cameras, fresh, plugged with the driver bound or without it.
 DriverBoundCameras plug(GuestVm &vm, const registry::Scenario &row, bool driver) {
-    if (driver) {
-        return plug_beside_driver(vm, row);
-    }
-    DriverBoundCameras bound;
-    bound.plugged = plug_row(vm, row);
-    return bound;
+    return driver ? plug_beside_driver(vm, row) : DriverBoundCameras{plug_row(vm, row), {}, 0};
 }
 
 void take_step(Step step, GuestVm &vm, const SystemCommands &commands, SystemState &state,
@@ -423,8 +416,7 @@ void run_system_row(GuestVm &vm, const SystemCommands &commands, SystemState &st
 const char kCheckout[] = "camera-probe";  // the seat user's, under $HOME
 const char kSeatUser[] = "probe";
 
-// A line of a block, staged to run in the guest; a build step (make ...)
-// is checked with make -n on this host instead.
+// A line of a block, staged to run in the guest unless it is a build step.
 struct ReadmeLine {
     std::string text;
     GuestCommand command;
@@ -494,6 +486,7 @@ std::vector<std::vector<std::string>> blocks_under(const std::string &markdown,
 ReadmeCommands stage_readme_commands(GuestVm &vm, const usb_emulator::SystemPackage &package) {
     ReadmeCommands readme;
     std::string markdown = registry::read_text_file(CAMERA_PROBE_SOURCE_DIR "/README.md");
+    const std::string in_the_checkout = "cd \"$HOME/" + std::string(kCheckout) + "\" && ";
     for (ReadmeSection *section : {&readme.install, &readme.permissions, &readme.driver}) {
         for (const std::vector<std::string> &block : blocks_under(markdown, section->title)) {
             section->blocks.emplace_back();
@@ -501,8 +494,7 @@ ReadmeCommands stage_readme_commands(GuestVm &vm, const usb_emulator::SystemPack
                 section->blocks.back().push_back(
                     {text, starts_with(text, "make ")
                                ? GuestCommand{}
-                               : vm.add_shell_command("cd \"$HOME/" + std::string(kCheckout) +
-                                                      "\" && " + text)});
+                               : vm.add_shell_command(in_the_checkout + text)});
             }
         }
     }
@@ -640,9 +632,8 @@ void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommand
         DriverBoundCameras bound = plug(vm, users_camera(), false);
         vm.settle();
         vm.wait_for_driver(0);
-        GuestRun run = run_as(vm, commands.installed_probe, kSeatUser);
-        expect_run(vm, commands, bound, run, users_camera(),
-                   registry::prints({registry::healthy(0x00)}), false);
+        expect_run(vm, commands, bound, run_as(vm, commands.installed_probe, kSeatUser),
+                   users_camera(), registry::prints({registry::healthy(0x00)}), false);
     }
     run_block(vm, readme.driver, 1);
     SCOPED_TRACE("README, driver: back");
@@ -672,7 +663,6 @@ void run_readme_commands(GuestVm &vm, const ReadmeCommands &readme, const System
     }
 }
 
-// Each release's column, and whether the README speaks of it.
 struct Release {
     const char *name;
     registry::Stack stack;
