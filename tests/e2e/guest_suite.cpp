@@ -9,11 +9,11 @@
 
 namespace e2e {
 
-namespace {
-
 double seconds_since(std::chrono::steady_clock::time_point started) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
+
+namespace {
 
 std::string current_test_name() {
     return ::testing::UnitTest::GetInstance()->current_test_info()->name();

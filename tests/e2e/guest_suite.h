@@ -114,6 +114,8 @@ class GuestColumn : public ::testing::TestWithParam<ColumnRun> {
     void SetUp() override { suite().require_guest(); }
 };
 
+double seconds_since(std::chrono::steady_clock::time_point started);
+
 // A command's run and its wall time, the plugging before it left out.
 struct TimedRun {
     usb_emulator::GuestRun run;

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -36,7 +37,6 @@ namespace {
 
 using usb_emulator::GuestRun;
 
-// The command lines the rows run in the system guest, staged before boot.
 struct SystemCommands {
     usb_emulator::SystemPackage package;
     GuestCommand installed_probe;
@@ -44,7 +44,7 @@ struct SystemCommands {
     GuestCommand blacklist_and_unload_driver;
     GuestCommand restore_driver;
     // As a user: waits until that user may write the camera's node, and
-    // prints how long that took and the guest's uptime, in seconds.
+    // prints the guest's uptime then, in seconds.
     GuestCommand wait_for_write_access;
     // As a user: waits for the camera's node to appear, notes its mode and
     // group in /tmp/window (window_note), and runs camera-probe at once.
@@ -54,8 +54,8 @@ struct SystemCommands {
     GuestCommand driver_module_loaded;
     // Prints the package's status and " blacklisted" while the driver is.
     GuestCommand state_now;
-    // Has udev announce a decoy again, which a rule makes take 2 s; exits
-    // 0 only while udev has no event left to handle.
+    // Has udev announce the keyboard decoy again, which nothing else does and a
+    // rule of the test's own makes take 2 s; exits 0 only while udev is idle.
     GuestCommand announce_usb;
     GuestCommand udev_idle;
     GuestCommand ssh_session_note;    // what logind made of an ssh login
@@ -68,48 +68,39 @@ struct SystemState {
     bool driver_blacklisted = false;
 };
 // The driver's module, and the file a user writes to keep it away.
-const char kDriverModule[] = "gspca_ov519";
-const char kBlacklistFile[] = "/etc/modprobe.d/camera-probe-no-gspca-ov519.conf";
+const std::string kDriverModule = "gspca_ov519";
+const std::string kBlacklistFile = "/etc/modprobe.d/camera-probe-no-gspca-ov519.conf";
 // How long a user may wait for access before a row gives up, in seconds.
 const char kAccessLimit[] = "30";
-
-double seconds_since(std::chrono::steady_clock::time_point started) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-}
 
 // Notes, camera by camera, how many transfers of its log are the driver's:
 // those before the first read of the register after the driver's write of
 // it, camera-probe's. After the run, however the two overlapped in time.
 void note_driver_transfers(DriverBoundCameras &bound) {
-    auto touches_register = [](std::uint8_t type, std::uint8_t request) {
-        return [type, request](const usb_emulator::ControlTransfer &transfer) {
-            return transfer.setup.bmRequestType == type && transfer.setup.bRequest == request &&
-                   transfer.setup.wIndex == expected::kRegister;
-        };
-    };
     bound.driver_transfers.clear();
     for (const auto &camera : bound.plugged.cameras) {
         std::vector<usb_emulator::ControlTransfer> log = camera->transfers();
-        auto driver_write =
-            std::find_if(log.begin(), log.end(),
-                         touches_register(expected::kWriteRequestType, expected::kWriteRequest));
-        auto first_read =
-            std::find_if(driver_write, log.end(),
-                         touches_register(expected::kReadRequestType, expected::kReadRequest));
+        auto driver_write = std::find_if(log.begin(), log.end(), [](const auto &transfer) {
+            return is_sensor_request(transfer, expected::kWriteRequest, expected::kRegister);
+        });
+        auto first_read = std::find_if(driver_write, log.end(), [](const auto &transfer) {
+            return is_sensor_request(transfer, expected::kReadRequest, expected::kRegister);
+        });
         bound.driver_transfers.push_back(static_cast<std::size_t>(first_read - log.begin()));
     }
 }
 
-// A shell expression that prints the camera's node, if it is there.
-std::string camera_node_expression() {
-    char ids[16];
-    std::snprintf(ids, sizeof ids, "%04x:%04x", kVendorId, kProductId);
-    return std::string(
-               "$(for d in /sys/bus/usb/devices/*; do [ \"$(cat \"$d/idVendor\" "
-               "2>/dev/null):$(cat \"$d/idProduct\" 2>/dev/null)\" = ") +
-           ids +
-           " ] && printf '/dev/bus/usb/%03d/%03d' \"$(cat \"$d/busnum\")\" \"$(cat "
-           "\"$d/devnum\")\"; done; true)";
+// The head of a shell loop that runs until the camera's node is there and
+// passes `test` ("-e", "-w"), the node's path in $node.
+std::string until_the_node(const char *test) {
+    char loop[512];
+    std::snprintf(loop, sizeof loop,
+                  "until node=$(for d in /sys/bus/usb/devices/*; do [ \"$(cat \"$d/idVendor\" "
+                  "2>/dev/null):$(cat \"$d/idProduct\" 2>/dev/null)\" = %04x:%04x ] && printf "
+                  "'/dev/bus/usb/%%03d/%%03d' \"$(cat \"$d/busnum\")\" \"$(cat \"$d/devnum\")\"; "
+                  "done; true) && [ -n \"$node\" ] && [ %s \"$node\" ]; do ",
+                  kVendorId, kProductId, test);
+    return loop;
 }
 
 GuestRun run_as(GuestVm &vm, const GuestCommand &command, const std::string &user) {
@@ -118,7 +109,6 @@ GuestRun run_as(GuestVm &vm, const GuestCommand &command, const std::string &use
     return vm.run(command, options);
 }
 
-// Throws, with its errors, unless the command exits 0; its output.
 std::string run_or_throw(GuestVm &vm, const GuestCommand &command, const std::string &what,
                          const std::string &user = "root") {
     GuestRun run = run_as(vm, command, user);
@@ -129,7 +119,7 @@ std::string run_or_throw(GuestVm &vm, const GuestCommand &command, const std::st
     return run.output;
 }
 
-// What the guest is now, as a row that failed halfway has left it.
+// What the guest is now, as a failed row or a README section has left it.
 SystemState state_of(GuestVm &vm, const SystemCommands &commands) {
     std::string state = run_or_throw(vm, commands.state_now, "reading the guest's state");
     return SystemState{state.rfind("install ok installed", 0) == 0,
@@ -178,8 +168,8 @@ std::string built_package(const std::string &dir) {
     std::vector<std::string> debs;
     std::error_code error;
     for (const auto &entry : std::filesystem::directory_iterator(dir, error)) {
-        std::string name = entry.path().filename().string();
-        if (std::regex_match(name, std::regex("camera-probe_.*_amd64\\.deb"))) {
+        if (std::regex_match(entry.path().filename().string(),
+                             std::regex("camera-probe_.*_amd64\\.deb"))) {
             debs.push_back(entry.path().string());
         }
     }
@@ -197,51 +187,44 @@ SystemCommands stage_system_commands(GuestVm &vm, const std::string &deb,
     commands.installed_probe = vm.add_shell_command("camera-probe");
     commands.built_probe = vm.add_command({built_probe});
     commands.blacklist_and_unload_driver =
-        vm.add_shell_command(std::string("echo 'blacklist ") + kDriverModule + "' >" +
-                             kBlacklistFile + " && modprobe -r " + kDriverModule);
-    commands.restore_driver = vm.add_shell_command(std::string("rm -f ") + kBlacklistFile +
-                                                   " && modprobe " + kDriverModule);
-    std::string node = camera_node_expression();
+        vm.add_shell_command("echo 'blacklist " + kDriverModule + "' >" + kBlacklistFile +
+                             " && modprobe -r " + kDriverModule);
+    commands.restore_driver =
+        vm.add_shell_command("rm -f " + kBlacklistFile + " && modprobe " + kDriverModule);
+    const std::string uptime = "$(cut -d' ' -f1 /proc/uptime)";
     commands.wait_for_write_access = vm.add_shell_command(
-        "t0=$(cut -d' ' -f1 /proc/uptime); until node=" + node +
-        " && [ -n \"$node\" ] && [ -w \"$node\" ]; do if [ \"$(awk -v t0=\"$t0\" '{ "
-        "print ($1 - "
-        "t0 > " +
-        kAccessLimit + ") }' /proc/uptime)\" = 1 ]; then echo \"no write access to $node after " +
-        kAccessLimit +
-        " s:\" >&2; ls -l \"$node\" >&2; getfacl -p \"$node\" >&2; udevadm info -q property "
-        "\"$node\" | grep TAGS >&2; exit "
-        "1; fi; sleep 0.05; done; awk -v t0=\"$t0\" '{ printf \"%.2f %s\\n\", $1 - "
-        "t0, $1 }' /proc/uptime");
-    commands.probe_when_the_node_appears = vm.add_shell_command(
-        "until node=" + node + " && [ -n \"$node\" ] && [ -e \"$node\" ]; do sleep 0.01; done; " +
-        "echo \"appeared $(cut -d' ' -f1 /proc/uptime) $(stat -c '%a %G' \"$node\")\" "
-        ">/tmp/window; "
-        "camera-probe; status=$?; echo \"exited $(cut -d' ' -f1 /proc/uptime) $(stat -c '%a %G' "
-        "\"$node\")\" >>/tmp/window; exit $status");
+        "t0=" + uptime + "; " + until_the_node("-w") +
+        "if [ \"$(awk -v t0=\"$t0\" '{ print ($1 - t0 > " + kAccessLimit +
+        ") }' /proc/uptime)\" = 1 ]; then echo \"no write access to $node after " + kAccessLimit +
+        " s:\" >&2; ls -l \"$node\" >&2; getfacl -p \"$node\" >&2; "
+        "udevadm info -q property \"$node\" | grep TAGS >&2; exit 1; fi; sleep 0.05; done; "
+        "echo " +
+        uptime);
+    const std::string node_now = uptime + " $(stat -c '%a %G' \"$node\")";
+    commands.probe_when_the_node_appears =
+        vm.add_shell_command(until_the_node("-e") + "sleep 0.01; done; echo \"appeared " +
+                             node_now + "\" >/tmp/window; camera-probe; status=$?; echo \"exited " +
+                             node_now + "\" >>/tmp/window; exit $status");
     commands.window_note = vm.add_shell_command("cat /tmp/window");
     commands.logged_in_users = vm.add_shell_command("loginctl list-sessions --no-legend");
-    commands.driver_module_loaded =
-        vm.add_shell_command(std::string("test -d /sys/module/") + kDriverModule);
-    commands.state_now = vm.add_shell_command(
-        std::string("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; test -e ") +
-        kBlacklistFile + " && printf ' blacklisted'; true");
-    // A change of the keyboard decoy, which nothing else sends, takes udev
-    // 2 s by a rule of the test's own.
-    const char slow_rule[] = "/run/udev/rules.d/99-camera-probe-test-slow.rules";
-    commands.announce_usb =
-        vm.add_shell_command(std::string("test -e ") + slow_rule +
-                             " || { mkdir -p /run/udev/rules.d && echo "
-                             "'ACTION==\"change\", SUBSYSTEM==\"usb\", ATTR{idVendor}==\"046d\", "
-                             "ATTR{idProduct}==\"c31c\", RUN+=\"/bin/sleep 2\"' >" +
-                             slow_rule +
-                             " && udevadm control --reload; } && udevadm trigger --action=change "
-                             "--attr-match=idVendor=046d --attr-match=idProduct=c31c");
+    commands.driver_module_loaded = vm.add_shell_command("test -d /sys/module/" + kDriverModule);
+    commands.state_now =
+        vm.add_shell_command("dpkg-query -W -f='${Status}' camera-probe 2>/dev/null; test -e " +
+                             kBlacklistFile + " && printf ' blacklisted'; true");
+    const std::string slow_rule = "/run/udev/rules.d/99-camera-probe-test-slow.rules";
+    commands.announce_usb = vm.add_shell_command(
+        "test -e " + slow_rule +
+        " || { mkdir -p /run/udev/rules.d && echo 'ACTION==\"change\", "
+        "SUBSYSTEM==\"usb\", ATTR{idVendor}==\"046d\", ATTR{idProduct}==\"c31c\", "
+        "RUN+=\"/bin/sleep 2\"' >" +
+        slow_rule +
+        " && udevadm control --reload; } && "
+        "udevadm trigger --action=change --attr-match=idVendor=046d --attr-match=idProduct=c31c");
     commands.udev_idle = vm.add_shell_command("udevadm settle --timeout=0");
     commands.ssh_session_note = vm.add_shell_command("cat /tmp/ssh-session");
     commands.ssh_session_closed = vm.add_shell_command(
-        "for i in $(seq 100); do loginctl list-sessions --no-legend | grep -q headless || exit "
-        "0; sleep 0.2; done; loginctl list-sessions --no-legend >&2; exit 1");
+        "for i in $(seq 100); do loginctl list-sessions --no-legend | grep -q headless || exit 0; "
+        "sleep 0.2; done; loginctl list-sessions --no-legend >&2; exit 1");
     return commands;
 }
 
@@ -259,13 +242,9 @@ enum class Step {
     note_the_window,          // what the node was during that run
 };
 
-struct RowSteps {
-    const char *row;
-    std::vector<Step> steps;
-};
 // Each row's steps, the driver allowed before them.
 using S = Step;
-const RowSteps kRowSteps[] = {
+const std::map<std::string, std::vector<Step>> kRowSteps = {
     {"InstalledWithTheCameraPlugged",
      {S::purge, S::plug, S::settle, S::install, S::wait_for_access, S::run}},
     {"SeatUserBesideTheDriverUdevLoaded",
@@ -281,7 +260,6 @@ const RowSteps kRowSteps[] = {
     {"RulePurgedThenReplugged", {S::install, S::purge, S::plug, S::settle, S::run}},
 };
 
-// What a row did and printed, as its steps go.
 struct RowRun {
     DriverBoundCameras bound;
     GuestRun run;
@@ -310,9 +288,8 @@ void run_over_ssh(GuestVm &vm, const SystemCommands &commands, const std::string
                   RowRun &done) {
     auto login = std::chrono::steady_clock::now();
     done.run = vm.run_over_ssh(user,
-                               "loginctl show-session --all \"$XDG_SESSION_ID\" -p Remote -p Seat "
-                               "-p Name >/tmp/ssh-session; "
-                               "camera-probe");
+                               "loginctl show-session --all \"$XDG_SESSION_ID\" -p Remote "
+                               "-p Seat -p Name >/tmp/ssh-session; camera-probe");
     add_note(done, "the ssh login and run took " + std::to_string(seconds_since(login)) + " s");
     std::string session = run_or_throw(vm, commands.ssh_session_note, "reading the ssh session");
     for (const char *property : {"Remote=yes\n", "Seat=\n", "Name=headless\n"}) {
@@ -340,12 +317,7 @@ void note_the_window(GuestVm &vm, const SystemCommands &commands, RowRun &done) 
 
 // The row's cameras, fresh, plugged with the driver bound or without it.
 DriverBoundCameras plug(GuestVm &vm, const registry::Scenario &row, bool driver) {
-    if (driver) {
-        return plug_beside_driver(vm, row);
-    }
-    DriverBoundCameras bound;
-    bound.plugged = plug_row(vm, row);
-    return bound;
+    return driver ? plug_beside_driver(vm, row) : DriverBoundCameras{plug_row(vm, row), {}, 0};
 }
 
 void take_step(Step step, GuestVm &vm, const SystemCommands &commands, SystemState &state,
@@ -373,14 +345,11 @@ void take_step(Step step, GuestVm &vm, const SystemCommands &commands, SystemSta
             start_the_clock(done, "plug");
             done.bound = plug(vm, row, done.driver_expected);
             break;
-        case Step::wait_for_access: {
-            std::istringstream waited(
+        case Step::wait_for_access:
+            done.access_uptime = std::stod(
                 run_or_throw(vm, commands.wait_for_write_access, user + "'s write access", user));
-            double elapsed = 0;
-            waited >> elapsed >> done.access_uptime;
             done.access_seconds = seconds_since(done.since);
             break;
-        }
         case Step::settle:
             // udev is handling a slow event: a settle that answers before
             // udev has done with it fails the row.
@@ -416,14 +385,13 @@ void take_step(Step step, GuestVm &vm, const SystemCommands &commands, SystemSta
 // prints what it measured and checks the run against the row's `stack` cell.
 void run_system_row(GuestVm &vm, const SystemCommands &commands, SystemState &state,
                     const registry::Scenario &row, registry::Stack stack) {
-    auto steps = std::find_if(std::begin(kRowSteps), std::end(kRowSteps),
-                              [&](const RowSteps &known) { return row.name == known.row; });
-    if (steps == std::end(kRowSteps)) {
+    auto steps = kRowSteps.find(row.name);
+    if (steps == kRowSteps.end()) {
         throw std::logic_error("the system suite does not know what row " + row.name + " does");
     }
     RowRun done;
     ensure_driver_allowed(vm, commands, state);
-    for (Step step : steps->steps) {
+    for (Step step : steps->second) {
         take_step(step, vm, commands, state, row, done);
     }
     std::printf("%s: as %s, ", row.name.c_str(), row.system_user.c_str());
@@ -448,8 +416,7 @@ void run_system_row(GuestVm &vm, const SystemCommands &commands, SystemState &st
 const char kCheckout[] = "camera-probe";  // the seat user's, under $HOME
 const char kSeatUser[] = "probe";
 
-// A line of a block, staged to run in the guest; a build step (make ...)
-// is checked with make -n on this host instead.
+// A line of a block, staged to run in the guest unless it is a build step.
 struct ReadmeLine {
     std::string text;
     GuestCommand command;
@@ -464,7 +431,6 @@ struct ReadmeSection {
     std::vector<std::vector<ReadmeLine>> blocks;
 };
 
-// What the README test runs, staged before the boot.
 struct ReadmeCommands {
     ReadmeSection install{"Install", 2, {}};
     ReadmeSection permissions{"Permissions", 3, {}};
@@ -520,6 +486,7 @@ std::vector<std::vector<std::string>> blocks_under(const std::string &markdown,
 ReadmeCommands stage_readme_commands(GuestVm &vm, const usb_emulator::SystemPackage &package) {
     ReadmeCommands readme;
     std::string markdown = registry::read_text_file(CAMERA_PROBE_SOURCE_DIR "/README.md");
+    const std::string in_the_checkout = "cd \"$HOME/" + std::string(kCheckout) + "\" && ";
     for (ReadmeSection *section : {&readme.install, &readme.permissions, &readme.driver}) {
         for (const std::vector<std::string> &block : blocks_under(markdown, section->title)) {
             section->blocks.emplace_back();
@@ -527,8 +494,7 @@ ReadmeCommands stage_readme_commands(GuestVm &vm, const usb_emulator::SystemPack
                 section->blocks.back().push_back(
                     {text, starts_with(text, "make ")
                                ? GuestCommand{}
-                               : vm.add_shell_command("cd \"$HOME/" + std::string(kCheckout) +
-                                                      "\" && " + text)});
+                               : vm.add_shell_command(in_the_checkout + text)});
             }
         }
     }
@@ -546,9 +512,8 @@ ReadmeCommands stage_readme_commands(GuestVm &vm, const usb_emulator::SystemPack
     readme.package_files_left = vm.add_shell_command(
         "while read -r path; do if [ -f \"$path\" ] || { [ -L \"$path\" ] && [ ! -d \"$path\" ]; "
         "}; then echo \"$path\"; fi; done </tmp/camera-probe-files");
-    readme.wait_for_the_kernel = vm.add_shell_command(
-        "until node=" + camera_node_expression() +
-        " && [ -n \"$node\" ] && [ -e \"$node\" ]; do sleep 0.05; done; sleep 1");
+    readme.wait_for_the_kernel =
+        vm.add_shell_command(until_the_node("-e") + "sleep 0.05; done; sleep 1");
     readme.unpack_without_configuring = vm.add_shell_command("dpkg --unpack " + deb_in_guest);
     readme.configure = vm.add_shell_command("dpkg --configure camera-probe");
     readme.seat_users_groups = vm.add_shell_command(std::string("id -nG ") + kSeatUser);
@@ -605,12 +570,10 @@ void expect_seat_user_reads(GuestVm &vm, const SystemCommands &commands, DriverB
 
 // Install: apt installs the package and, the camera plugged, gives the seat
 // user access at once; the purge takes every file of it away.
-void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
-                   SystemState &state) {
+void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands) {
     DriverBoundCameras bound = plug(vm, users_camera(), true);
     vm.settle();
     run_block(vm, readme.install, 0);
-    state.installed = true;
     {
         SCOPED_TRACE("README, Install: installed with apt");
         EXPECT_EQ(run_or_throw(vm, commands.state_now, "dpkg-query"), "install ok installed");
@@ -619,7 +582,6 @@ void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemComman
         run_or_throw(vm, readme.note_package_files, "dpkg-query -L");
     }
     run_block(vm, readme.install, 1);
-    state.installed = false;
     SCOPED_TRACE("README, Install: purged");
     EXPECT_EQ(run_or_throw(vm, commands.state_now, "dpkg-query"), "");
     EXPECT_EQ(run_or_throw(vm, readme.package_files_left, "the package's files"), "");
@@ -629,8 +591,7 @@ void check_install(GuestVm &vm, const ReadmeCommands &readme, const SystemComman
 // without it (the package's files unpacked, its postinst not run), which
 // gives the seat user access to a camera already plugged in; and waiting
 // for udev after a plug-in, after which the seat user may run the probe.
-void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
-                       SystemState &state) {
+void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands) {
     run_block(vm, readme.permissions, 0);
     {
         SCOPED_TRACE("README, Permissions: joining plugdev");
@@ -649,14 +610,11 @@ void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCo
         vm.settle();
         expect_seat_user_reads(vm, commands, bound, true);
         run_or_throw(vm, readme.configure, "dpkg --configure");
-        state.installed = true;
     }
     SCOPED_TRACE("README, Permissions: waiting for udev after a plug-in");
     DriverBoundCameras bound;
-    CameraConfig held_back = configs_of(users_camera()).front();
-    held_back.fault_armed = false;
-    bound.plugged.cameras.push_back(std::make_shared<usb_emulator::Camera>(held_back));
-    vm.plug_without_waiting({bound.plugged.cameras[0]});
+    bound.plugged.cameras = devices_of(users_camera(), Faults::held_back).cameras;
+    vm.plug_without_waiting(bound.plugged.on_the_bus());
     // The user types the block once the kernel has the camera, as a user
     // does a moment after the plug-in.
     run_or_throw(vm, readme.wait_for_the_kernel, "waiting for the camera's node");
@@ -667,21 +625,17 @@ void check_permissions(GuestVm &vm, const ReadmeCommands &readme, const SystemCo
 // The driver: kept away and unloaded as the README says, it does not come
 // back at the replug, and the first read is the camera's own value; brought
 // back, it binds to the camera again.
-void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands,
-                  SystemState &state) {
+void check_driver(GuestVm &vm, const ReadmeCommands &readme, const SystemCommands &commands) {
     run_block(vm, readme.driver, 0);
-    state.driver_blacklisted = true;
     {
         SCOPED_TRACE("README, driver: without it, after a replug");
         DriverBoundCameras bound = plug(vm, users_camera(), false);
         vm.settle();
         vm.wait_for_driver(0);
-        GuestRun run = run_as(vm, commands.installed_probe, kSeatUser);
-        expect_run(vm, commands, bound, run, users_camera(),
-                   registry::prints({registry::healthy(0x00)}), false);
+        expect_run(vm, commands, bound, run_as(vm, commands.installed_probe, kSeatUser),
+                   users_camera(), registry::prints({registry::healthy(0x00)}), false);
     }
     run_block(vm, readme.driver, 1);
-    state.driver_blacklisted = false;
     SCOPED_TRACE("README, driver: back");
     vm.wait_for_driver(1);
     EXPECT_EQ(vm.run(commands.driver_module_loaded).exit_status, 0)
@@ -693,23 +647,22 @@ void run_readme_commands(GuestVm &vm, const ReadmeCommands &readme, const System
     ensure_driver_allowed(vm, commands, state);
     run_or_throw(vm, readme.lay_out_the_checkout, "laying out the checkout");
     // Each section from the package's state the one before leaves it in,
-    // whether that one finished or not.
+    // whether that one finished or not, read back from the guest.
     const std::pair<decltype(&check_install), bool> sections[] = {
         {check_install, false}, {check_permissions, false}, {check_driver, true}};
     for (const auto &[check, installed] : sections) {
         try {
             ensure_installed(vm, commands, state, installed);
-            check(vm, readme, commands, state);
+            check(vm, readme, commands);
         } catch (const usb_emulator::GuestLost &) {
             throw;
         } catch (const std::exception &error) {
             ADD_FAILURE() << error.what();
-            state = state_of(vm, commands);
         }
+        state = state_of(vm, commands);
     }
 }
 
-// Each release's column, and whether the README speaks of it.
 struct Release {
     const char *name;
     registry::Stack stack;
