@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # Fails unless every packaging file whose path starts with FILES carries
 # VERSION (project()'s): debian/changelog's newest entry (less its Debian
-# revision), the RPM spec's Version and newest %changelog entry, the
+# revision), the RPM build file's Version and newest %changelog entry, the
 # PKGBUILD's pkgver, the FreeBSD port's DISTVERSION, the Homebrew tarball's.
 #   cmake -DVERSION=1.2.3 -DSOURCE_DIR=. -DFILES=packaging/ -P version_check.cmake
 
